@@ -1,0 +1,34 @@
+// Choosing the network provider from the programs' provider options. Both
+// programs read these options and nothing else from their command line.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "NetApi.h"
+
+namespace quorvix {
+
+struct ProviderOptions {
+  // --simulate[=FILE]: the simulated provider with the demo domain (empty
+  // file) or the named domain file.
+  bool simulate = false;
+  std::string simulateFile;
+};
+
+struct Provider {
+  std::unique_ptr<NetApi> api;
+  bool simulated = false;  // the data are not from a real network
+  std::string note;        // a one-line note for the user, e.g. why data are simulated
+};
+
+// True when this build has a native provider (netapi32 on Windows, Samba on Linux).
+bool HasNativeProvider();
+
+// The simulated provider when asked for, else the native one when the build
+// has it, else the demo domain. Throws std::runtime_error with a message that
+// names the problem (an unreadable or malformed domain file, ...).
+Provider MakeProvider(const ProviderOptions& options);
+
+}  // namespace quorvix

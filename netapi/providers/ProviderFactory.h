@@ -8,6 +8,10 @@
 
 #include "NetApi.h"
 
+namespace CLI {
+class App;
+}
+
 namespace quorvix {
 
 struct ProviderOptions {
@@ -22,6 +26,11 @@ struct Provider {
   bool simulated = false;  // the data are not from a real network
   std::string note;        // a one-line note for the user, e.g. why data are simulated
 };
+
+// Declares the provider options (--simulate[=FILE], and those of the native
+// provider) on a program's command-line parser, writing into options. It
+// installs the parser's parse-complete callback and help formatter.
+void AddProviderOptions(CLI::App& app, ProviderOptions& options);
 
 // True when this build has a native provider (netapi32 on Windows, Samba on Linux).
 bool HasNativeProvider();

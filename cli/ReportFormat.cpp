@@ -23,7 +23,12 @@ char32_t NextCodePoint(std::u16string_view s, std::size_t& i) {
   return c;
 }
 
-bool IsControl(char32_t c) { return c < 0x20 || (c >= 0x7F && c < 0xA0); }
+// Control characters, and the bidirectional overrides that would make a
+// cell show other text than it holds.
+bool IsControl(char32_t c) {
+  return c < 0x20 || (c >= 0x7F && c < 0xA0) || (c >= 0x202A && c <= 0x202E) ||
+         (c >= 0x2066 && c <= 0x2069);
+}
 
 std::size_t CodePointWidth(char32_t c) {
   if (IsControl(c)) return 1;  // shown as U+FFFD

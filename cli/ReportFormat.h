@@ -10,9 +10,9 @@
 
 namespace quorvix {
 
-// Columns of the column headers, aligned by display width; control
-// characters in cells are shown as U+FFFD so that a name cannot steer the
-// terminal. UTF-8, lines end in "\n".
+// The five column headers and the rows, aligned by display width; control
+// characters and bidirectional overrides in cells are shown as U+FFFD, so
+// that a name cannot steer the terminal. UTF-8, lines end in "\n".
 std::string FormatTable(const std::vector<ReportRow>& rows);
 
 // RFC 4180: a header row, every field quoted, quotes doubled, CRLF line ends; UTF-8.

@@ -1,0 +1,116 @@
+#include "ReportModel.h"
+
+#include <QString>
+#include <algorithm>
+#include <iterator>
+
+namespace quorvix {
+
+namespace {
+
+QString ToQString(const std::u16string& s) {
+  return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+}  // namespace
+
+ReportModel::ReportModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+int ReportModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(order_.size());
+}
+
+int ReportModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(std::size(kReportColumns));
+}
+
+QVariant ReportModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || index.row() >= rowCount() || index.column() >= columnCount()) return {};
+  if (role != Qt::DisplayRole) return {};
+  return ToQString(CellText(RowAt(index.row()), static_cast<int16_t>(index.column())));
+}
+
+QVariant ReportModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || section < 0 || section >= columnCount()) return {};
+  if (role == Qt::DisplayRole) return QString::fromUtf16(kReportColumns[section]);
+  if (role == Qt::TextAlignmentRole)
+    return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
+  return {};
+}
+
+void ReportModel::Clear() {
+  beginResetModel();
+  rows_.clear();
+  order_.clear();
+  endResetModel();
+}
+
+const ReportRow& ReportModel::RowAt(int i) const {
+  return rows_[order_[static_cast<size_t>(i)]];
+}
+
+bool ReportModel::Before(uint32_t a, uint32_t b) const {
+  const int c = CompareRows(rows_[a], rows_[b], state_.SortKey);
+  if (c != 0) return state_.SortOrder == 1 ? c > 0 : c < 0;
+  return a < b;
+}
+
+void ReportModel::Append(std::vector<ReportRow> rows) {
+  if (rows.empty()) return;
+  const auto oldCount = static_cast<uint32_t>(order_.size());
+  const auto first = static_cast<uint32_t>(rows_.size());
+  const auto added = static_cast<uint32_t>(rows.size());
+
+  // The new rows join at the end first; with sorting on they then move to
+  // their places in one reordering, so a batch costs one pass over the list
+  // rather than one per row.
+  beginInsertRows(QModelIndex(), static_cast<int>(oldCount),
+                  static_cast<int>(oldCount + added - 1));
+  rows_.insert(rows_.end(), std::make_move_iterator(rows.begin()),
+               std::make_move_iterator(rows.end()));
+  for (uint32_t k = 0; k < added; ++k) order_.push_back(first + k);
+  endInsertRows();
+
+  if (!state_.Sorted) return;
+  const auto mid = order_.begin() + oldCount;
+  std::sort(mid, order_.end(), [this](uint32_t a, uint32_t b) { return Before(a, b); });
+  if (oldCount == 0 || !Before(*mid, *(mid - 1))) return;  // already in place
+
+  emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+  const QModelIndexList persistent = persistentIndexList();
+  std::vector<uint32_t> oldOrder;
+  if (!persistent.isEmpty()) oldOrder = order_;
+  std::inplace_merge(order_.begin(), mid, order_.end(),
+                     [this](uint32_t a, uint32_t b) { return Before(a, b); });
+  MovePersistent(persistent, oldOrder);
+  emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+void ReportModel::MovePersistent(const QModelIndexList& persistent,
+                                 const std::vector<uint32_t>& oldOrder) {
+  if (persistent.isEmpty()) return;
+  std::vector<int> positionOf(rows_.size());
+  for (size_t i = 0; i < order_.size(); ++i) positionOf[order_[i]] = static_cast<int>(i);
+  QModelIndexList moved;
+  moved.reserve(persistent.size());
+  for (const QModelIndex& idx : persistent)
+    moved.append(index(positionOf[oldOrder[static_cast<size_t>(idx.row())]], idx.column()));
+  changePersistentIndexList(persistent, moved);
+}
+
+void ReportModel::SetState(const SortState& state) {
+  state_ = state;
+  if (state_.Sorted) Reorder();
+}
+
+void ReportModel::Reorder() {
+  emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+  const QModelIndexList persistent = persistentIndexList();
+  std::vector<uint32_t> oldOrder;
+  if (!persistent.isEmpty()) oldOrder = order_;
+  std::sort(order_.begin(), order_.end(), [this](uint32_t a, uint32_t b) { return Before(a, b); });
+  MovePersistent(persistent, oldOrder);
+  emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+}  // namespace quorvix

@@ -1,0 +1,360 @@
+#include "frmMain.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDateTime>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMessageBox>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QTreeView>
+#include <optional>
+
+#include "Art.h"
+#include "CoolBar.h"
+#include "ImageButton.h"
+#include "ReportModel.h"
+#include "ResizeRules.h"
+#include "classNetAPI.h"
+#include "frmAbout.h"
+
+namespace quorvix {
+
+namespace {
+
+constexpr int Px(int twips) {
+  return twips / kTwipsPerPixel;
+}
+
+QString ToQString(const std::u16string& s) {
+  return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+std::u16string ToU16(const QString& s) {
+  return std::u16string(reinterpret_cast<const char16_t*>(s.utf16()),
+                        static_cast<size_t>(s.size()));
+}
+
+// The frame and title bar the layout rules were drawn for (75 x 375 twips).
+// Window managers draw frames of every size, or none; measured against this
+// one the controls fit the client area the same way everywhere.
+constexpr QSize kClassicFrame(Px(75), Px(375));
+
+QLabel* MakePanel(QWidget* parent) {
+  auto* panel = new QLabel(parent);
+  panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  panel->setMinimumWidth(Px(1440));
+  panel->setContentsMargins(2, 0, 2, 0);
+  return panel;
+}
+
+}  // namespace
+
+frmMain::frmMain(NetApi& api, bool simulated, QWidget* parent)
+    : QWidget(parent), api_(api), quit_([] { QCoreApplication::exit(0); }) {
+  setObjectName(QStringLiteral("frmMain"));
+  setWindowTitle(simulated ? QStringLiteral("Quorvix 2002 (simulated domain)")
+                           : QString::fromLatin1(kAppTitle));
+  setWindowIcon(WindowIcon());
+  setFont(WindowFont());
+  resize(Px(6780), Px(6690));
+
+  // The rebar: band 1 holds the domain box and the start button, band 2 the toolbar.
+  CoolBar1 = new CoolBar(this);
+  CoolBar1->setObjectName(QStringLiteral("CoolBar1"));
+  CoolBar1->setGeometry(0, 0, Px(6735), Px(915));
+
+  boxDomains = new QWidget;
+  boxDomains->setObjectName(QStringLiteral("boxDomains"));
+  boxDomains->resize(Px(6480), Px(495));
+  comboDomains = new QComboBox(boxDomains);
+  comboDomains->setObjectName(QStringLiteral("comboDomains"));
+  comboDomains->setEditable(true);
+  comboDomains->setInsertPolicy(QComboBox::NoInsert);
+  comboDomains->setCompleter(nullptr);  // the text stays as typed
+  comboDomains->setGeometry(0, Px(90), Px(6015), Px(315));
+  asxPowerButton1 = new ImageButton(PowerButtonRestPicture(), PowerButtonHotPicture(), boxDomains);
+  asxPowerButton1->setObjectName(QStringLiteral("asxPowerButton1"));
+  asxPowerButton1->setToolTip(QString());
+  asxPowerButton1->setAccessibleName(QStringLiteral("Start"));
+  asxPowerButton1->move(Px(6120), Px(120));
+  connect(asxPowerButton1, &QToolButton::clicked, this, &frmMain::asxPowerButton1_Click);
+  CoolBar1->AddBand(boxDomains, QRect(Px(165), Px(30), Px(6480), Px(495)));
+
+  ImageList1 = new QObject(this);
+  ImageList1->setObjectName(QStringLiteral("ImageList1"));
+  QVariantList images;
+  for (int k = 1; k <= 3; ++k) images.append(ToolbarImage(k));
+  ImageList1->setProperty("images", images);
+
+  Toolbar1 = new QToolBar;
+  Toolbar1->setObjectName(QStringLiteral("Toolbar1"));
+  Toolbar1->setMovable(false);
+  Toolbar1->setFloatable(false);
+  Toolbar1->setIconSize(QSize(16, 16));
+  Toolbar1->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+  Toolbar1->setContentsMargins(0, 0, 0, 0);
+  Toolbar1->setStyleSheet(QStringLiteral("QToolBar { border: 0px; padding: 0px; spacing: 0px; }"));
+  struct ButtonSpec {
+    const char* key;
+    const char* tip;
+    int image;
+  };
+  for (const ButtonSpec& b :
+       {ButtonSpec{"Exit", "Exit Quorvix 2002", 1}, ButtonSpec{"About", "About Quorvix 2002", 2}}) {
+    QAction* action = Toolbar1->addAction(QIcon(ToolbarImage(b.image)), QString::fromLatin1(b.key));
+    action->setObjectName(QString::fromLatin1(b.key));
+    action->setData(QString::fromLatin1(b.key));
+    action->setToolTip(QString::fromLatin1(b.tip));
+    if (QWidget* button = Toolbar1->widgetForAction(action)) {
+      button->setObjectName(QStringLiteral("Toolbar1_") + QString::fromLatin1(b.key));
+      button->setFixedSize(Px(840), Px(330));
+    }
+  }
+  connect(Toolbar1, &QToolBar::actionTriggered, this, &frmMain::Toolbar1_ButtonClick);
+  CoolBar1->AddBand(Toolbar1, QRect(Px(165), Px(555), Px(6480), Px(330)));
+
+  model_ = new ReportModel(this);
+  lvMain = new QTreeView(this);
+  lvMain->setObjectName(QStringLiteral("lvMain"));
+  lvMain->setModel(model_);
+  lvMain->setRootIsDecorated(false);
+  lvMain->setItemsExpandable(false);
+  lvMain->setUniformRowHeights(true);
+  lvMain->setSortingEnabled(false);  // the window orders the rows itself
+  lvMain->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  lvMain->setSelectionMode(QAbstractItemView::SingleSelection);
+  lvMain->setAllColumnsShowFocus(true);
+  lvMain->setTextElideMode(Qt::ElideRight);
+  lvMain->header()->setSortIndicatorShown(false);
+  lvMain->header()->setSectionsClickable(true);
+  lvMain->header()->setSectionsMovable(false);
+  lvMain->header()->setStretchLastSection(false);
+  lvMain->header()->setSectionResizeMode(QHeaderView::Interactive);
+  lvMain->header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  lvMain->setGeometry(0, Px(960), Px(6735), Px(5415));
+  connect(lvMain->header(), &QHeaderView::sectionClicked, this, &frmMain::lvMain_ColumnClick);
+
+  StatusBar1 = new QStatusBar(this);
+  StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+  StatusBar1->setSizeGripEnabled(true);
+  panelStatus_ = MakePanel(StatusBar1);
+  panelStatus_->setObjectName(QStringLiteral("StatusBar1_Panel1"));
+  panelStatus_->setText(QStringLiteral("Status:"));
+  panelStatus_->setToolTip(QStringLiteral("Welcome to Quorvix 2002"));
+  panelDate_ = MakePanel(StatusBar1);
+  panelDate_->setObjectName(QStringLiteral("StatusBar1_Panel2"));
+  panelTime_ = MakePanel(StatusBar1);
+  panelTime_->setObjectName(QStringLiteral("StatusBar1_Panel3"));
+  StatusBar1->addWidget(panelStatus_, 1);
+  StatusBar1->addPermanentWidget(panelDate_);
+  StatusBar1->addPermanentWidget(panelTime_);
+  clock_ = new QTimer(this);
+  clock_->setInterval(1000);
+  connect(clock_, &QTimer::timeout, this, &frmMain::UpdateClock);
+  UpdateClock();
+  clock_->start();
+  DockStatusBar();
+
+  // Keyboard order: the list first, then the rebar's controls.
+  setTabOrder(lvMain, comboDomains);
+  setTabOrder(comboDomains, asxPowerButton1);
+  setTabOrder(asxPowerButton1, Toolbar1);
+}
+
+frmMain::~frmMain() = default;
+
+void frmMain::ShowWindow() {
+  if (!loaded_) {
+    Load();
+    return;
+  }
+  show();
+}
+
+void frmMain::Load() {
+  loaded_ = true;
+  ApplyResizeRules();  // the list gets its final width before its columns
+
+  const QRect screenArea = screen() ? screen()->geometry() : QRect(0, 0, 1024, 768);
+  const QSize outer = frameGeometry().size();
+  move(screenArea.x() + (screenArea.width() - outer.width()) / 2,
+       screenArea.y() + (screenArea.height() - outer.height()) / 2);
+
+  SetStatusText(u"Status: Working...");
+
+  const int columnWidth = lvMain->width() / 4;
+  for (int c = 0; c < model_->columnCount(); ++c) lvMain->setColumnWidth(c, columnWidth);
+
+  model_->SetState(SortState{});  // sorted by "Username", ascending
+  lvMain->setSelectionBehavior(QAbstractItemView::SelectRows);
+
+  std::optional<classNetAPI> net(std::in_place, api_);
+  std::u16string ownDomain;
+  net->fnGetDomainName(ownDomain);
+  // Sized by the call only when it succeeds; a failed enumeration leaves it
+  // empty and the domain box gets no entries.
+  std::vector<std::u16string> domains;
+  net->fnNetServerEnum(ownDomain, static_cast<int32_t>(SV_TYPE_DOMAIN_ENUM), domains, false);
+  for (size_t i = 1; i < domains.size(); ++i) comboDomains->addItem(ToQString(domains[i]));
+  comboDomains->setCurrentIndex(-1);
+  comboDomains->setEditText(ToQString(ownDomain));
+
+  show();
+  lvMain->setFocus();
+  net.reset();
+  SetStatusText(u"Status: Done");
+}
+
+QSize frmMain::OuterSize() const {
+  return size() + kClassicFrame;
+}
+
+void frmMain::ApplyResizeRules() {
+  const QSize outer = OuterSize();
+  for (const LayoutAssignment& a :
+       ResizeRules(outer.width() * kTwipsPerPixel, outer.height() * kTwipsPerPixel)) {
+    const int px = a.twips / kTwipsPerPixel;
+    switch (a.property) {
+      case LayoutProperty::ListWidth:
+        lvMain->resize(px, lvMain->height());
+        break;
+      case LayoutProperty::ListHeight:
+        lvMain->resize(lvMain->width(), px);
+        break;
+      case LayoutProperty::StatusBarWidth:
+        break;  // docked: the status bar always spans the client area
+      case LayoutProperty::CoolBarWidth:
+        CoolBar1->resize(px, CoolBar1->height());
+        break;
+      case LayoutProperty::PowerButtonLeft:
+        asxPowerButton1->move(px, asxPowerButton1->y());
+        break;
+      case LayoutProperty::ComboWidth:
+        comboDomains->resize(px, comboDomains->height());
+        break;
+    }
+  }
+}
+
+void frmMain::DockStatusBar() {
+  const int h = Px(255);
+  StatusBar1->setGeometry(0, height() - h, width(), h);
+}
+
+void frmMain::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  DockStatusBar();
+  ApplyResizeRules();
+}
+
+void frmMain::closeEvent(QCloseEvent* event) {
+  // Closing the window ends the program; a running scan stops at its next yield.
+  ending_ = true;
+  event->accept();
+}
+
+void frmMain::UpdateClock() {
+  const QDateTime now = QDateTime::currentDateTime();
+  const QLocale locale = QLocale::system();
+  panelDate_->setText(locale.toString(now.date(), QLocale::ShortFormat));
+  panelTime_->setText(locale.toString(now.time(), QLocale::ShortFormat));
+}
+
+void frmMain::asxPowerButton1_Click() {
+  // A press during a running scan's yield is not a second scan.
+  if (scanning_ || ending_) return;
+  scanning_ = true;
+  serviced_.invalidate();  // the first row is shown at once
+  lastOutcome_ = RunAuditScan(api_, *this);
+  scanning_ = false;
+  if (lastOutcome_ == ScanOutcome::Abandoned) {
+    pending_.clear();  // the program is ending: no further rows
+    return;
+  }
+  FlushRows();
+}
+
+void frmMain::Toolbar1_ButtonClick(QAction* button) {
+  if (button == nullptr) return;
+  const QString key = button->data().toString();
+  if (key == QLatin1String("Exit")) {
+    ending_ = true;
+    quit_();
+  } else if (key == QLatin1String("About")) {
+    frmAbout about(this);
+    about.exec();
+  }
+}
+
+void frmMain::lvMain_ColumnClick(int section) {
+  SortState state = model_->State();
+  OnColumnClick(state, section + 1);
+  model_->SetState(state);
+}
+
+void frmMain::SetStatusText(const std::u16string& text) {
+  panelStatus_->setText(ToQString(text));
+}
+
+void frmMain::ClearRows() {
+  pending_.clear();
+  model_->Clear();
+}
+
+void frmMain::AppendRow(const ReportRow& row) {
+  if (ending_) return;
+  pending_.push_back(row);
+}
+
+void frmMain::FlushRows() {
+  if (pending_.empty()) return;
+  std::vector<ReportRow> rows;
+  rows.swap(pending_);
+  model_->Append(std::move(rows));
+}
+
+void frmMain::SetMousePointer(MousePointer pointer) {
+  if (pointer == MousePointer::Hourglass)
+    setCursor(Qt::WaitCursor);
+  else
+    unsetCursor();
+}
+
+std::u16string frmMain::DomainText() {
+  return ToU16(comboDomains->currentText());
+}
+
+void frmMain::ShowMessage(const std::u16string& text) {
+  // The box shows the text up to its first NUL.
+  const QString shown = ToQString(text.substr(0, text.find(u'\0')));
+  if (message_) {
+    message_(shown);
+    return;
+  }
+  QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kAppTitle), shown, QMessageBox::Ok,
+                  this);
+  box.setFont(WindowFont());
+  box.exec();
+}
+
+bool frmMain::DoEvents() {
+  if (ending_) return false;
+  // Rows stream in far faster than the screen can show them: the window is
+  // serviced (rows handed to the list, input and painting) about once a frame.
+  if (serviced_.isValid() && serviced_.elapsed() < kServiceIntervalMs) return true;
+  FlushRows();
+  QCoreApplication::processEvents(QEventLoop::AllEvents);
+  serviced_.start();
+  return !ending_;
+}
+
+}  // namespace quorvix

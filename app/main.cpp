@@ -1,0 +1,71 @@
+// quorvix-audit: shows who is logged on where in a Windows domain.
+#include <CLI/CLI.hpp>
+#include <QApplication>
+#include <QMessageBox>
+#include <QPointer>
+#include <cstdio>
+#include <exception>
+#include <memory>
+
+#include "Art.h"
+#include "ProviderFactory.h"
+#include "ScreenshotTour.h"
+#include "frmMain.h"
+#include "frmSplash.h"
+
+namespace {
+
+// A window system that can show a dialog (not the offscreen or minimal ones).
+bool CanShowDialogs() {
+  const QString platform = QGuiApplication::platformName();
+  return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  QApplication app(argc, argv);  // takes the window system's own options out of argv
+  QApplication::setApplicationName(QStringLiteral("quorvix-audit"));
+  QApplication::setApplicationVersion(QStringLiteral(QUORVIX_VERSION_TEXT));
+  QApplication::setFont(quorvix::WindowFont());
+
+  quorvix::ProviderOptions options;
+  CLI::App cli{"Quorvix 2002: shows who is logged on where in a Windows domain.", "quorvix-audit"};
+  quorvix::AddProviderOptions(cli, options);
+  try {
+    cli.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    const int rc = cli.exit(e);
+    return rc == 0 ? 0 : 2;
+  }
+
+  quorvix::Provider provider;
+  try {
+    provider = quorvix::MakeProvider(options);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "quorvix-audit: %s\n", e.what());
+    if (CanShowDialogs())
+      QMessageBox::critical(nullptr, QStringLiteral("Quorvix 2002"), QString::fromUtf8(e.what()));
+    return 2;
+  }
+  if (!provider.note.empty()) std::fprintf(stderr, "quorvix-audit: %s\n", provider.note.c_str());
+
+  std::unique_ptr<quorvix::frmMain> mainWindow;
+  QPointer<quorvix::frmSplash> splash = new quorvix::frmSplash([&] {
+    if (!mainWindow)
+      mainWindow = std::make_unique<quorvix::frmMain>(*provider.api, provider.simulated);
+    mainWindow->ShowWindow();
+  });
+  splash->show();
+
+  std::unique_ptr<quorvix::ScreenshotTour> tour;
+  if (const QString folder = quorvix::ScreenshotTour::FolderFromEnvironment(); !folder.isEmpty())
+    tour = std::make_unique<quorvix::ScreenshotTour>(folder, splash.data(),
+                                                     [&] { return mainWindow.get(); });
+
+  const int rc = QApplication::exec();
+  tour.reset();
+  delete splash.data();  // still there only when the program ended before the timer fired
+  mainWindow.reset();
+  return rc;
+}

@@ -1,0 +1,83 @@
+// The program as a process: its provider options, a bad domain file, and a
+// guided run from splash to Exit.
+#include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class ProgramTest : public QObject {
+  Q_OBJECT
+
+  struct Run {
+    int exitCode = -1;
+    QString out;
+    QString err;
+  };
+
+  static Run Start(const QStringList& args, const QProcessEnvironment& env, int timeoutMs) {
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(QUORVIX_AUDIT_EXE), args);
+    Run r;
+    if (!p.waitForStarted(5000)) return r;
+    if (!p.waitForFinished(timeoutMs)) {
+      p.kill();
+      p.waitForFinished();
+      return r;
+    }
+    if (p.exitStatus() == QProcess::NormalExit) r.exitCode = p.exitCode();
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    return r;
+  }
+
+  static QProcessEnvironment Offscreen() {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    return env;
+  }
+
+ private slots:
+  void badOptionsAndDomainFilesExitWithTwo() {
+    Run r = Start({QStringLiteral("--simulate=/nonexistent/domain.json")}, Offscreen(), 30000);
+    QCOMPARE(r.exitCode, 2);
+    QVERIFY2(r.err.contains(QStringLiteral("/nonexistent/domain.json")), qPrintable(r.err));
+
+    QTemporaryDir dir;
+    const QString bad = dir.filePath(QStringLiteral("bad.json"));
+    QFile f(bad);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("{\"local\": {\"computerName\": \"X\"");
+    f.close();
+    r = Start({QStringLiteral("--simulate=") + bad}, Offscreen(), 30000);
+    QCOMPARE(r.exitCode, 2);
+    QVERIFY2(r.err.contains(QStringLiteral("bad.json")), qPrintable(r.err));
+
+    r = Start({QStringLiteral("--no-such-option")}, Offscreen(), 30000);
+    QCOMPARE(r.exitCode, 2);
+    QVERIFY(!r.err.isEmpty());
+
+    r = Start({QStringLiteral("--help")}, Offscreen(), 30000);
+    QCOMPARE(r.exitCode, 0);
+    QVERIFY2(r.out.contains(QStringLiteral("--simulate")), qPrintable(r.out));
+  }
+
+  void aGuidedRunFromSplashToExit() {
+    // The run grabs the splash, presses start, grabs the main window, opens
+    // and closes About, and ends by Exit: the process exits by itself.
+    QTemporaryDir dir;
+    QProcessEnvironment env = Offscreen();
+    env.insert(QStringLiteral("QUORVIX_SCREENSHOT_DIR"), dir.path());
+    const Run r = Start({QStringLiteral("--simulate")}, env, 60000);
+    QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+    const QImage splash(dir.filePath(QStringLiteral("splash.png")));
+    const QImage main(dir.filePath(QStringLiteral("main-window.png")));
+    const QImage about(dir.filePath(QStringLiteral("about.png")));
+    QCOMPARE(splash.size(), QSize(402, 201));
+    QCOMPARE(main.size(), QSize(452, 446));
+    QCOMPARE(about.size(), QSize(417, 399));
+  }
+};
+
+QTEST_MAIN(ProgramTest)
+#include "Program_test.moc"

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <algorithm>
+#include <cstddef>
 #include <iterator>
 
 namespace quorvix {
@@ -61,28 +62,48 @@ void ReportModel::Append(std::vector<ReportRow> rows) {
   const auto first = static_cast<uint32_t>(rows_.size());
   const auto added = static_cast<uint32_t>(rows.size());
 
-  // The new rows join at the end first; with sorting on they then move to
-  // their places in one reordering, so a batch costs one pass over the list
-  // rather than one per row.
-  beginInsertRows(QModelIndex(), static_cast<int>(oldCount),
-                  static_cast<int>(oldCount + added - 1));
+  // The new rows join at the end first, in their own order; with sorting on
+  // they then move to their places in one reordering per batch.
   rows_.insert(rows_.end(), std::make_move_iterator(rows.begin()),
                std::make_move_iterator(rows.end()));
-  for (uint32_t k = 0; k < added; ++k) order_.push_back(first + k);
+  std::vector<uint32_t> fresh(added);
+  for (uint32_t k = 0; k < added; ++k) fresh[k] = first + k;
+  const auto before = [this](uint32_t a, uint32_t b) { return Before(a, b); };
+  if (state_.Sorted) std::sort(fresh.begin(), fresh.end(), before);
+  beginInsertRows(QModelIndex(), static_cast<int>(oldCount),
+                  static_cast<int>(oldCount + added - 1));
+  order_.insert(order_.end(), fresh.begin(), fresh.end());
   endInsertRows();
 
   if (!state_.Sorted) return;
   const auto mid = order_.begin() + oldCount;
-  std::sort(mid, order_.end(), [this](uint32_t a, uint32_t b) { return Before(a, b); });
   if (oldCount == 0 || !Before(*mid, *(mid - 1))) return;  // already in place
 
+  // Each new row finds its place by search (after the rows of equal key
+  // already there), so a batch costs a few comparisons per new row and one
+  // copy of the order.
   emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
   const QModelIndexList persistent = persistentIndexList();
-  std::vector<uint32_t> oldOrder;
-  if (!persistent.isEmpty()) oldOrder = order_;
-  std::inplace_merge(order_.begin(), mid, order_.end(),
-                     [this](uint32_t a, uint32_t b) { return Before(a, b); });
-  MovePersistent(persistent, oldOrder);
+  std::vector<uint32_t> merged;
+  merged.reserve(order_.size());
+  auto from = order_.begin();
+  for (auto it = mid; it != order_.end(); ++it) {
+    // Gallop from the last place found: the new rows are in order, so each
+    // search spans only the stretch up to the next one's place.
+    auto lo = from;
+    auto hi = from;
+    for (std::ptrdiff_t step = 1; hi != mid && !Before(*it, *hi); step *= 2) {
+      lo = hi + 1;
+      hi = mid - hi > step ? hi + step : mid;
+    }
+    const auto at = std::upper_bound(lo, hi, *it, before);
+    merged.insert(merged.end(), from, at);
+    merged.push_back(*it);
+    from = at;
+  }
+  merged.insert(merged.end(), from, mid);
+  merged.swap(order_);
+  MovePersistent(persistent, merged);
   emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 

@@ -4,6 +4,7 @@
 
 #include <QAbstractTableModel>
 #include <cstdint>
+#include <deque>
 #include <vector>
 
 #include "ReportOrder.h"

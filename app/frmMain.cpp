@@ -349,8 +349,12 @@ void frmMain::ShowMessage(const std::u16string& text) {
 bool frmMain::DoEvents() {
   if (ending_) return false;
   // Rows stream in far faster than the screen can show them: the window is
-  // serviced (rows handed to the list, input and painting) about once a frame.
-  if (serviced_.isValid() && serviced_.elapsed() < kServiceIntervalMs) return true;
+  // serviced (rows handed to the list, input and painting) about once a
+  // frame, or sooner when so many rows wait that placing them would hold up
+  // the next service.
+  if (serviced_.isValid() && serviced_.elapsed() < kServiceIntervalMs &&
+      pending_.size() < kMaxPendingRows)
+    return true;
   FlushRows();
   QCoreApplication::processEvents(QEventLoop::AllEvents);
   serviced_.start();

@@ -62,6 +62,8 @@ class frmMain : public QWidget, public ReportWindow {
   // Longest a running scan keeps the window from being serviced while rows
   // come in quickly, in milliseconds.
   static constexpr qint64 kServiceIntervalMs = 16;
+  // Most rows that wait for the next service.
+  static constexpr size_t kMaxPendingRows = 2048;
 
  public slots:
   void asxPowerButton1_Click();

@@ -302,13 +302,14 @@ NET_API_STATUS SambaNetApi::NetServerEnum(LPCWSTR servername, DWORD level, LPBYT
     if (NET_API_STATUS s = ReadDirectory(host, creds_, listing); s != NERR_Success) return s;
   }
   // Another domain's machines are not in this directory.
-  if (!dom.text.empty() && (servertype & SV_TYPE_DOMAIN_ENUM) == 0 &&
-      !IsOwnDomain(listing, FromUtf8(dom.text)))
+  // SV_TYPE_ALL asks for every machine; the domain bit alone for domains.
+  const bool domainMode = servertype != SV_TYPE_ALL && (servertype & SV_TYPE_DOMAIN_ENUM) != 0;
+  if (!dom.text.empty() && !domainMode && !IsOwnDomain(listing, FromUtf8(dom.text)))
     return ERROR_NO_BROWSER_SERVERS_FOUND;
 
   std::vector<SERVER_INFO_101> records;
   std::vector<std::array<Text, 2>> texts;
-  if ((servertype & SV_TYPE_DOMAIN_ENUM) != 0) {
+  if (domainMode) {
     for (const std::u16string& d : listing.domains) {
       records.push_back({PLATFORM_ID_NT, nullptr, 0, 0, SV_TYPE_DOMAIN_ENUM | SV_TYPE_NT, nullptr});
       texts.push_back({d, std::u16string()});

@@ -255,7 +255,7 @@ TEST_F(LiveTest, ControllerNameAndLastLogonAfterKerberosLogon) {
   classNetAPI net(api);
   std::u16string pdc;
   ASSERT_EQ(net.fnGetPDCName(u"", u"QVXAD", pdc), 0);
-  EXPECT_EQ(pdc, u"\\DC1");
+  EXPECT_EQ(pdc, u"\\\\DC1");
   uint32_t last = 0;
   ASSERT_EQ(net.GetLastLogon(pdc, u"alice", last), 0);
   EXPECT_GT(last, 1700000000u);  // alice logged on by Kerberos before the tests

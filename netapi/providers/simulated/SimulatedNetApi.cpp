@@ -171,6 +171,12 @@ struct SimulatedNetApi::Impl {
     return nullptr;
   }
 
+  // Whose accounts a machine keeps: a controller keeps its domain's, any
+  // other machine its own.
+  static const std::u16string& Authority(const SimMachine& m) {
+    return (m.type & (SV_TYPE_DOMAIN_CTRL | SV_TYPE_DOMAIN_BAKCTRL)) != 0 ? m.domain : m.name;
+  }
+
   // Resolves an account handed to NetLocalGroupAddMembers ("DOMAIN\name" or
   // "name") to its canonical "DOMAIN\name", or nothing when no account or
   // global group of that name is known. A bare name is looked up on the server
@@ -191,7 +197,7 @@ struct SimulatedNetApi::Impl {
       const std::u16string_view name = account.substr(slash + 1);
       if (name.empty() || qualifier.empty()) return std::nullopt;
       if (FoldName(qualifier) == FoldName(server.name)) {
-        if (const auto* n = knows(server, name)) return server.name + u'\\' + *n;
+        if (const auto* n = knows(server, name)) return Authority(server) + u'\\' + *n;
         return std::nullopt;
       }
       const SimDomainInfo* d = Domain(FoldName(qualifier));
@@ -201,7 +207,7 @@ struct SimulatedNetApi::Impl {
       return std::nullopt;
     }
     if (account.empty()) return std::nullopt;
-    if (const auto* n = knows(server, account)) return server.name + u'\\' + *n;
+    if (const auto* n = knows(server, account)) return Authority(server) + u'\\' + *n;
     if (SimMachine* pdc = pdcOf(server.domain))
       if (const auto* n = knows(*pdc, account)) return server.domain + u'\\' + *n;
     return std::nullopt;
@@ -415,7 +421,8 @@ NET_API_STATUS SimulatedNetApi::NetGetDCName(LPCWSTR servername, LPCWSTR domainn
       return ERROR_BAD_NETPATH;
     const SimDomainInfo* d = s.Domain(key);
     if (d == nullptr || d->pdc.empty()) return NERR_DCNotFound;
-    const std::u16string dc = u"\\\\" + d->pdc;
+    const SimMachine* pdc = s.Machine(FoldName(d->pdc));
+    const std::u16string dc = u"\\\\" + (pdc != nullptr ? pdc->name : d->pdc);
     LPBYTE buf = s.Allocate(TextBytes(dc));
     if (buf == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
     BufferWriter(buf, 0, TextBytes(dc)).Put(dc);

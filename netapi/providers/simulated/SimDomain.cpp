@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <initializer_list>
 #include <iterator>
 #include <nlohmann/json.hpp>
@@ -491,12 +492,75 @@ std::string Reason(const std::string& what) {
   return reason;
 }
 
+// Watches the parser's events for a field given twice in one object, which
+// the parser would otherwise settle by keeping the last silently.
+class DuplicateFieldWatch {
+ public:
+  struct Found {
+    std::string where;
+    std::string key;
+  };
+
+  bool operator()(int, json::parse_event_t event, json& parsed) {
+    switch (event) {
+      case json::parse_event_t::object_start:
+      case json::parse_event_t::array_start:
+        frames_.push_back({event == json::parse_event_t::array_start, 0, {}, {}, Component()});
+        break;
+      case json::parse_event_t::object_end:
+      case json::parse_event_t::array_end:
+        if (!frames_.empty()) frames_.pop_back();
+        Counted();
+        break;
+      case json::parse_event_t::key: {
+        const std::string& key = parsed.get_ref<const std::string&>();
+        Frame& top = frames_.back();
+        if (!top.keys.insert(key).second) throw Found{Pointer() + "/" + PointerPart(key), key};
+        top.key = key;
+        break;
+      }
+      case json::parse_event_t::value:
+        Counted();
+        break;
+    }
+    return true;
+  }
+
+ private:
+  struct Frame {
+    bool array;
+    std::size_t count;
+    std::string key;
+    std::set<std::string> keys;
+    std::string component;  // this container's place in its parent
+  };
+
+  std::string Component() const {
+    if (frames_.empty()) return {};
+    const Frame& p = frames_.back();
+    return "/" + (p.array ? std::to_string(p.count) : PointerPart(p.key));
+  }
+  void Counted() {
+    if (!frames_.empty() && frames_.back().array) ++frames_.back().count;
+  }
+  std::string Pointer() const {
+    std::string out;
+    for (const auto& f : frames_) out += f.component;
+    return out;
+  }
+
+  std::vector<Frame> frames_;
+};
+
 }  // namespace
 
 SimDomain ParseDomainJson(const std::string& text, const std::string& source) {
   json root;
   try {
-    root = json::parse(text, nullptr, true, false);
+    DuplicateFieldWatch watch;
+    root = json::parse(text, std::ref(watch), true, false);
+  } catch (const DuplicateFieldWatch::Found& dup) {
+    throw DomainFileError(source + ": " + dup.where + ": field \"" + dup.key + "\" given twice");
   } catch (const json::parse_error& e) {
     // The parser counts bytes (one past the last it read); people count lines and columns.
     throw DomainFileError(source + ": " + LineColumn(text, e.byte == 0 ? 0 : e.byte - 1) + ": " +

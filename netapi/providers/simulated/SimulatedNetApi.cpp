@@ -796,8 +796,8 @@ void SimulatedNetApi::SetLogging(bool on) {
 
 void SimulatedNetApi::AddFault(SimFault fault) {
   std::lock_guard lock(impl_->mu);
-  if (!IsCallName(fault.call))
-    throw std::invalid_argument("AddFault: unknown call name " + fault.call);
+  if (!IsCallName(fault.call) || fault.call == "NetApiBufferFree")
+    throw std::invalid_argument("AddFault: no fault can be given to " + fault.call);
   // The newest fault for a call and target wins over those from the file.
   impl_->domain.faults.insert(impl_->domain.faults.begin(), std::move(fault));
 }

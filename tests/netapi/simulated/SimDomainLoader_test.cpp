@@ -132,6 +132,14 @@ TEST(DomainFileLoader, InconsistentDomainsAreRefused) {
                            "domains": [{"name": "CORP", "pdc": "LAB-DC"}, {"name": "LAB"}],
                            "machines": [{"name": "LAB-DC", "domain": "LAB", "type": 8}]})"),
             "inline.json: /domains/0/pdc: primary controller \"LAB-DC\" belongs to domain \"LAB\"");
+  // A field given twice would silently lose the first value.
+  EXPECT_EQ(machines(R"({"name": "PC-01", "domain": "CORP", "type": 3, "name": "PC-02"})"),
+            "inline.json: /machines/0/name: field \"name\" given twice");
+  EXPECT_EQ(machines(pc + R"(, {"name": "PC-02", "domain": "CORP", "type": 3,
+                     "users": [{"name": "a"}, {"name": "b", "lastLogon": 1, "lastLogon": 2}]})"),
+            "inline.json: /machines/1/users/1/lastLogon: field \"lastLogon\" given twice");
+  EXPECT_EQ(machines(pc, R"(, "machines": [])"),
+            "inline.json: /machines: field \"machines\" given twice");
   EXPECT_EQ(ParseError("[1, 2]"), "inline.json: (top level): expected an object, found an array");
   EXPECT_EQ(ParseError("{}"), "inline.json: /local: missing required field \"local\"");
 }

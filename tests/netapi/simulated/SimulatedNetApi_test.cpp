@@ -419,6 +419,7 @@ TEST(SimulatedNetApi, FaultsMatchCallAndTarget) {
   EXPECT_EQ(api.NetWkstaGetInfo(nullptr, 100, &buf), RPC_S_SERVER_UNAVAILABLE);
   EXPECT_EQ(api.Calls().back().status, RPC_S_SERVER_UNAVAILABLE);
   EXPECT_THROW(api.AddFault({"NetNoSuchCall", u"", 5}), std::invalid_argument);
+  EXPECT_THROW(api.AddFault({"NetApiBufferFree", u"", 5}), std::invalid_argument);
   EXPECT_EQ(api.OutstandingBuffers(), 0u);
 }
 

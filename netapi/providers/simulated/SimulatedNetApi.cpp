@@ -79,10 +79,21 @@ struct SimulatedNetApi::Impl {
   std::vector<CallRecord> calls;
   bool logging = true;
   std::unordered_map<std::string, uint32_t> latency;
+  // Per machine (same order): folded user name -> account. Large generated
+  // domains keep tens of thousands of accounts on one controller.
+  std::vector<std::unordered_map<std::u16string, std::size_t>> userIndex;
+  // domain.faults' targets, folded, in the same order.
+  std::vector<std::u16string> faultKeys;
 
   explicit Impl(SimDomain d) : domain(std::move(d)) {
-    for (std::size_t i = 0; i < domain.machines.size(); ++i)
+    userIndex.resize(domain.machines.size());
+    for (std::size_t i = 0; i < domain.machines.size(); ++i) {
       machineIndex.emplace(FoldName(domain.machines[i].name), i);
+      const auto& users = domain.machines[i].users;
+      for (std::size_t k = 0; k < users.size(); ++k)
+        userIndex[i].emplace(FoldName(users[k].name), k);
+    }
+    for (const auto& f : domain.faults) faultKeys.push_back(FoldName(StripBackslashes(f.target)));
     for (std::size_t i = 0; i < domain.domains.size(); ++i)
       domainIndex.emplace(FoldName(domain.domains[i].name), i);
     for (const auto& [call, micros] : domain.latencyMicros) latency[call] = micros;
@@ -124,9 +135,9 @@ struct SimulatedNetApi::Impl {
   }
 
   std::optional<NET_API_STATUS> Fault(std::string_view call, const std::u16string& key) const {
-    for (const auto& f : domain.faults) {
-      if (f.call != call) continue;
-      if (f.target.empty() || FoldName(StripBackslashes(f.target)) == key) return f.status;
+    for (std::size_t i = 0; i < domain.faults.size(); ++i) {
+      const SimFault& f = domain.faults[i];
+      if (f.call == call && (f.target.empty() || faultKeys[i] == key)) return f.status;
     }
     return std::nullopt;
   }
@@ -158,10 +169,9 @@ struct SimulatedNetApi::Impl {
   }
 
   SimUser* FindUser(SimMachine& m, const std::u16string& name) {
-    const std::u16string key = FoldName(name);
-    for (auto& u : m.users)
-      if (FoldName(u.name) == key) return &u;
-    return nullptr;
+    const auto& index = userIndex[static_cast<std::size_t>(&m - domain.machines.data())];
+    auto it = index.find(FoldName(name));
+    return it == index.end() ? nullptr : &m.users[it->second];
   }
 
   static SimGroup* FindGroup(std::vector<SimGroup>& groups, std::u16string_view name) {
@@ -799,6 +809,7 @@ void SimulatedNetApi::AddFault(SimFault fault) {
   if (!IsCallName(fault.call) || fault.call == "NetApiBufferFree")
     throw std::invalid_argument("AddFault: no fault can be given to " + fault.call);
   // The newest fault for a call and target wins over those from the file.
+  impl_->faultKeys.insert(impl_->faultKeys.begin(), FoldName(StripBackslashes(fault.target)));
   impl_->domain.faults.insert(impl_->domain.faults.begin(), std::move(fault));
 }
 

@@ -54,7 +54,9 @@ TEST(ReportFormat, TableAlignsColumnsAndNeutralisesControlCharacters) {
                                                 "01-Jan-1970 00:00:00"}));
   EXPECT_EQ(lines[3], (std::vector<std::string>{"a", "X", "HQ", "", ""}));
   EXPECT_EQ(lines[4][0], "evil\xEF\xBF\xBD[2J\xEF\xBF\xBD");
-  EXPECT_EQ(lines[4][1], "PC\xEF\xBF\xBD" "2 (Wks)");
+  EXPECT_EQ(lines[4][1],
+            "PC\xEF\xBF\xBD"
+            "2 (Wks)");
   EXPECT_EQ(table.find('\x1b'), std::string::npos);
   // No blanks at the end of a line.
   EXPECT_EQ(table.find(" \n"), std::string::npos);

@@ -82,9 +82,13 @@ Result Scan(const std::vector<std::string>& args) {
   return r;
 }
 
-std::string Data(const std::string& name) { return std::string(QUORVIX_TEST_DATA_DIR) + "/" + name; }
+std::string Data(const std::string& name) {
+  return std::string(QUORVIX_TEST_DATA_DIR) + "/" + name;
+}
 
-std::string SmallDomain() { return "--simulate=" + Data("scan-small.json"); }
+std::string SmallDomain() {
+  return "--simulate=" + Data("scan-small.json");
+}
 
 // The rows of scan-small.json's domain HQ, ordered by user name.
 const std::vector<std::vector<std::string>> kSmallRows = {
@@ -136,13 +140,13 @@ TEST(ScanCli, EachFormatParsesBackToTheRows) {
 
 TEST(ScanCli, SortsByTheNamedColumnAndScansTheOwnDomainByDefault) {
   // Chronological, newest first; the row without a time comes last.
-  const Result byTime = Scan({SmallDomain(), "--format", "csv", "--sort", "last LOGON",
-                              "--descending"});
+  const Result byTime =
+      Scan({SmallDomain(), "--format", "csv", "--sort", "last LOGON", "--descending"});
   ASSERT_EQ(byTime.exit, 0) << byTime.err;
   std::vector<std::string> users;
   for (const auto& r : ParseCsv(byTime.out)) users.push_back(r.at(0));
-  EXPECT_EQ(users, (std::vector<std::string>{"Username", "Jürgen", "admin", "Иван", "alice",
-                                             "Bob", "carol"}));
+  EXPECT_EQ(users, (std::vector<std::string>{"Username", "Jürgen", "admin", "Иван", "alice", "Bob",
+                                             "carol"}));
 
   // No DOMAIN: the machine's own domain, which is HQ in this file.
   const Result byDomain = Scan({SmallDomain(), "--format=csv", "--sort=domain", "--descending"});

@@ -48,6 +48,16 @@ for name, uac, os_name, version in computers:
         "dNSHostName": "%s.%s" % (name.lower(), lp.get("realm").lower()),
     })
 
+# The directory's Kerberos service names (a provision without DNS leaves them out).
+realm = lp.get("realm").lower()
+dc_name = lp.get("netbios name")
+sam.modify_ldif("""dn: CN=%s,OU=Domain Controllers,%s
+changetype: modify
+add: servicePrincipalName
+servicePrincipalName: ldap/%s.%s
+servicePrincipalName: ldap/%s
+""" % (dc_name, base, dc_name.lower(), realm, dc_name))
+
 # A trusted domain, created through the local security authority as the
 # controller's own system account (the directory refuses trustedDomain objects
 # added over LDAP).

@@ -47,6 +47,11 @@ struct NetapiContext {
   libnetapi_ctx* ctx = nullptr;
   unsigned calls = 0;
   std::uint64_t owner = 0;
+  // libnetapi keeps one account-database (SAMR) session and reuses it for the
+  // next server too, which then refuses it (status 5): a call to another
+  // server than the last one starts from a fresh context.
+  std::string samrServer;
+  bool samrUsed = false;
 };
 
 NetapiContext& Context() {
@@ -59,13 +64,23 @@ void ReleaseContext(NetapiContext& c) {
   c.ctx = nullptr;
   c.calls = 0;
   c.owner = 0;
+  c.samrServer.clear();
+  c.samrUsed = false;
 }
 
-// Makes the context ready for one call with creds. Call under the lock.
-NET_API_STATUS PrepareContext(std::uint64_t owner, const SambaCredentials& creds) {
+// Makes the context ready for one call with creds; samrServer names the
+// server of a call that uses the account database. Call under the lock.
+NET_API_STATUS PrepareContext(std::uint64_t owner, const SambaCredentials& creds,
+                              const std::string* samrServer = nullptr) {
   NetapiContext& c = Context();
-  if (c.ctx != nullptr && (c.owner != owner || c.calls >= SambaNetApi::kCallsPerContext))
+  const bool otherSamr = samrServer != nullptr && c.samrUsed && c.samrServer != *samrServer;
+  if (c.ctx != nullptr &&
+      (c.owner != owner || c.calls >= SambaNetApi::kCallsPerContext || otherSamr))
     ReleaseContext(c);
+  if (samrServer != nullptr) {
+    c.samrServer = *samrServer;
+    c.samrUsed = true;
+  }
   if (c.ctx == nullptr) {
     set_dyn_CONFIGFILE(ConfigFile());
     libnetapi_ctx* ctx = nullptr;
@@ -182,6 +197,12 @@ struct LibBuffer {
 constexpr NET_API_STATUS kErrorNoneMapped = 1332;
 NET_API_STATUS UserLookupStatus(NET_API_STATUS s) {
   return s == kErrorNoneMapped ? NERR_UserNotFound : s;
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return text;
 }
 
 bool ValidOut(const void* p) {
@@ -470,7 +491,7 @@ NET_API_STATUS SambaNetApi::NetUserGetInfo(LPCWSTR servername, LPCWSTR username,
   std::vector<std::array<Text, 10>> texts(1);
   {
     LibraryCall call;
-    if (NET_API_STATUS s = PrepareContext(id_, creds_); s != NERR_Success) return s;
+    if (NET_API_STATUS s = PrepareContext(id_, creds_, &server.text); s != NERR_Success) return s;
     LibBuffer b;
     const NET_API_STATUS s = ::NetUserGetInfo(server.get(), user.get(), 2, &b.p);
     if (s != 0) return ConnectionStatus(UserLookupStatus(FromLibnetapi(s)), server, creds_);
@@ -514,7 +535,7 @@ NET_API_STATUS SambaNetApi::NetGroupEnum(LPCWSTR servername, DWORD level, LPBYTE
   std::vector<std::array<Text, 1>> texts;
   {
     LibraryCall call;
-    if (NET_API_STATUS s = PrepareContext(id_, creds_); s != NERR_Success) return s;
+    if (NET_API_STATUS s = PrepareContext(id_, creds_, &server.text); s != NERR_Success) return s;
     // The whole list, in as many rounds as the library needs; batches are cut below.
     uint32_t resume = 0;
     for (int round = 0; round < 10000; ++round) {
@@ -557,7 +578,7 @@ NET_API_STATUS SambaNetApi::NetUserGetGroups(LPCWSTR servername, LPCWSTR usernam
   std::vector<std::array<Text, 1>> texts;
   {
     LibraryCall call;
-    if (NET_API_STATUS s = PrepareContext(id_, creds_); s != NERR_Success) return s;
+    if (NET_API_STATUS s = PrepareContext(id_, creds_, &server.text); s != NERR_Success) return s;
     LibBuffer b;
     uint32_t read = 0;
     uint32_t total = 0;
@@ -588,13 +609,31 @@ NET_API_STATUS SambaNetApi::NetGroupGetInfo(LPCWSTR servername, LPCWSTR groupnam
   std::vector<std::array<Text, 2>> texts(1);
   {
     LibraryCall call;
-    if (NET_API_STATUS s = PrepareContext(id_, creds_); s != NERR_Success) return s;
-    LibBuffer b;
-    const NET_API_STATUS s = ::NetGroupGetInfo(server.get(), group.get(), 1, &b.p);
-    if (s != 0) return ConnectionStatus(FromLibnetapi(s), server, creds_);
-    if (b.p == nullptr) return ERROR_BAD_NET_RESP;
-    const auto* g = reinterpret_cast<const ::GROUP_INFO_1*>(b.p);
-    texts[0] = {T(g->grpi1_name), T(g->grpi1_comment)};
+    if (NET_API_STATUS s = PrepareContext(id_, creds_, &server.text); s != NERR_Success) return s;
+    // libnetapi's NetGroupGetInfo hands back strings it has already freed;
+    // the group list at level 1 carries the same name and comment safely.
+    const std::string wanted = Lower(group.text);
+    bool found = false;
+    uint32_t resume = 0;
+    for (int round = 0; round < 10000 && !found; ++round) {
+      LibBuffer b;
+      uint32_t read = 0;
+      uint32_t total = 0;
+      const NET_API_STATUS s =
+          ::NetGroupEnum(server.get(), 1, &b.p, MAX_PREFERRED_LENGTH, &read, &total, &resume);
+      const NET_API_STATUS mapped = FromLibnetapi(s);
+      if (mapped != NERR_Success && mapped != ERROR_MORE_DATA)
+        return ConnectionStatus(mapped, server, creds_);
+      if (read > 0 && b.p == nullptr) return ERROR_BAD_NET_RESP;
+      const auto* g = reinterpret_cast<const ::GROUP_INFO_1*>(b.p);
+      for (uint32_t i = 0; i < read && !found; ++i) {
+        if (g[i].grpi1_name == nullptr || Lower(g[i].grpi1_name) != wanted) continue;
+        texts[0] = {T(g[i].grpi1_name), T(g[i].grpi1_comment)};
+        found = true;
+      }
+      if (mapped == NERR_Success || read == 0) break;
+    }
+    if (!found) return NERR_GroupNotFound;
   }
   return PackRecords(buffers_, records, texts, kGroup1Fields, bufptr);
 }
@@ -618,7 +657,7 @@ NET_API_STATUS SambaNetApi::NetLocalGroupAddMembers(LPCWSTR servername, LPCWSTR 
     accounts.push_back(std::move(name));
   }
   LibraryCall call;
-  if (NET_API_STATUS s = PrepareContext(id_, creds_); s != NERR_Success) return s;
+  if (NET_API_STATUS s = PrepareContext(id_, creds_, &server.text); s != NERR_Success) return s;
   // libnetapi cannot take names (level 3) without breaking; it gets the
   // accounts' SIDs (level 0) instead.
   std::vector<std::unique_ptr<LibBuffer>> lookups;

@@ -136,7 +136,10 @@ TEST_F(LiveTest, ServerFactsAndLocalGroupMembership) {
   EXPECT_FALSE(type.empty());
 
   // The account is looked up and added; the second time it is a member.
-  LOCALGROUP_MEMBERS_INFO_3 carol{const_cast<LPWSTR>(u"QVXFILES\\carol")};
+  const std::string account = Env("QUORVIX_SAMBA_NEW_MEMBER");
+  if (account.empty()) GTEST_SKIP() << "no account to add";
+  std::u16string name = u"QVXFILES\\" + FromUtf8(account);
+  LOCALGROUP_MEMBERS_INFO_3 carol{name.data()};
   EXPECT_EQ(api.NetLocalGroupAddMembers(Standalone().c_str(), u"Operators", 3,
                                         reinterpret_cast<LPBYTE>(&carol), 1),
             NERR_Success);
@@ -256,9 +259,29 @@ TEST_F(LiveTest, ControllerNameAndLastLogonAfterKerberosLogon) {
   std::u16string pdc;
   ASSERT_EQ(net.fnGetPDCName(u"", u"QVXAD", pdc), 0);
   EXPECT_EQ(pdc, u"\\\\DC1");
+  // Asked of the file server first, the controller must still answer with
+  // its own account database.
+  uint32_t local = 0;
+  EXPECT_EQ(net.GetLastLogon(Standalone(), u"alice", local), 0);
   uint32_t last = 0;
   ASSERT_EQ(net.GetLastLogon(pdc, u"alice", last), 0);
   EXPECT_GT(last, 1700000000u);  // alice logged on by Kerberos before the tests
+}
+
+// The default logon: no user named, the Kerberos ticket cache (KRB5CCNAME).
+TEST_F(LiveTest, TicketCacheLogonReadsTheDirectory) {
+  if (Env("QUORVIX_SAMBA_TICKET").empty()) GTEST_SKIP() << "no ticket for the live domain";
+  SambaCredentials ticket;
+  ticket.dc = s.dc + ".qvxad.test";  // Kerberos names the service by its full name
+  SambaNetApi api(ticket);
+  classNetAPI net(api);
+  std::vector<std::u16string> domains;
+  ASSERT_EQ(net.fnNetServerEnum(u"", static_cast<int32_t>(SV_TYPE_DOMAIN_ENUM), domains, false), 0);
+  EXPECT_TRUE(Has(Names(domains), u"QVXAD"));
+  std::vector<std::u16string> machines;
+  ASSERT_EQ(net.fnNetServerEnum(u"QVXAD", static_cast<int32_t>(SV_TYPE_ALL), machines, false), 0);
+  EXPECT_TRUE(Has(Names(machines), u"DC1"));
+  ExpectAllReleased(api);
 }
 
 TEST_F(LiveTest, CallsFromSeveralThreadsAndContextRenewal) {

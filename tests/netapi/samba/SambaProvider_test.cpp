@@ -5,8 +5,14 @@
 #include <string>
 #include <vector>
 
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <fstream>
+#include <stdexcept>
+
 #include "AdDirectory.h"
 #include "AnswerBuffer.h"
+#include "ProviderFactory.h"
 #include "SambaNetApi.h"
 #include "SambaStatus.h"
 #include "WkssvcClient.h"
@@ -178,6 +184,62 @@ TEST(SambaProvider, FailsCleanlyWithNothingToTalkTo) {
   EXPECT_EQ(api.NetApiBufferFree(scratch), NERR_Success);
   EXPECT_EQ(api.NetApiBufferFree(scratch), ERROR_INVALID_PARAMETER);
   EXPECT_EQ(api.OutstandingBuffers(), 0u);
+}
+
+TEST(SambaProviderOptions, NativeByDefaultAndNeverWaitingForAPassword) {
+  ASSERT_TRUE(HasNativeProvider());
+  ProviderOptions options;
+  Provider native = MakeProvider(options);  // the Kerberos ticket cache; nothing asked
+  ASSERT_NE(native.api, nullptr);
+  EXPECT_FALSE(native.simulated);
+
+  CLI::App app;
+  AddProviderOptions(app, options);
+  const std::string pwFile = ::testing::TempDir() + "quorvix-samba-pw";
+  { std::ofstream(pwFile) << "s3cret-Word\r\nignored second line\n"; }
+  app.parse(std::vector<std::string>{"--dc=dc1.example.test", "--password-file=" + pwFile,
+                                     "--user=EXAMPLE\\auditor"});
+  EXPECT_EQ(options.user, "EXAMPLE\\auditor");
+  EXPECT_EQ(options.dc, "dc1.example.test");
+  Provider fromFile = MakeProvider(options);
+  EXPECT_FALSE(fromFile.simulated);
+
+  // A user without a password source: the hook is asked; declining (or no
+  // terminal, as under the test runner) is an error that names no password.
+  ProviderOptions asked;
+  asked.user = "EXAMPLE\\auditor";
+  std::string askedFor;
+  asked.askPassword = [&](const std::string& user) -> std::optional<std::string> {
+    askedFor = user;
+    return std::nullopt;
+  };
+  try {
+    MakeProvider(asked);
+    ADD_FAILURE() << "a declined password must not give a provider";
+  } catch (const std::runtime_error& e) {
+    EXPECT_NE(std::string(e.what()).find("EXAMPLE\\auditor"), std::string::npos);
+  }
+  EXPECT_EQ(askedFor, "EXAMPLE\\auditor");
+  asked.askPassword = nullptr;  // the terminal: the test runner has none
+  EXPECT_THROW(MakeProvider(asked), std::runtime_error);
+
+  ProviderOptions fileOnly;
+  fileOnly.passwordFile = pwFile;
+  EXPECT_THROW(MakeProvider(fileOnly), std::runtime_error);  // a file needs --user
+  ProviderOptions missing;
+  missing.user = "EXAMPLE\\auditor";
+  missing.passwordFile = pwFile + ".absent";
+  try {
+    MakeProvider(missing);
+    ADD_FAILURE() << "an unreadable password file must be reported";
+  } catch (const std::runtime_error& e) {
+    EXPECT_NE(std::string(e.what()).find(".absent"), std::string::npos);
+  }
+  std::remove(pwFile.c_str());
+
+  ProviderOptions simulated;
+  simulated.simulate = true;
+  EXPECT_TRUE(MakeProvider(simulated).simulated);  // simulation stays explicit
 }
 
 }  // namespace

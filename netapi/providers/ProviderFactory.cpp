@@ -3,6 +3,9 @@
 #include <CLI/CLI.hpp>
 
 #include "SimulatedNetApi.h"
+#ifdef _WIN32
+#include "Win32NetApi.h"
+#endif
 
 namespace quorvix {
 
@@ -34,16 +37,29 @@ void AddProviderOptions(CLI::App& app, ProviderOptions& options) {
   app.parse_complete_callback([&options, simulate] { options.simulate = simulate->count() > 0; });
 }
 
-bool HasNativeProvider() { return false; }
+bool HasNativeProvider() {
+#ifdef _WIN32
+  return true;
+#else
+  return false;
+#endif
+}
 
 Provider MakeProvider(const ProviderOptions& options) {
   Provider p;
+#ifdef _WIN32
+  if (!options.simulate) {
+    p.api = std::make_unique<Win32NetApi>();
+    return p;
+  }
+#endif
   p.simulated = true;
   if (options.simulate && !options.simulateFile.empty()) {
     p.api = std::make_unique<sim::SimulatedNetApi>(sim::LoadDomainFile(options.simulateFile));
   } else {
     p.api = std::make_unique<sim::SimulatedNetApi>(sim::DemoDomain());
-    if (!options.simulate) p.note = "no native network provider in this build; using the built-in demo domain";
+    if (!options.simulate)
+      p.note = "no native network provider in this build; using the built-in demo domain";
   }
   return p;
 }

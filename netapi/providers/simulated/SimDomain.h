@@ -6,6 +6,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "NetApi.h"
@@ -21,8 +22,8 @@ struct SimLogonEntry {
 
 struct SimUser {
   std::u16string name;
-  uint32_t lastLogon = 0;                  // seconds since 1970-01-01 UTC
-  std::vector<std::u16string> groups;      // global groups the user belongs to
+  uint32_t lastLogon = 0;              // seconds since 1970-01-01 UTC
+  std::vector<std::u16string> groups;  // global groups the user belongs to
 };
 
 struct SimGroup {
@@ -76,6 +77,15 @@ class DomainFileError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
+
+// The form under which names compare: case folded (ASCII, Latin-1, Latin
+// Extended-A, Greek and Cyrillic letters), so "pc-017" names PC-017.
+std::u16string FoldName(std::u16string_view name);
+// A server name as the calls take it: \\NAME and NAME name the same machine
+// (up to two leading backslashes are dropped).
+std::u16string_view StripBackslashes(std::u16string_view name);
+// True for the call names that faults and latency may name ("NetWkstaUserEnum", ...).
+bool IsCallName(std::string_view call);
 
 // Parses a domain file's text; source names it in error messages.
 SimDomain ParseDomainJson(const std::string& text, const std::string& source);

@@ -17,16 +17,20 @@
 namespace quorvix::sim {
 
 // One logged call and its arguments. Name arguments that were null are
-// recorded as absent (nullName set for that position).
+// recorded as absent (nullName set for that position). The name arguments of
+// NetLocalGroupAddMembers at level 3 are the server, the group and then the
+// account of each LOCALGROUP_MEMBERS_INFO_3 handed in.
 struct CallRecord {
-  std::string call;                  // "NetWkstaUserEnum", ...
-  std::vector<std::u16string> names; // the name arguments in argument order
-  std::vector<bool> nullNames;       // per name: the argument was a null address
+  std::string call;                   // "NetWkstaUserEnum", ...
+  std::vector<std::u16string> names;  // the name arguments in argument order
+  std::vector<bool> nullNames;        // per name: the argument was a null address
   DWORD level = 0;
-  DWORD prefmaxlen = 0;              // where the call has one
-  DWORD servertype = 0;              // NetServerEnum
-  uint64_t resumeIn = 0;             // resume handle on entry, where the call has one
-  NET_API_STATUS status = 0;         // what the call answered
+  DWORD prefmaxlen = 0;       // where the call has one
+  DWORD servertype = 0;       // NetServerEnum
+  uint64_t resumeIn = 0;      // resume handle on entry, where the call has one
+  NET_API_STATUS status = 0;  // what the call answered
+  DWORD entriesRead = 0;      // enumerations: the entries handed back
+  DWORD totalEntries = 0;     // enumerations: the total answered
 };
 
 class SimulatedNetApi : public NetApi {
@@ -40,16 +44,16 @@ class SimulatedNetApi : public NetApi {
   NET_API_STATUS NetWkstaGetInfo(LPCWSTR servername, DWORD level, LPBYTE* bufptr) override;
   NET_API_STATUS NetServerGetInfo(LPCWSTR servername, DWORD level, LPBYTE* bufptr) override;
   NET_API_STATUS NetGetDCName(LPCWSTR servername, LPCWSTR domainname, LPBYTE* bufptr) override;
-  NET_API_STATUS NetWkstaUserEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr,
-                                  DWORD prefmaxlen, LPDWORD entriesread, LPDWORD totalentries,
+  NET_API_STATUS NetWkstaUserEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr, DWORD prefmaxlen,
+                                  LPDWORD entriesread, LPDWORD totalentries,
                                   LPDWORD resumehandle) override;
   NET_API_STATUS NetUserGetInfo(LPCWSTR servername, LPCWSTR username, DWORD level,
                                 LPBYTE* bufptr) override;
   NET_API_STATUS NetGroupEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr, DWORD prefmaxlen,
                               LPDWORD entriesread, LPDWORD totalentries,
                               PDWORD_PTR resume_handle) override;
-  NET_API_STATUS NetUserGetGroups(LPCWSTR servername, LPCWSTR username, DWORD level,
-                                  LPBYTE* bufptr, DWORD prefmaxlen, LPDWORD entriesread,
+  NET_API_STATUS NetUserGetGroups(LPCWSTR servername, LPCWSTR username, DWORD level, LPBYTE* bufptr,
+                                  DWORD prefmaxlen, LPDWORD entriesread,
                                   LPDWORD totalentries) override;
   NET_API_STATUS NetGroupGetInfo(LPCWSTR servername, LPCWSTR groupname, DWORD level,
                                  LPBYTE* bufptr) override;

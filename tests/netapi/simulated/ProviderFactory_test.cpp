@@ -1,0 +1,45 @@
+#include "ProviderFactory.h"
+
+#include <gtest/gtest.h>
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+
+#include "SimDomain.h"
+#include "basStringHandler.h"
+
+namespace quorvix {
+namespace {
+
+std::u16string LocalComputer(NetApi& api) {
+  NetBuffer buf(api);
+  if (api.NetWkstaGetInfo(nullptr, 100, buf.out()) != NERR_Success) return u"<failed>";
+  return buf.record<WKSTA_INFO_100>().wki100_computername;
+}
+
+TEST(ProviderFactory, GivesTheDemoDomainOrAFile) {
+  ProviderOptions options;
+  Provider demo = MakeProvider(options);
+  ASSERT_NE(demo.api, nullptr);
+  EXPECT_TRUE(demo.simulated);
+  EXPECT_FALSE(demo.note.empty());  // not asked for: the user is told
+  EXPECT_EQ(LocalComputer(*demo.api), sim::DemoDomain().computerName);
+
+  CLI::App app;
+  AddProviderOptions(app, options);
+  const std::string file = std::string(QUORVIX_TEST_DATA_DIR) + "/domain-small.json";
+  std::vector<std::string> args = {"--simulate=" + file};
+  std::reverse(args.begin(), args.end());
+  app.parse(args);
+  EXPECT_TRUE(options.simulate);
+  EXPECT_EQ(options.simulateFile, file);
+  Provider fromFile = MakeProvider(options);
+  EXPECT_TRUE(fromFile.note.empty());
+  EXPECT_EQ(LocalComputer(*fromFile.api), u"WS-01");
+
+  options.simulateFile = std::string(QUORVIX_TEST_DATA_DIR) + "/no-such-file.json";
+  EXPECT_THROW(MakeProvider(options), sim::DomainFileError);
+}
+
+}  // namespace
+}  // namespace quorvix

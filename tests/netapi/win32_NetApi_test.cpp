@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string>
 
+#include "ProviderFactory.h"
 #include "Win32NetApi.h"
 #include "basMainWin32.h"
 #include "basStringHandler.h"
@@ -66,6 +67,23 @@ TEST(Win32NetApi, AllocatedBufferIsWritableAndReleasedOnce) {
   std::memset(buffer, 0xAB, 64);
   EXPECT_EQ(static_cast<unsigned char*>(buffer)[63], 0xAB);
   EXPECT_EQ(api.NetApiBufferFree(buffer), NERR_Success);
+}
+
+TEST(Win32Provider, NetApi32IsTheDefaultAndSimulationIsAskedFor) {
+  EXPECT_TRUE(HasNativeProvider());
+  ProviderOptions options;
+  Provider native = MakeProvider(options);
+  EXPECT_FALSE(native.simulated);
+  EXPECT_NE(dynamic_cast<Win32NetApi*>(native.api.get()), nullptr);
+
+  options.simulate = true;
+  Provider simulated = MakeProvider(options);
+  EXPECT_TRUE(simulated.simulated);
+  EXPECT_EQ(dynamic_cast<Win32NetApi*>(simulated.api.get()), nullptr);
+  NetBuffer wksta(*simulated.api);
+  ASSERT_EQ(simulated.api->NetWkstaGetInfo(nullptr, 100, wksta.out()), NERR_Success);
+  EXPECT_NE(fnPointerToString(wksta.record<WKSTA_INFO_100>().wki100_computername),
+            LocalComputerName());
 }
 
 TEST(Win32ErrorText, MessagesComeWithoutPaddingAndUnknownCodesAreEmpty) {

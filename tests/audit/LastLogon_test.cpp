@@ -1,0 +1,69 @@
+#include "LastLogon.h"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <ctime>
+#include <string>
+
+namespace quorvix {
+namespace {
+
+TEST(LastLogon, FormatsWithoutTimeZoneConversion) {
+  EXPECT_EQ(FormatLastLogon(0), u"01-Jan-1970 00:00:00");
+  EXPECT_EQ(FormatLastLogon(1016097165), u"14-Mar-2002 09:12:45");
+  EXPECT_EQ(FormatLastLogon(951782400), u"29-Feb-2000 00:00:00");
+  // 2100 is no leap year.
+  EXPECT_EQ(FormatLastLogon(4107542399u), u"28-Feb-2100 23:59:59");
+  EXPECT_EQ(FormatLastLogon(4107542400u), u"01-Mar-2100 00:00:00");
+  // Seconds are unsigned: times after January 2038 are not read as 1901.
+  EXPECT_EQ(FormatLastLogon(2147483648u), u"19-Jan-2038 03:14:08");
+  EXPECT_EQ(FormatLastLogon(4294967295u), u"07-Feb-2106 06:28:15");
+  EXPECT_EQ(FormatIso8601(1016097165), "2002-03-14T09:12:45Z");
+  EXPECT_EQ(FormatIso8601(0), "1970-01-01T00:00:00Z");
+  EXPECT_EQ(FormatIso8601(4294967295u), "2106-02-07T06:28:15Z");
+}
+
+TEST(LastLogon, CivilDateAgreesWithTheCLibraryOverTheWholeRange) {
+  if (sizeof(std::time_t) < 8) GTEST_SKIP() << "32-bit time_t cannot represent the range";
+  // Every day of the unsigned 32-bit range, at a time of day that moves.
+  for (uint64_t s = 0; s <= 0xFFFFFFFFull; s += 86400 + 3607) {
+    const auto seconds = static_cast<uint32_t>(s);
+    const std::time_t t = static_cast<std::time_t>(seconds);
+    std::tm ref{};
+    ASSERT_NE(gmtime_r(&t, &ref), nullptr);
+    const CivilTime c = ToCivilTime(seconds);
+    ASSERT_EQ(c.year, ref.tm_year + 1900) << seconds;
+    ASSERT_EQ(c.month, static_cast<unsigned>(ref.tm_mon + 1)) << seconds;
+    ASSERT_EQ(c.day, static_cast<unsigned>(ref.tm_mday)) << seconds;
+    ASSERT_EQ(c.hour, static_cast<unsigned>(ref.tm_hour)) << seconds;
+    ASSERT_EQ(c.minute, static_cast<unsigned>(ref.tm_min)) << seconds;
+    ASSERT_EQ(c.second, static_cast<unsigned>(ref.tm_sec)) << seconds;
+  }
+}
+
+// Restores the time locale a test changed.
+class TimeLocale {
+ public:
+  TimeLocale() : saved_(std::setlocale(LC_TIME, nullptr)) {}
+  ~TimeLocale() { std::setlocale(LC_TIME, saved_.c_str()); }
+  bool Use(const char* name) { return std::setlocale(LC_TIME, name) != nullptr; }
+
+ private:
+  std::string saved_;
+};
+
+TEST(LastLogon, MonthFollowsTheTimeLocale) {
+  TimeLocale locale;
+  ASSERT_TRUE(locale.Use("C"));
+  EXPECT_EQ(FormatLastLogon(1009958400), u"02-Jan-2002 08:00:00");
+  EXPECT_EQ(FormatLastLogon(945244800), u"15-Dec-1999 08:00:00");
+  if (!locale.Use("de_DE.UTF-8") && !locale.Use("de_DE.utf8")) {
+    GTEST_SKIP() << "no German locale installed";
+  }
+  // German abbreviates March with an umlaut: the text must come through as Unicode.
+  EXPECT_EQ(FormatLastLogon(1016097165), u"14-M\u00E4r-2002 09:12:45");
+}
+
+}  // namespace
+}  // namespace quorvix

@@ -1,0 +1,214 @@
+// quorvix-scan run as a process, as scripts run it.
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fcntl.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "CliTestSupport.h"
+#include "basMain.h"
+#include "basStringHandler.h"
+
+extern char** environ;
+
+namespace quorvix {
+namespace {
+
+using testing::ParseCsv;
+using testing::ParseTable;
+
+struct Result {
+  int exit = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// Runs quorvix-scan with args under the C locale, stdout and stderr to files.
+Result Scan(const std::vector<std::string>& args) {
+  const std::string dir = ::testing::TempDir();
+  const std::string outPath = dir + "scan-out-" + std::to_string(getpid());
+  const std::string errPath = dir + "scan-err-" + std::to_string(getpid());
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0600);
+  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0600);
+  std::vector<std::string> argStore = {QUORVIX_SCAN_PATH};
+  argStore.insert(argStore.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : argStore) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  std::vector<std::string> envStore = {"LC_ALL=C"};
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string var = *e;
+    if (var.rfind("LC_", 0) != 0 && var.rfind("LANG", 0) != 0) envStore.push_back(var);
+  }
+  std::vector<char*> envp;
+  for (auto& e : envStore) envp.push_back(e.data());
+  envp.push_back(nullptr);
+
+  Result r;
+  pid_t pid = 0;
+  const int rc = posix_spawn(&pid, QUORVIX_SCAN_PATH, &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) {
+    ADD_FAILURE() << "cannot start " << QUORVIX_SCAN_PATH;
+    return r;
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  r.exit = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  r.out = ReadFile(outPath);
+  r.err = ReadFile(errPath);
+  std::remove(outPath.c_str());
+  std::remove(errPath.c_str());
+  return r;
+}
+
+std::string Data(const std::string& name) {
+  return std::string(QUORVIX_TEST_DATA_DIR) + "/" + name;
+}
+
+std::string SmallDomain() {
+  return "--simulate=" + Data("scan-small.json");
+}
+
+// The rows of scan-small.json's domain HQ, ordered by user name.
+const std::vector<std::vector<std::string>> kSmallRows = {
+    {"admin", "PDC01 (PDC)", "HQ", "\\\\PDC01", "14-Mar-2002 09:12:45"},
+    {"alice", "PC017 (Wks)", "HQ", "\\\\PDC01", "15-Dec-1999 08:00:00"},
+    {"Bob", "PC017 (Wks)", "HQ", "", "01-Jan-1970 00:00:00"},
+    {"carol", "SRV1 (Wks/Srv)", "SALES", "\\\\PDC01", ""},
+    {"Jürgen", "ПК-01 (Wks)", "HQ", "\\\\PDC01", "19-Jan-2038 03:14:08"},
+    {"Иван", "ПК-01 (Wks)", "HQ", "\\\\PDC01", "02-Jan-2002 08:00:00"},
+};
+const std::vector<std::string> kHeaders = {"Username", "Workstation", "Domain", "Logon Server",
+                                           "Last Logon"};
+
+TEST(ScanCli, EachFormatParsesBackToTheRows) {
+  const Result csv = Scan({SmallDomain(), "HQ", "--format", "csv"});
+  ASSERT_EQ(csv.exit, 0) << csv.err;
+  EXPECT_EQ(csv.err, "");  // no progress when stderr is not a terminal
+  auto records = ParseCsv(csv.out);
+  ASSERT_FALSE(records.empty());
+  EXPECT_EQ(records[0], kHeaders);
+  records.erase(records.begin());
+  EXPECT_EQ(records, kSmallRows);
+
+  const Result table = Scan({SmallDomain(), "HQ"});
+  ASSERT_EQ(table.exit, 0) << table.err;
+  auto lines = ParseTable(table.out, kHeaders);
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[0], kHeaders);
+  lines.erase(lines.begin(), lines.begin() + 2);
+  EXPECT_EQ(lines, kSmallRows);
+
+  const Result json = Scan({SmallDomain(), "--format=JSON", "HQ"});
+  ASSERT_EQ(json.exit, 0) << json.err;
+  const auto array = nlohmann::json::parse(json.out);
+  ASSERT_EQ(array.size(), kSmallRows.size());
+  for (std::size_t i = 0; i < array.size(); ++i) {
+    EXPECT_EQ(array[i]["user"], kSmallRows[i][0]);
+    EXPECT_EQ(array[i]["domain"], kSmallRows[i][2]);
+    EXPECT_EQ(array[i]["logonServer"], kSmallRows[i][3]);
+    EXPECT_EQ(array[i]["lastLogonText"], kSmallRows[i][4]);
+  }
+  EXPECT_EQ(array[0]["workstation"], "PDC01");
+  EXPECT_EQ(array[0]["role"], "PDC");
+  EXPECT_EQ(array[0]["lastLogon"], "2002-03-14T09:12:45Z");
+  EXPECT_EQ(array[2]["lastLogon"], "1970-01-01T00:00:00Z");
+  EXPECT_TRUE(array[3]["lastLogon"].is_null());
+  EXPECT_EQ(array[4]["lastLogon"], "2038-01-19T03:14:08Z");
+}
+
+TEST(ScanCli, SortsByTheNamedColumnAndScansTheOwnDomainByDefault) {
+  // Chronological, newest first; the row without a time comes last.
+  const Result byTime =
+      Scan({SmallDomain(), "--format", "csv", "--sort", "last LOGON", "--descending"});
+  ASSERT_EQ(byTime.exit, 0) << byTime.err;
+  std::vector<std::string> users;
+  for (const auto& r : ParseCsv(byTime.out)) users.push_back(r.at(0));
+  EXPECT_EQ(users, (std::vector<std::string>{"Username", "Jürgen", "admin", "Иван", "alice", "Bob",
+                                             "carol"}));
+
+  // No DOMAIN: the machine's own domain, which is HQ in this file.
+  const Result byDomain = Scan({SmallDomain(), "--format=csv", "--sort=domain", "--descending"});
+  ASSERT_EQ(byDomain.exit, 0) << byDomain.err;
+  const auto records = ParseCsv(byDomain.out);
+  ASSERT_EQ(records.size(), kSmallRows.size() + 1);
+  EXPECT_EQ(records[1][0], "carol");  // SALES before HQ; HQ rows in the order found
+  EXPECT_EQ(records[2][0], "admin");
+
+  const Result domains = Scan({SmallDomain(), "--list-domains"});
+  ASSERT_EQ(domains.exit, 0) << domains.err;
+  EXPECT_EQ(domains.out, "HQ\nEMPTY\n");
+
+  const Result empty = Scan({SmallDomain(), "EMPTY", "--format", "csv"});
+  ASSERT_EQ(empty.exit, 0) << empty.err;
+  EXPECT_EQ(ParseCsv(empty.out).size(), 1u);
+}
+
+TEST(ScanCli, HelpAndVersion) {
+  const Result help = Scan({"--help"});
+  EXPECT_EQ(help.exit, 0);
+  for (const char* option : {"--simulate", "--format", "--sort", "--descending", "--list-domains",
+                             "--version", "DOMAIN"}) {
+    EXPECT_NE(help.out.find(option), std::string::npos) << option;
+  }
+  const Result version = Scan({"--version"});
+  EXPECT_EQ(version.exit, 0);
+  EXPECT_NE(version.out.find("1.02.0019"), std::string::npos) << version.out;
+}
+
+TEST(ScanCli, BadArgumentsAndBadFilesExitWithTwoAndNameTheProblem) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string named;  // what the message must name
+  };
+  const std::string missing = Data("scan-no-such-file.json");
+  const std::vector<Case> cases = {
+      {{SmallDomain(), "--format", "xml"}, "xml"},
+      {{SmallDomain(), "--sort", "Colour"}, "Colour"},
+      {{SmallDomain(), "--bogus"}, "--bogus"},
+      {{SmallDomain(), "HQ", "SALES"}, "SALES"},
+      {{SmallDomain(), "--list-domains", "HQ"}, "--list-domains"},
+      {{"--simulate=" + missing, "HQ"}, missing},
+      {{"--simulate=" + Data("scan-malformed.json"), "HQ"}, "scan-malformed.json"},
+  };
+  for (const auto& c : cases) {
+    const Result r = Scan(c.args);
+    EXPECT_EQ(r.exit, 2) << c.named << ": " << r.err;
+    EXPECT_EQ(r.out, "") << c.named;
+    EXPECT_NE(r.err.find(c.named), std::string::npos) << r.err;
+  }
+}
+
+TEST(ScanCli, AFailingMachineEnumerationExitsWithOne) {
+  const Result r = Scan({"--simulate=" + Data("scan-fault.json"), "HQ"});
+  EXPECT_EQ(r.exit, 1);
+  EXPECT_EQ(r.out, "");
+  const std::string text = ToUtf8(GetNetErrorText(53));
+  ASSERT_FALSE(text.empty());
+  EXPECT_NE(r.err.find(text), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("53"), std::string::npos) << r.err;
+}
+
+}  // namespace
+}  // namespace quorvix

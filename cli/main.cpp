@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "basStringHandler.h"
-#endif
-
+#else
 #include <unistd.h>
+#endif
 
 #include <clocale>
 #include <iostream>
@@ -76,7 +76,10 @@ int main(int argc, char** argv) {
     argc = static_cast<int>(args.size());
     argv = utf8Argv.data();
   }
+  const bool errorIsTerminal = _isatty(_fileno(stderr)) != 0;
+#else
+  const bool errorIsTerminal = isatty(STDERR_FILENO) == 1;
 #endif
   std::ios::sync_with_stdio(false);
-  return quorvix::RunScanCommand(argc, argv, std::cout, std::cerr, isatty(STDERR_FILENO) == 1);
+  return quorvix::RunScanCommand(argc, argv, std::cout, std::cerr, errorIsTerminal);
 }

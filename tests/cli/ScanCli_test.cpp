@@ -268,6 +268,7 @@ TEST(ScanCli, BadArgumentsAndBadFilesExitWithTwoAndNameTheProblem) {
   const std::vector<Case> cases = {
       {{SmallDomain(), "--format", "xml"}, "xml"},
       {{SmallDomain(), "--sort", "Colour"}, "Colour"},
+      {{SmallDomain(), "--sort", "Цвет"}, "Цвет"},  // arguments are read as UTF-8
       {{SmallDomain(), "--bogus"}, "--bogus"},
       {{SmallDomain(), "HQ", "SALES"}, "SALES"},
       {{SmallDomain(), "--list-domains", "HQ"}, "--list-domains"},

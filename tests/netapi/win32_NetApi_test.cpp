@@ -16,6 +16,7 @@
 #include "Win32NetApi.h"
 #include "basMainWin32.h"
 #include "basStringHandler.h"
+#include "classNetAPI.h"
 
 namespace quorvix {
 namespace {
@@ -50,6 +51,33 @@ TEST(Win32NetApi, LocalWorkstationAndServerAnswerWithTheMachinesName) {
   EXPECT_EQ(fnPointerToString(info.sv101_name), machine);
   EXPECT_EQ(info.sv101_platform_id, DWORD{500});
   EXPECT_NE(info.sv101_type & SV_TYPE_NT, DWORD{0});
+}
+
+TEST(Win32NetApi, QueryClassReadsTheLocalMachineThroughNetApi32) {
+  Win32NetApi api;
+  classNetAPI query(api);
+  std::u16string name = u"unchanged";
+  ASSERT_EQ(query.fnGetLocalComputerName(name), 0);
+  EXPECT_EQ(name, LocalComputerName());
+
+  std::u16string domain;
+  EXPECT_EQ(query.fnGetDomainName(domain), u"0");
+  EXPECT_FALSE(domain.empty());
+
+  std::u16string version;
+  EXPECT_EQ(query.GetServerVersion(u"", version), u"0");
+  EXPECT_EQ(version.rfind(u"V ", 0), 0u) << ToUtf8(version);
+
+  // Whatever the network answers, a failed enumeration leaves the list as it was.
+  std::vector<std::u16string> domains = {u"sentinel"};
+  const int32_t status =
+      query.fnNetServerEnum(u"", static_cast<int32_t>(SV_TYPE_DOMAIN_ENUM), domains, false);
+  if (status != 0) {
+    EXPECT_EQ(domains, std::vector<std::u16string>{u"sentinel"});
+  } else {
+    ASSERT_FALSE(domains.empty());
+    EXPECT_EQ(domains[0], u"");
+  }
 }
 
 TEST(Win32NetApi, UnknownLevelIsRefusedAndNothingIsHandedBack) {

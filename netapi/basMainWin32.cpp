@@ -17,7 +17,7 @@ namespace {
 
 constexpr int32_t kFirstNetCode = 2100;  // NERR_BASE
 constexpr int32_t kLastNetCode = 2999;   // MAX_NERR
-constexpr DWORD kMessageBytes = 256;
+constexpr ::DWORD kMessageBytes = 256;
 
 // Insert values for messages that have placeholders (%1 ... %99): all zero,
 // read as a null string or the number 0. FormatMessageA reads them through a
@@ -29,7 +29,7 @@ constexpr std::size_t kInsertSlots = 128;
 }  // namespace
 
 std::u16string GetNetErrorTextWin32(int32_t code) {
-  DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM;
+  ::DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM;
   HMODULE module = nullptr;
   if (code >= kFirstNetCode && code <= kLastNetCode) {
     // Mapped for its message table only; no code of it runs.
@@ -39,11 +39,11 @@ std::u16string GetNetErrorTextWin32(int32_t code) {
 
   std::array<char, kMessageBytes> message;
   message.fill(' ');
-  std::array<DWORD_PTR, kInsertSlots> inserts{};
+  std::array<::DWORD_PTR, kInsertSlots> inserts{};
   static_assert(sizeof(va_list) == sizeof(char*), "va_list is expected to be a pointer here");
   va_list arguments = reinterpret_cast<va_list>(inserts.data());
-  const DWORD written = FormatMessageA(flags, module, static_cast<DWORD>(code), 0, message.data(),
-                                       kMessageBytes, &arguments);
+  const ::DWORD written = FormatMessageA(flags, module, static_cast<::DWORD>(code), 0,
+                                         message.data(), kMessageBytes, &arguments);
   if (module != nullptr) FreeLibrary(module);
 
   // Nothing found (or a message too long for the buffer): the buffer holds

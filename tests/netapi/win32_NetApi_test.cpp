@@ -134,7 +134,7 @@ TEST(Win32ErrorText, MessagesComeWithoutPaddingAndUnknownCodesAreEmpty) {
 
 TEST(Win32ErrorText, MessagesWithInsertsAreFilledWithoutValues) {
   // The system's text for 193 names the program in an insert (%1); it is
-  // filled with an empty value instead of being read from beyond the inserts.
+  // filled from the zeroed insert values (a null string), never from beyond them.
   const std::u16string text = GetNetErrorTextWin32(193);
   EXPECT_FALSE(text.empty());
   EXPECT_EQ(text.find(u"%1"), std::u16string::npos) << ToUtf8(text);

@@ -3,6 +3,9 @@
 #include <CLI/CLI.hpp>
 
 #include "SimulatedNetApi.h"
+#ifdef _WIN32
+#include "Win32NetApi.h"
+#endif
 
 #if QUORVIX_HAVE_SAMBA
 #include <fcntl.h>
@@ -120,18 +123,24 @@ void AddProviderOptions(CLI::App& app, ProviderOptions& options) {
   app.parse_complete_callback([&options, simulate] { options.simulate = simulate->count() > 0; });
 }
 
-#if QUORVIX_HAVE_SAMBA
 bool HasNativeProvider() {
+#ifdef _WIN32
   return true;
-}
+#elif QUORVIX_HAVE_SAMBA
+  return true;
 #else
-bool HasNativeProvider() {
   return false;
-}
 #endif
+}
 
 Provider MakeProvider(const ProviderOptions& options) {
   Provider p;
+#ifdef _WIN32
+  if (!options.simulate) {
+    p.api = std::make_unique<Win32NetApi>();
+    return p;
+  }
+#endif
 #if QUORVIX_HAVE_SAMBA
   if (!options.simulate) {
     p.api = std::make_unique<samba::SambaNetApi>(SambaCredentialsFrom(options));

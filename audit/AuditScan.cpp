@@ -1,5 +1,6 @@
 #include "AuditScan.h"
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -13,16 +14,15 @@ namespace quorvix {
 namespace {
 
 // One scan at a time in the process. The program has one user-interface
-// thread; a start during a scan's yield must not mix two runs' rows.
-bool g_scanRunning = false;
+// thread; a start during a scan's yield must not mix two runs' rows. (Atomic
+// only so that a scan started from another thread is refused, not a race.)
+std::atomic<bool> g_scanRunning{false};
 
 class RunningGuard {
  public:
-  RunningGuard() : acquired_(!g_scanRunning) {
-    if (acquired_) g_scanRunning = true;
-  }
+  RunningGuard() : acquired_(!g_scanRunning.exchange(true)) {}
   ~RunningGuard() {
-    if (acquired_) g_scanRunning = false;
+    if (acquired_) g_scanRunning.store(false);
   }
   RunningGuard(const RunningGuard&) = delete;
   RunningGuard& operator=(const RunningGuard&) = delete;

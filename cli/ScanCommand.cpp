@@ -69,10 +69,11 @@ int ListDomains(NetApi& api, std::ostream& out, std::ostream& err) {
 int RunScanCommand(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
                    bool showProgress) {
   Options opt;
-  CLI::App app{"Shows who is logged on where in a Windows domain: one row per logged-on user "
-               "with the workstation and its role, the logon domain, the logon server and the "
-               "user's last logon.",
-               kProgram};
+  CLI::App app{
+      "Shows who is logged on where in a Windows domain: one row per logged-on user "
+      "with the workstation and its role, the logon domain, the logon server and the "
+      "user's last logon.",
+      kProgram};
   AddProviderOptions(app, opt.provider);
   app.set_version_flag("--version", std::string(kProgram) + " " + QUORVIX_VERSION_TEXT);
   CLI::Option* domainOpt =
@@ -90,8 +91,10 @@ int RunScanCommand(int argc, const char* const* argv, std::ostream& out, std::os
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    const int code = app.exit(e, out, err);
-    return code == 0 ? kExitOk : kExitBadInput;
+    if (e.get_exit_code() == 0) return app.exit(e, out, err);  // --help, --version
+    err << kProgram << ": ";
+    app.exit(e, out, err);
+    return kExitBadInput;
   }
   opt.domainGiven = domainOpt->count() > 0;
 

@@ -1,14 +1,85 @@
 // quorvix-scan: audits a domain without a window and prints the report.
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+// windows.h must precede the other platform headers.
+#include <fcntl.h>
+#include <io.h>
+#include <shellapi.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "basStringHandler.h"
+#else
 #include <unistd.h>
+#endif
 
 #include <clocale>
 #include <iostream>
 
 #include "ScanCommand.h"
 
+#ifdef _WIN32
+namespace {
+
+// The command line as UTF-8, as the program reads it everywhere: Windows
+// hands main() its arguments in the ANSI code page, which loses characters.
+std::vector<std::string> Utf8Arguments() {
+  std::vector<std::string> args;
+  int count = 0;
+  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (wide == nullptr) return args;
+  for (int i = 0; i < count; ++i)
+    args.push_back(quorvix::ToUtf8(reinterpret_cast<const char16_t*>(wide[i])));
+  LocalFree(wide);
+  return args;
+}
+
+// A console shows the UTF-8 output as UTF-8 while the program runs.
+class Utf8Console {
+ public:
+  Utf8Console() : saved_(GetConsoleOutputCP()) { SetConsoleOutputCP(CP_UTF8); }
+  ~Utf8Console() {
+    if (saved_ != 0) SetConsoleOutputCP(saved_);
+  }
+  Utf8Console(const Utf8Console&) = delete;
+  Utf8Console& operator=(const Utf8Console&) = delete;
+
+ private:
+  UINT saved_;
+};
+
+}  // namespace
+#endif
+
 int main(int argc, char** argv) {
   // Month names of the last-logon column follow the user's locale (LC_TIME).
   std::setlocale(LC_ALL, "");
+#ifdef _WIN32
+  // The same bytes as elsewhere: CSV ends its records in CRLF itself, and
+  // text mode would turn each LF into CRLF once more.
+  _setmode(_fileno(stdout), _O_BINARY);
+  _setmode(_fileno(stderr), _O_BINARY);
+  Utf8Console console;
+  std::vector<std::string> args = Utf8Arguments();
+  std::vector<char*> utf8Argv;
+  for (auto& a : args) utf8Argv.push_back(a.data());
+  utf8Argv.push_back(nullptr);
+  if (!args.empty()) {
+    argc = static_cast<int>(args.size());
+    argv = utf8Argv.data();
+  }
+  const bool errorIsTerminal = _isatty(_fileno(stderr)) != 0;
+#else
+  const bool errorIsTerminal = isatty(STDERR_FILENO) == 1;
+#endif
   std::ios::sync_with_stdio(false);
-  return quorvix::RunScanCommand(argc, argv, std::cout, std::cerr, isatty(STDERR_FILENO) == 1);
+  return quorvix::RunScanCommand(argc, argv, std::cout, std::cerr, errorIsTerminal);
 }

@@ -10,6 +10,8 @@ function(quorvix_add_gtest name)
     QUORVIX_TEST_DATA_DIR="${PROJECT_SOURCE_DIR}/tests/data")
   if(CMAKE_CROSSCOMPILING)
     add_test(NAME ${name} COMMAND ${name})
+    # The emulator is made ready first (see tests/CMakeLists.txt).
+    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED emulator)
     if(ARG_LABELS)
       set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}")
     endif()

@@ -1,7 +1,6 @@
 #include "MessageTables.h"
 
 #include <algorithm>
-#include <iterator>
 
 namespace quorvix {
 

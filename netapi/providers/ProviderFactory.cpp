@@ -3,6 +3,20 @@
 #include <CLI/CLI.hpp>
 
 #include "SimulatedNetApi.h"
+#ifdef _WIN32
+#include "Win32NetApi.h"
+#endif
+
+#if QUORVIX_HAVE_SAMBA
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <stdexcept>
+
+#include "SambaNetApi.h"
+#endif
 
 namespace quorvix {
 
@@ -21,6 +35,69 @@ class ProviderHelpFormatter : public CLI::Formatter {
   }
 };
 
+#if QUORVIX_HAVE_SAMBA
+// Reads one line from the terminal with echo off; nullopt when the program
+// has no terminal (a pipe, CI), so that it never waits for input nobody gives.
+std::optional<std::string> AskTerminal(const std::string& user) {
+  if (isatty(STDIN_FILENO) == 0) return std::nullopt;
+  const int fd = open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return std::nullopt;
+  const std::string prompt = "Password for " + user + ": ";
+  termios saved{};
+  const bool haveTermios = tcgetattr(fd, &saved) == 0;
+  if (haveTermios) {
+    termios quiet = saved;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    tcsetattr(fd, TCSAFLUSH, &quiet);
+  }
+  [[maybe_unused]] ssize_t w = write(fd, prompt.data(), prompt.size());
+  std::string line;
+  bool ended = false;
+  char c = 0;
+  while (read(fd, &c, 1) == 1) {
+    if (c == '\n' || c == '\r') {
+      ended = true;
+      break;
+    }
+    line.push_back(c);
+  }
+  if (haveTermios) tcsetattr(fd, TCSAFLUSH, &saved);
+  w = write(fd, "\n", 1);
+  close(fd);
+  if (!ended && line.empty()) return std::nullopt;
+  return line;
+}
+
+std::string ReadPasswordFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read the password file " + path);
+  std::string line;
+  std::getline(in, line);
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+
+samba::SambaCredentials SambaCredentialsFrom(const ProviderOptions& options) {
+  samba::SambaCredentials c;
+  c.dc = options.dc;
+  if (!options.passwordFile.empty() && options.user.empty())
+    throw std::runtime_error("--password-file needs --user DOMAIN\\NAME");
+  if (options.user.empty()) return c;  // the Kerberos ticket cache
+  c.user = options.user;
+  if (!options.passwordFile.empty()) {
+    c.password = ReadPasswordFile(options.passwordFile);
+    return c;
+  }
+  std::optional<std::string> pw =
+      options.askPassword ? options.askPassword(options.user) : AskTerminal(options.user);
+  if (!pw)
+    throw std::runtime_error("no password for " + options.user +
+                             ": run on a terminal or give --password-file FILE");
+  c.password = std::move(*pw);
+  return c;
+}
+#endif
+
 }  // namespace
 
 void AddProviderOptions(CLI::App& app, ProviderOptions& options) {
@@ -31,19 +108,52 @@ void AddProviderOptions(CLI::App& app, ProviderOptions& options) {
       app.add_flag("--simulate{}", options.simulateFile,
                    "Use the simulated network: the built-in demo domain, or the domain file FILE")
           ->option_text("[=FILE]");
+#if QUORVIX_HAVE_SAMBA
+  app.add_option("--user", options.user,
+                 "Connect as DOMAIN\\NAME (the password is asked for, or read from "
+                 "--password-file); default: the Kerberos ticket cache")
+      ->option_text("DOMAIN\\NAME");
+  app.add_option("--password-file", options.passwordFile,
+                 "Read the password of --user from the first line of FILE")
+      ->option_text("FILE");
+  app.add_option("--dc", options.dc,
+                 "A domain controller to ask, for a machine that is not joined to the domain")
+      ->option_text("HOST");
+#endif
   app.parse_complete_callback([&options, simulate] { options.simulate = simulate->count() > 0; });
 }
 
-bool HasNativeProvider() { return false; }
+bool HasNativeProvider() {
+#ifdef _WIN32
+  return true;
+#elif QUORVIX_HAVE_SAMBA
+  return true;
+#else
+  return false;
+#endif
+}
 
 Provider MakeProvider(const ProviderOptions& options) {
   Provider p;
+#ifdef _WIN32
+  if (!options.simulate) {
+    p.api = std::make_unique<Win32NetApi>();
+    return p;
+  }
+#endif
+#if QUORVIX_HAVE_SAMBA
+  if (!options.simulate) {
+    p.api = std::make_unique<samba::SambaNetApi>(SambaCredentialsFrom(options));
+    return p;
+  }
+#endif
   p.simulated = true;
   if (options.simulate && !options.simulateFile.empty()) {
     p.api = std::make_unique<sim::SimulatedNetApi>(sim::LoadDomainFile(options.simulateFile));
   } else {
     p.api = std::make_unique<sim::SimulatedNetApi>(sim::DemoDomain());
-    if (!options.simulate) p.note = "no native network provider in this build; using the built-in demo domain";
+    if (!options.simulate)
+      p.note = "no native network provider in this build; using the built-in demo domain";
   }
   return p;
 }

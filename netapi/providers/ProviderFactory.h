@@ -2,6 +2,7 @@
 // programs read these options and nothing else from their command line.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,6 +20,17 @@ struct ProviderOptions {
   // file) or the named domain file.
   bool simulate = false;
   std::string simulateFile;
+
+  // The native provider's connection (Linux, Samba). Without a user the
+  // default Kerberos ticket cache is used. A password is never taken from the
+  // command line: it is read from passwordFile, or asked for.
+  std::string user;          // --user DOMAIN\NAME
+  std::string passwordFile;  // --password-file FILE (first line)
+  std::string dc;            // --dc HOST: a domain controller for a machine not joined
+  // Asks the user for the password of the named account (the desktop program
+  // shows a dialog); nullopt when the user declines. Unset: the terminal is
+  // asked without echo, when there is one.
+  std::function<std::optional<std::string>(const std::string& user)> askPassword;
 };
 
 struct Provider {
@@ -37,7 +49,8 @@ bool HasNativeProvider();
 
 // The simulated provider when asked for, else the native one when the build
 // has it, else the demo domain. Throws std::runtime_error with a message that
-// names the problem (an unreadable or malformed domain file, ...).
+// names the problem (an unreadable or malformed domain file, a user without a
+// password, ...). Never waits for input when there is no terminal.
 Provider MakeProvider(const ProviderOptions& options);
 
 }  // namespace quorvix

@@ -84,15 +84,14 @@ SimDomain SmallDomain() {
   d.computerName = u"PC017";
   d.localDomain = u"HQ";
   d.domains = {{u"HQ", u"PDC01"}, {u"EMPTY", u""}};
-  SimMachine pdc =
-      Machine(u"PDC01", SV_TYPE_WORKSTATION | SV_TYPE_SERVER | SV_TYPE_SERVER_NT |
-                            SV_TYPE_DOMAIN_CTRL,
-              {Entry(u"admin", u"\\\\PDC01")});
+  SimMachine pdc = Machine(
+      u"PDC01", SV_TYPE_WORKSTATION | SV_TYPE_SERVER | SV_TYPE_SERVER_NT | SV_TYPE_DOMAIN_CTRL,
+      {Entry(u"admin", u"\\\\PDC01")});
   pdc.users = {{u"admin", 1016097165u, {}}, {u"alice", 945244800u, {}}, {u"bob", 0u, {}}};
   d.machines.push_back(pdc);
-  d.machines.push_back(Machine(u"PC017", SV_TYPE_WORKSTATION,
-                               {Entry(u"alice", u"\\\\PDC01"), Entry(u"bob", u""),
-                                Entry(u"alice", u"\\\\PDC01")}));
+  d.machines.push_back(
+      Machine(u"PC017", SV_TYPE_WORKSTATION,
+              {Entry(u"alice", u"\\\\PDC01"), Entry(u"bob", u""), Entry(u"alice", u"\\\\PDC01")}));
   SimMachine down = Machine(u"PC020", SV_TYPE_WORKSTATION, {});
   down.sessionsStatus = ERROR_BAD_NETPATH;
   d.machines.push_back(down);
@@ -165,11 +164,11 @@ TEST_F(AuditScanTest, FillsOneRowPerEntryWithItsCells) {
 
   // The unreachable machine gives no row and no message.
   EXPECT_TRUE(w.messages.empty());
-  EXPECT_EQ(w.events, (std::vector<std::string>{
-                          "status Status: Working...", "clear", "pointer 11", "row admin",
-                          "yield", "row alice", "yield", "row bob", "yield", "row alice",
-                          "yield", "row carol", "yield", "row dave", "yield", "pointer 0",
-                          "status Status: Done"}));
+  EXPECT_EQ(w.events,
+            (std::vector<std::string>{"status Status: Working...", "clear", "pointer 11",
+                                      "row admin", "yield", "row alice", "yield", "row bob",
+                                      "yield", "row alice", "yield", "row carol", "yield",
+                                      "row dave", "yield", "pointer 0", "status Status: Done"}));
   EXPECT_EQ(progress, (std::vector<std::pair<std::size_t, std::size_t>>{
                           {1, 5}, {2, 5}, {3, 5}, {4, 5}, {5, 5}}));
 
@@ -205,14 +204,18 @@ TEST_F(AuditScanTest, MakesTheCallsOfARowInOrder) {
     }
     if (order.empty() || order.back() != line) order.push_back(line);
   }
-  EXPECT_EQ(order, (std::vector<std::string>{
-                       "NetGetDCName '' 'HQ'", "NetServerEnum <null> 'HQ'",
-                       "NetWkstaUserEnum 'PDC01'", "NetWkstaUserEnum 'PC1'",
-                       "NetServerGetInfo 'PC1'", "NetUserGetInfo '\\\\PDC01' 'ann'"}));
+  EXPECT_EQ(order, (std::vector<std::string>{"NetGetDCName '' 'HQ'", "NetServerEnum <null> 'HQ'",
+                                             "NetWkstaUserEnum 'PDC01'", "NetWkstaUserEnum 'PC1'",
+                                             "NetServerGetInfo 'PC1'",
+                                             "NetUserGetInfo '\\\\PDC01' 'ann'"}));
   for (const auto& c : one.Calls()) {
-    if (c.call == "NetServerEnum") EXPECT_EQ(c.servertype, SV_TYPE_ALL);
-    if (c.call == "NetServerGetInfo") EXPECT_EQ(c.level, 101u);
-    if (c.call == "NetUserGetInfo") EXPECT_EQ(c.level, 2u);
+    if (c.call == "NetServerEnum") {
+      EXPECT_EQ(c.servertype, SV_TYPE_ALL);
+    } else if (c.call == "NetServerGetInfo") {
+      EXPECT_EQ(c.level, 101u);
+    } else if (c.call == "NetUserGetInfo") {
+      EXPECT_EQ(c.level, 2u);
+    }
   }
   EXPECT_EQ(one.OutstandingBuffers(), 0u);
 }

@@ -44,7 +44,7 @@ TEST(ReportFormat, TableAlignsColumnsAndNeutralisesControlCharacters) {
   const std::vector<ReportRow> rows = {
       Row(u"Иван", u"ПК-01", u"Wks", u"\\\\PDC01", 0u, u"01-Jan-1970 00:00:00"),
       Row(u"a", u"X", u"", u"", std::nullopt, u""),
-      Row(u"evil\x1b[2J", u"PC\n2", u"Wks", u"", std::nullopt, u"")};
+      Row(u"evil\x1b[2J\u202E", u"PC\n2", u"Wks", u"", std::nullopt, u"")};
   const std::string table = FormatTable(rows);
   const auto lines = ParseTable(table, kHeaders);
   ASSERT_EQ(lines.size(), 5u);
@@ -53,8 +53,10 @@ TEST(ReportFormat, TableAlignsColumnsAndNeutralisesControlCharacters) {
   EXPECT_EQ(lines[2], (std::vector<std::string>{"Иван", "ПК-01 (Wks)", "HQ", "\\\\PDC01",
                                                 "01-Jan-1970 00:00:00"}));
   EXPECT_EQ(lines[3], (std::vector<std::string>{"a", "X", "HQ", "", ""}));
-  EXPECT_EQ(lines[4][0], "evil\xEF\xBF\xBD[2J");
-  EXPECT_EQ(lines[4][1], "PC\xEF\xBF\xBD" "2 (Wks)");
+  EXPECT_EQ(lines[4][0], "evil\xEF\xBF\xBD[2J\xEF\xBF\xBD");
+  EXPECT_EQ(lines[4][1],
+            "PC\xEF\xBF\xBD"
+            "2 (Wks)");
   EXPECT_EQ(table.find('\x1b'), std::string::npos);
   // No blanks at the end of a line.
   EXPECT_EQ(table.find(" \n"), std::string::npos);

@@ -1,10 +1,21 @@
 // quorvix-scan run as a process, as scripts run it.
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <process.h>
+#include <windows.h>
+#else
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <fcntl.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -18,7 +29,9 @@
 #include "basMain.h"
 #include "basStringHandler.h"
 
+#ifndef _WIN32
 extern char** environ;
+#endif
 
 namespace quorvix {
 namespace {
@@ -39,6 +52,74 @@ std::string ReadFile(const std::string& path) {
   return s.str();
 }
 
+#ifdef _WIN32
+std::wstring Wide(const std::string& utf8) {
+  const std::u16string text = FromUtf8(utf8);
+  return std::wstring(text.begin(), text.end());
+}
+
+// One argument quoted so that the C runtime splits it back out unchanged.
+std::wstring QuoteArgument(const std::wstring& arg) {
+  if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) return arg;
+  std::wstring quoted = L"\"";
+  std::size_t backslashes = 0;
+  for (const wchar_t c : arg) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    // Backslashes before a quote are doubled, and the quote escaped.
+    quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+    backslashes = 0;
+    quoted.push_back(c);
+  }
+  quoted.append(backslashes * 2, L'\\');
+  quoted.push_back(L'"');
+  return quoted;
+}
+
+// Runs quorvix-scan with args, stdout and stderr to files.
+Result Scan(const std::vector<std::string>& args) {
+  const std::string dir = ::testing::TempDir();
+  const std::string outPath = dir + "scan-out-" + std::to_string(_getpid());
+  const std::string errPath = dir + "scan-err-" + std::to_string(_getpid());
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  HANDLE out = CreateFileW(Wide(outPath).c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE err = CreateFileW(Wide(errPath).c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  std::wstring commandLine = QuoteArgument(Wide(QUORVIX_SCAN_PATH));
+  for (const auto& a : args) commandLine += L" " + QuoteArgument(Wide(a));
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = nullptr;
+  startup.hStdOutput = out;
+  startup.hStdError = err;
+  PROCESS_INFORMATION process{};
+  Result r;
+  const bool started = out != INVALID_HANDLE_VALUE && err != INVALID_HANDLE_VALUE &&
+                       CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0,
+                                      nullptr, nullptr, &startup, &process);
+  if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
+  if (err != INVALID_HANDLE_VALUE) CloseHandle(err);
+  if (!started) {
+    ADD_FAILURE() << "cannot start " << QUORVIX_SCAN_PATH;
+    return r;
+  }
+  WaitForSingleObject(process.hProcess, INFINITE);
+  ::DWORD code = 0;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  r.exit = static_cast<int>(code);
+  r.out = ReadFile(outPath);
+  r.err = ReadFile(errPath);
+  std::remove(outPath.c_str());
+  std::remove(errPath.c_str());
+  return r;
+}
+#else
 // Runs quorvix-scan with args under the C locale, stdout and stderr to files.
 Result Scan(const std::vector<std::string>& args) {
   const std::string dir = ::testing::TempDir();
@@ -81,10 +162,15 @@ Result Scan(const std::vector<std::string>& args) {
   std::remove(errPath.c_str());
   return r;
 }
+#endif
 
-std::string Data(const std::string& name) { return std::string(QUORVIX_TEST_DATA_DIR) + "/" + name; }
+std::string Data(const std::string& name) {
+  return std::string(QUORVIX_TEST_DATA_DIR) + "/" + name;
+}
 
-std::string SmallDomain() { return "--simulate=" + Data("scan-small.json"); }
+std::string SmallDomain() {
+  return "--simulate=" + Data("scan-small.json");
+}
 
 // The rows of scan-small.json's domain HQ, ordered by user name.
 const std::vector<std::vector<std::string>> kSmallRows = {
@@ -136,13 +222,13 @@ TEST(ScanCli, EachFormatParsesBackToTheRows) {
 
 TEST(ScanCli, SortsByTheNamedColumnAndScansTheOwnDomainByDefault) {
   // Chronological, newest first; the row without a time comes last.
-  const Result byTime = Scan({SmallDomain(), "--format", "csv", "--sort", "last LOGON",
-                              "--descending"});
+  const Result byTime =
+      Scan({SmallDomain(), "--format", "csv", "--sort", "last LOGON", "--descending"});
   ASSERT_EQ(byTime.exit, 0) << byTime.err;
   std::vector<std::string> users;
   for (const auto& r : ParseCsv(byTime.out)) users.push_back(r.at(0));
-  EXPECT_EQ(users, (std::vector<std::string>{"Username", "Jürgen", "admin", "Иван", "alice",
-                                             "Bob", "carol"}));
+  EXPECT_EQ(users, (std::vector<std::string>{"Username", "Jürgen", "admin", "Иван", "alice", "Bob",
+                                             "carol"}));
 
   // No DOMAIN: the machine's own domain, which is HQ in this file.
   const Result byDomain = Scan({SmallDomain(), "--format=csv", "--sort=domain", "--descending"});
@@ -182,6 +268,7 @@ TEST(ScanCli, BadArgumentsAndBadFilesExitWithTwoAndNameTheProblem) {
   const std::vector<Case> cases = {
       {{SmallDomain(), "--format", "xml"}, "xml"},
       {{SmallDomain(), "--sort", "Colour"}, "Colour"},
+      {{SmallDomain(), "--sort", "Цвет"}, "Цвет"},  // arguments are read as UTF-8
       {{SmallDomain(), "--bogus"}, "--bogus"},
       {{SmallDomain(), "HQ", "SALES"}, "SALES"},
       {{SmallDomain(), "--list-domains", "HQ"}, "--list-domains"},

@@ -206,6 +206,17 @@ TEST_F(LoggedOnUsers, ServersThatMisbehaveDoNotHangOrOverrun) {
     };
     EXPECT_EQ(fnNetWkstaUserEnum(api, u"TS01", users), static_cast<int32_t>(ERROR_BAD_NET_RESP));
   }
+  // A count no machine could hold is refused before any record is read.
+  {
+    ScriptedNetApi api(inner);
+    api.answer = [](int) {
+      Answer a = Batch(NERR_Success, {u"one"}, 1);
+      a.readOverride = true;
+      a.read = 0xFFFFFFFFu;
+      return a;
+    };
+    EXPECT_EQ(fnNetWkstaUserEnum(api, u"TS01", users), static_cast<int32_t>(ERROR_BAD_NET_RESP));
+  }
 }
 
 TEST_F(LoggedOnUsers, BuffersHandedBackWithAFailureAreReleased) {

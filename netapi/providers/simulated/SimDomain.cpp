@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <initializer_list>
 #include <iterator>
 #include <nlohmann/json.hpp>
@@ -465,29 +466,124 @@ bool IsCallName(std::string_view call) {
   return std::find(kCallNames.begin(), kCallNames.end(), call) != kCallNames.end();
 }
 
+namespace {
+
+std::string LineColumn(const std::string& text, std::size_t offset) {
+  offset = std::min(offset, text.size());
+  std::size_t line = 1, column = 1;
+  for (std::size_t i = 0; i < offset; ++i) {
+    if (text[i] == '\n')
+      ++line, column = 1;
+    else
+      ++column;
+  }
+  return "line " + std::to_string(line) + ", column " + std::to_string(column);
+}
+
+// The parser's reason without its "[json.exception...] parse error at ...: " prefix.
+std::string Reason(const std::string& what) {
+  std::string reason = what;
+  if (const auto close = reason.find("] ");
+      reason.rfind("[json.exception", 0) == 0 && close != std::string::npos)
+    reason = reason.substr(close + 2);
+  if (const auto p = reason.find("column "); p != std::string::npos)
+    if (const auto colon = reason.find(": ", p); colon != std::string::npos)
+      reason = reason.substr(colon + 2);
+  return reason;
+}
+
+// Watches the parser's events for a field given twice in one object, which
+// the parser would otherwise settle by keeping the last silently.
+class DuplicateFieldWatch {
+ public:
+  struct Found {
+    std::string where;
+    std::string key;
+  };
+
+  bool operator()(int, json::parse_event_t event, json& parsed) {
+    switch (event) {
+      case json::parse_event_t::object_start:
+      case json::parse_event_t::array_start:
+        frames_.push_back({event == json::parse_event_t::array_start, 0, {}, {}, Component()});
+        break;
+      case json::parse_event_t::object_end:
+      case json::parse_event_t::array_end:
+        if (!frames_.empty()) frames_.pop_back();
+        Counted();
+        break;
+      case json::parse_event_t::key: {
+        const std::string& key = parsed.get_ref<const std::string&>();
+        Frame& top = frames_.back();
+        if (!top.keys.insert(key).second) throw Found{Pointer() + "/" + PointerPart(key), key};
+        top.key = key;
+        break;
+      }
+      case json::parse_event_t::value:
+        Counted();
+        break;
+    }
+    return true;
+  }
+
+ private:
+  struct Frame {
+    bool array;
+    std::size_t count;
+    std::string key;
+    std::set<std::string> keys;
+    std::string component;  // this container's place in its parent
+  };
+
+  std::string Component() const {
+    if (frames_.empty()) return {};
+    const Frame& p = frames_.back();
+    return "/" + (p.array ? std::to_string(p.count) : PointerPart(p.key));
+  }
+  void Counted() {
+    if (!frames_.empty() && frames_.back().array) ++frames_.back().count;
+  }
+  std::string Pointer() const {
+    std::string out;
+    for (const auto& f : frames_) out += f.component;
+    return out;
+  }
+
+  std::vector<Frame> frames_;
+};
+
+}  // namespace
+
 SimDomain ParseDomainJson(const std::string& text, const std::string& source) {
   json root;
   try {
-    root = json::parse(text, nullptr, true, false);
+    DuplicateFieldWatch watch;
+    root = json::parse(text, std::ref(watch), true, false);
+  } catch (const DuplicateFieldWatch::Found& dup) {
+    throw DomainFileError(source + ": " + dup.where + ": field \"" + dup.key + "\" given twice");
   } catch (const json::parse_error& e) {
-    // The parser counts bytes; people count lines and columns.
-    const std::size_t at = std::min<std::size_t>(e.byte == 0 ? 0 : e.byte - 1, text.size());
-    std::size_t line = 1, column = 1;
-    for (std::size_t i = 0; i < at; ++i) {
-      if (text[i] == '\n')
-        ++line, column = 1;
-      else
-        ++column;
+    // The parser counts bytes (one past the last it read); people count lines and columns.
+    throw DomainFileError(source + ": " + LineColumn(text, e.byte == 0 ? 0 : e.byte - 1) + ": " +
+                          Reason(e.what()));
+  } catch (const json::exception& e) {
+    // A number too large for any type: the parser names the token, not its place.
+    std::string place = "(unknown place)";
+    const std::string what = e.what();
+    if (const auto open = what.find("parsing '"); open != std::string::npos) {
+      const auto close = what.rfind('\'');
+      const std::string token = what.substr(open + 9, close > open + 9 ? close - open - 9 : 0);
+      if (const auto at = text.find(token); !token.empty() && at != std::string::npos)
+        place = LineColumn(text, at);
     }
-    std::string reason = e.what();
-    if (const auto p = reason.find("column "); p != std::string::npos) {
-      if (const auto colon = reason.find(": ", p); colon != std::string::npos)
-        reason = reason.substr(colon + 2);
-    }
-    throw DomainFileError(source + ": line " + std::to_string(line) + ", column " +
-                          std::to_string(column) + ": " + reason);
+    throw DomainFileError(source + ": " + place + ": " + Reason(what));
   }
-  return Reader(source).Document(root);
+  try {
+    return Reader(source).Document(root);
+  } catch (const json::exception& e) {
+    // A safety net: the reader checks types before it reads, so this is a
+    // case it missed; still an error about the file, never a crash.
+    throw DomainFileError(source + ": " + Reason(e.what()));
+  }
 }
 
 SimDomain LoadDomainFile(const std::string& path) {

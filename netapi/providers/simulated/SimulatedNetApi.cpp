@@ -79,10 +79,21 @@ struct SimulatedNetApi::Impl {
   std::vector<CallRecord> calls;
   bool logging = true;
   std::unordered_map<std::string, uint32_t> latency;
+  // Per machine (same order): folded user name -> account. Large generated
+  // domains keep tens of thousands of accounts on one controller.
+  std::vector<std::unordered_map<std::u16string, std::size_t>> userIndex;
+  // domain.faults' targets, folded, in the same order.
+  std::vector<std::u16string> faultKeys;
 
   explicit Impl(SimDomain d) : domain(std::move(d)) {
-    for (std::size_t i = 0; i < domain.machines.size(); ++i)
+    userIndex.resize(domain.machines.size());
+    for (std::size_t i = 0; i < domain.machines.size(); ++i) {
       machineIndex.emplace(FoldName(domain.machines[i].name), i);
+      const auto& users = domain.machines[i].users;
+      for (std::size_t k = 0; k < users.size(); ++k)
+        userIndex[i].emplace(FoldName(users[k].name), k);
+    }
+    for (const auto& f : domain.faults) faultKeys.push_back(FoldName(StripBackslashes(f.target)));
     for (std::size_t i = 0; i < domain.domains.size(); ++i)
       domainIndex.emplace(FoldName(domain.domains[i].name), i);
     for (const auto& [call, micros] : domain.latencyMicros) latency[call] = micros;
@@ -124,9 +135,9 @@ struct SimulatedNetApi::Impl {
   }
 
   std::optional<NET_API_STATUS> Fault(std::string_view call, const std::u16string& key) const {
-    for (const auto& f : domain.faults) {
-      if (f.call != call) continue;
-      if (f.target.empty() || FoldName(StripBackslashes(f.target)) == key) return f.status;
+    for (std::size_t i = 0; i < domain.faults.size(); ++i) {
+      const SimFault& f = domain.faults[i];
+      if (f.call == call && (f.target.empty() || faultKeys[i] == key)) return f.status;
     }
     return std::nullopt;
   }
@@ -158,10 +169,9 @@ struct SimulatedNetApi::Impl {
   }
 
   SimUser* FindUser(SimMachine& m, const std::u16string& name) {
-    const std::u16string key = FoldName(name);
-    for (auto& u : m.users)
-      if (FoldName(u.name) == key) return &u;
-    return nullptr;
+    const auto& index = userIndex[static_cast<std::size_t>(&m - domain.machines.data())];
+    auto it = index.find(FoldName(name));
+    return it == index.end() ? nullptr : &m.users[it->second];
   }
 
   static SimGroup* FindGroup(std::vector<SimGroup>& groups, std::u16string_view name) {
@@ -169,6 +179,12 @@ struct SimulatedNetApi::Impl {
     for (auto& g : groups)
       if (FoldName(g.name) == key) return &g;
     return nullptr;
+  }
+
+  // Whose accounts a machine keeps: a controller keeps its domain's, any
+  // other machine its own.
+  static const std::u16string& Authority(const SimMachine& m) {
+    return (m.type & (SV_TYPE_DOMAIN_CTRL | SV_TYPE_DOMAIN_BAKCTRL)) != 0 ? m.domain : m.name;
   }
 
   // Resolves an account handed to NetLocalGroupAddMembers ("DOMAIN\name" or
@@ -191,7 +207,7 @@ struct SimulatedNetApi::Impl {
       const std::u16string_view name = account.substr(slash + 1);
       if (name.empty() || qualifier.empty()) return std::nullopt;
       if (FoldName(qualifier) == FoldName(server.name)) {
-        if (const auto* n = knows(server, name)) return server.name + u'\\' + *n;
+        if (const auto* n = knows(server, name)) return Authority(server) + u'\\' + *n;
         return std::nullopt;
       }
       const SimDomainInfo* d = Domain(FoldName(qualifier));
@@ -201,7 +217,7 @@ struct SimulatedNetApi::Impl {
       return std::nullopt;
     }
     if (account.empty()) return std::nullopt;
-    if (const auto* n = knows(server, account)) return server.name + u'\\' + *n;
+    if (const auto* n = knows(server, account)) return Authority(server) + u'\\' + *n;
     if (SimMachine* pdc = pdcOf(server.domain))
       if (const auto* n = knows(*pdc, account)) return server.domain + u'\\' + *n;
     return std::nullopt;
@@ -415,7 +431,8 @@ NET_API_STATUS SimulatedNetApi::NetGetDCName(LPCWSTR servername, LPCWSTR domainn
       return ERROR_BAD_NETPATH;
     const SimDomainInfo* d = s.Domain(key);
     if (d == nullptr || d->pdc.empty()) return NERR_DCNotFound;
-    const std::u16string dc = u"\\\\" + d->pdc;
+    const SimMachine* pdc = s.Machine(FoldName(d->pdc));
+    const std::u16string dc = u"\\\\" + (pdc != nullptr ? pdc->name : d->pdc);
     LPBYTE buf = s.Allocate(TextBytes(dc));
     if (buf == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
     BufferWriter(buf, 0, TextBytes(dc)).Put(dc);
@@ -789,9 +806,10 @@ void SimulatedNetApi::SetLogging(bool on) {
 
 void SimulatedNetApi::AddFault(SimFault fault) {
   std::lock_guard lock(impl_->mu);
-  if (!IsCallName(fault.call))
-    throw std::invalid_argument("AddFault: unknown call name " + fault.call);
+  if (!IsCallName(fault.call) || fault.call == "NetApiBufferFree")
+    throw std::invalid_argument("AddFault: no fault can be given to " + fault.call);
   // The newest fault for a call and target wins over those from the file.
+  impl_->faultKeys.insert(impl_->faultKeys.begin(), FoldName(StripBackslashes(fault.target)));
   impl_->domain.faults.insert(impl_->domain.faults.begin(), std::move(fault));
 }
 

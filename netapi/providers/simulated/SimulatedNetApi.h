@@ -77,6 +77,7 @@ class SimulatedNetApi : public NetApi {
   // user who logs on between two batches of an enumeration.
   void AddSession(const std::u16string& machine, SimLogonEntry entry);
   // The domain as it stands (local groups change through NetLocalGroupAddMembers).
+  // Read it only while no other thread calls the provider.
   const SimDomain& Domain() const;
 
  private:

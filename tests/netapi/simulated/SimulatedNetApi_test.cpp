@@ -227,6 +227,23 @@ TEST(SimulatedNetApi, ServerEnumListsMachinesAndDomains) {
   EXPECT_EQ(ServerNames(buf, read)[0], u"PDC01");
   api.NetApiBufferFree(buf);
 
+  // With a resume handle the rest follows in later answers, the total counting what remains.
+  DWORD resume = 0;
+  std::vector<std::u16string> names;
+  std::vector<DWORD> totals;
+  NET_API_STATUS st;
+  do {
+    st = api.NetServerEnum(nullptr, 101, &buf, 60, &read, &total, SV_TYPE_ALL, u"CORP", &resume);
+    const auto part = ServerNames(buf, read);
+    names.insert(names.end(), part.begin(), part.end());
+    totals.push_back(total);
+    api.NetApiBufferFree(buf);
+  } while (st == ERROR_MORE_DATA && totals.size() < 10);
+  EXPECT_EQ(st, NERR_Success);
+  EXPECT_EQ(names, (std::vector<std::u16string>{u"PDC01", u"PC-001", u"PC-002"}));
+  EXPECT_EQ(totals, (std::vector<DWORD>{3, 2, 1}));
+  EXPECT_EQ(resume, 3u);
+
   // Domain enumeration ignores the domain argument.
   ASSERT_EQ(api.NetServerEnum(nullptr, 101, &buf, MAX_PREFERRED_LENGTH, &read, &total,
                               SV_TYPE_DOMAIN_ENUM, u"NO-SUCH-DOMAIN", nullptr),
@@ -402,6 +419,7 @@ TEST(SimulatedNetApi, FaultsMatchCallAndTarget) {
   EXPECT_EQ(api.NetWkstaGetInfo(nullptr, 100, &buf), RPC_S_SERVER_UNAVAILABLE);
   EXPECT_EQ(api.Calls().back().status, RPC_S_SERVER_UNAVAILABLE);
   EXPECT_THROW(api.AddFault({"NetNoSuchCall", u"", 5}), std::invalid_argument);
+  EXPECT_THROW(api.AddFault({"NetApiBufferFree", u"", 5}), std::invalid_argument);
   EXPECT_EQ(api.OutstandingBuffers(), 0u);
 }
 

@@ -1,0 +1,1 @@
+include(/usr/share/cmake/CLI11/CLI11ConfigVersion.cmake)

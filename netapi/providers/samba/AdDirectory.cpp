@@ -1,0 +1,290 @@
+#include "AdDirectory.h"
+
+#include <lber.h>
+#include <ldap.h>
+#include <sasl/sasl.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <memory>
+
+#include "SambaStatus.h"
+#include "basStringHandler.h"
+
+namespace quorvix::samba {
+
+namespace {
+
+constexpr unsigned kUfAccountDisable = 0x0002;
+constexpr unsigned kUfServerTrust = 0x2000;
+constexpr unsigned kUfPartialSecretsAccount = 0x04000000;  // read-only controller
+constexpr int kPageSize = 500;
+constexpr std::size_t kMaxEntries = 1000000;  // a directory answering more is broken
+
+std::string Lower(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return s;
+}
+
+struct LdapUnbind {
+  void operator()(LDAP* ld) const { ldap_unbind_ext_s(ld, nullptr, nullptr); }
+};
+using LdapHandle = std::unique_ptr<LDAP, LdapUnbind>;
+
+struct MsgFree {
+  void operator()(LDAPMessage* m) const { ldap_msgfree(m); }
+};
+using LdapResult = std::unique_ptr<LDAPMessage, MsgFree>;
+
+// The first value of attr in entry, or "" when it has none.
+std::string FirstValue(LDAP* ld, LDAPMessage* entry, const char* attr) {
+  berval** vals = ldap_get_values_len(ld, entry, attr);
+  if (vals == nullptr) return {};
+  std::string v;
+  if (vals[0] != nullptr && vals[0]->bv_val != nullptr) v.assign(vals[0]->bv_val, vals[0]->bv_len);
+  ldap_value_free_len(vals);
+  return v;
+}
+
+std::string EntryDn(LDAP* ld, LDAPMessage* entry) {
+  char* dn = ldap_get_dn(ld, entry);
+  if (dn == nullptr) return {};
+  std::string s(dn);
+  ldap_memfree(dn);
+  return s;
+}
+
+// A base-scope read of one object's attributes.
+int ReadObject(LDAP* ld, const std::string& dn, const char* const* attrs, LdapResult& res) {
+  LDAPMessage* m = nullptr;
+  timeval tv{15, 0};
+  int rc = ldap_search_ext_s(ld, dn.c_str(), LDAP_SCOPE_BASE, "(objectClass=*)",
+                             const_cast<char**>(attrs), 0, nullptr, nullptr, &tv, 1, &m);
+  res.reset(m);
+  return rc;
+}
+
+// A subtree search with the paged-results control; calls visit for each entry.
+template <typename Visit>
+int PagedSearch(LDAP* ld, const std::string& base, const char* filter, const char* const* attrs,
+                Visit visit) {
+  berval* cookie = nullptr;
+  std::size_t seen = 0;
+  int rc = LDAP_SUCCESS;
+  for (;;) {
+    LDAPControl* page = nullptr;
+    rc = ldap_create_page_control(ld, kPageSize, cookie, 0, &page);
+    if (cookie != nullptr) {
+      ber_bvfree(cookie);
+      cookie = nullptr;
+    }
+    if (rc != LDAP_SUCCESS) return rc;
+    LDAPControl* serverControls[] = {page, nullptr};
+    LDAPMessage* m = nullptr;
+    timeval tv{30, 0};
+    rc = ldap_search_ext_s(ld, base.c_str(), LDAP_SCOPE_SUBTREE, filter, const_cast<char**>(attrs),
+                           0, serverControls, nullptr, &tv, 0, &m);
+    ldap_control_free(page);
+    LdapResult res(m);
+    if (rc != LDAP_SUCCESS) return rc;
+    for (LDAPMessage* e = ldap_first_entry(ld, m); e != nullptr; e = ldap_next_entry(ld, e)) {
+      if (++seen > kMaxEntries) return LDAP_SIZELIMIT_EXCEEDED;
+      visit(e);
+    }
+    LDAPControl** returned = nullptr;
+    int err = LDAP_SUCCESS;
+    rc = ldap_parse_result(ld, m, &err, nullptr, nullptr, nullptr, &returned, 0);
+    if (rc != LDAP_SUCCESS) return rc;
+    if (err != LDAP_SUCCESS) {
+      ldap_controls_free(returned);
+      return err;
+    }
+    LDAPControl* resp = ldap_control_find(LDAP_CONTROL_PAGEDRESULTS, returned, nullptr);
+    ber_int_t estimate = 0;
+    berval next{0, nullptr};
+    if (resp != nullptr) rc = ldap_parse_pageresponse_control(ld, resp, &estimate, &next);
+    ldap_controls_free(returned);
+    if (resp == nullptr || rc != LDAP_SUCCESS || next.bv_len == 0) {
+      ber_memfree(next.bv_val);
+      return LDAP_SUCCESS;
+    }
+    cookie = ber_bvdup(&next);
+    ber_memfree(next.bv_val);
+    if (cookie == nullptr) return LDAP_NO_MEMORY;
+  }
+}
+
+// SASL GSSAPI needs no answers from the user: the ticket cache has them.
+int QuietInteract(LDAP*, unsigned, void*, void* in) {
+  for (auto* i = static_cast<sasl_interact_t*>(in); i != nullptr && i->id != SASL_CB_LIST_END;
+       ++i) {
+    i->result = i->defresult != nullptr ? i->defresult : "";
+    i->len = static_cast<unsigned>(std::strlen(static_cast<const char*>(i->result)));
+  }
+  return LDAP_SUCCESS;
+}
+
+// The DN of the computer object that holds the primary controller role:
+// fSMORoleOwner names the NTDS Settings object, whose parent server object
+// points at the computer.
+std::string PdcComputerDn(LDAP* ld, const std::string& domainDn) {
+  static const char* const ownerAttrs[] = {"fSMORoleOwner", nullptr};
+  LdapResult res;
+  if (ReadObject(ld, domainDn, ownerAttrs, res) != LDAP_SUCCESS) return {};
+  LDAPMessage* e = ldap_first_entry(ld, res.get());
+  if (e == nullptr) return {};
+  const std::string owner = FirstValue(ld, e, "fSMORoleOwner");
+  const auto comma = owner.find(',');
+  if (comma == std::string::npos) return {};
+  static const char* const refAttrs[] = {"serverReference", nullptr};
+  if (ReadObject(ld, owner.substr(comma + 1), refAttrs, res) != LDAP_SUCCESS) return {};
+  e = ldap_first_entry(ld, res.get());
+  return e == nullptr ? std::string() : FirstValue(ld, e, "serverReference");
+}
+
+}  // namespace
+
+DWORD ComputerType(unsigned uac, bool holdsPdcRole, const std::string& os) {
+  DWORD type = SV_TYPE_WORKSTATION | SV_TYPE_SERVER | SV_TYPE_NT;
+  const bool dc = (uac & kUfServerTrust) != 0 || (uac & kUfPartialSecretsAccount) != 0;
+  if (dc || os.find("Server") != std::string::npos || os.find("Samba") != std::string::npos)
+    type |= SV_TYPE_SERVER_NT;
+  if (dc) type |= holdsPdcRole ? SV_TYPE_DOMAIN_CTRL : SV_TYPE_DOMAIN_BAKCTRL;
+  return type;
+}
+
+void ParseOsVersion(const std::string& text, DWORD& major, DWORD& minor) {
+  major = 0;
+  minor = 0;
+  std::size_t i = 0;
+  auto number = [&](DWORD& out) {
+    bool any = false;
+    unsigned long v = 0;
+    while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])) && v < 100000) {
+      v = v * 10 + static_cast<unsigned long>(text[i++] - '0');
+      any = true;
+    }
+    if (any) out = static_cast<DWORD>(v);
+    return any;
+  };
+  if (number(major) && i < text.size() && text[i] == '.') {
+    ++i;
+    number(minor);
+  }
+}
+
+bool IsOwnDomain(const AdListing& listing, const std::u16string& name) {
+  const std::string n = Lower(ToUtf8(name));
+  return n == Lower(ToUtf8(listing.netbiosDomain)) || n == Lower(ToUtf8(listing.dnsDomain));
+}
+
+NET_API_STATUS ReadDirectory(const std::string& host, const SambaCredentials& creds,
+                             AdListing& listing) {
+  if (host.empty() || host.find_first_of("/ ") != std::string::npos) return ERROR_INVALID_NAME;
+  LDAP* raw = nullptr;
+  const std::string uri = "ldap://" + host;
+  if (ldap_initialize(&raw, uri.c_str()) != LDAP_SUCCESS || raw == nullptr)
+    return ERROR_BAD_NETPATH;
+  LdapHandle ld(raw);
+  int version = LDAP_VERSION3;
+  ldap_set_option(raw, LDAP_OPT_PROTOCOL_VERSION, &version);
+  ldap_set_option(raw, LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
+  ldap_set_option(raw, LDAP_OPT_X_SASL_NOCANON, LDAP_OPT_ON);
+  timeval net{10, 0};
+  ldap_set_option(raw, LDAP_OPT_NETWORK_TIMEOUT, &net);
+  timeval op{30, 0};
+  ldap_set_option(raw, LDAP_OPT_TIMEOUT, &op);
+
+  int rc;
+  if (creds.UsesTicketCache()) {
+    rc = ldap_sasl_interactive_bind_s(raw, nullptr, "GSSAPI", nullptr, nullptr, LDAP_SASL_QUIET,
+                                      QuietInteract, nullptr);
+  } else {
+    berval pw{static_cast<ber_len_t>(creds.password.size()),
+              const_cast<char*>(creds.password.data())};
+    rc =
+        ldap_sasl_bind_s(raw, creds.user.c_str(), LDAP_SASL_SIMPLE, &pw, nullptr, nullptr, nullptr);
+  }
+  if (rc != LDAP_SUCCESS) return FromLdap(rc);
+
+  static const char* const rootAttrs[] = {"defaultNamingContext", "configurationNamingContext",
+                                          nullptr};
+  LdapResult root;
+  if ((rc = ReadObject(raw, "", rootAttrs, root)) != LDAP_SUCCESS) return FromLdap(rc);
+  LDAPMessage* re = ldap_first_entry(raw, root.get());
+  if (re == nullptr) return ERROR_BAD_NET_RESP;
+  const std::string domainDn = FirstValue(raw, re, "defaultNamingContext");
+  const std::string configDn = FirstValue(raw, re, "configurationNamingContext");
+  if (domainDn.empty()) return ERROR_BAD_NET_RESP;
+
+  AdListing out;
+  const std::string pdcDn = Lower(PdcComputerDn(raw, domainDn));
+
+  // The forest's domains by their NetBIOS names; ours is the one whose naming
+  // context is the default one.
+  if (!configDn.empty()) {
+    static const char* const xrefAttrs[] = {"nETBIOSName", "nCName", "dnsRoot", nullptr};
+    rc = PagedSearch(raw, "CN=Partitions," + configDn, "(&(objectClass=crossRef)(nETBIOSName=*))",
+                     xrefAttrs, [&](LDAPMessage* e) {
+                       const std::string nb = FirstValue(raw, e, "nETBIOSName");
+                       if (nb.empty()) return;
+                       if (Lower(FirstValue(raw, e, "nCName")) == Lower(domainDn)) {
+                         out.netbiosDomain = FromUtf8(nb);
+                         out.dnsDomain = FromUtf8(FirstValue(raw, e, "dnsRoot"));
+                         out.domains.insert(out.domains.begin(), out.netbiosDomain);
+                       } else {
+                         out.domains.push_back(FromUtf8(nb));
+                       }
+                     });
+    if (rc != LDAP_SUCCESS) return FromLdap(rc);
+  }
+  static const char* const trustAttrs[] = {"flatName", nullptr};
+  rc = PagedSearch(raw, "CN=System," + domainDn, "(objectClass=trustedDomain)", trustAttrs,
+                   [&](LDAPMessage* e) {
+                     const std::string flat = FirstValue(raw, e, "flatName");
+                     if (!flat.empty()) out.domains.push_back(FromUtf8(flat));
+                   });
+  // A reader who may not see trusts still gets the machines.
+  if (rc != LDAP_SUCCESS && rc != LDAP_NO_SUCH_OBJECT && rc != LDAP_INSUFFICIENT_ACCESS)
+    return FromLdap(rc);
+
+  static const char* const compAttrs[] = {"sAMAccountName",
+                                          "dNSHostName",
+                                          "operatingSystem",
+                                          "operatingSystemVersion",
+                                          "userAccountControl",
+                                          "description",
+                                          nullptr};
+  rc = PagedSearch(raw, domainDn, "(objectCategory=computer)", compAttrs, [&](LDAPMessage* e) {
+    std::string name = FirstValue(raw, e, "sAMAccountName");
+    if (!name.empty() && name.back() == '$') name.pop_back();
+    if (name.empty()) {
+      name = FirstValue(raw, e, "dNSHostName");
+      name = name.substr(0, name.find('.'));
+    }
+    if (name.empty()) return;
+    const unsigned uac = static_cast<unsigned>(
+        std::strtoul(FirstValue(raw, e, "userAccountControl").c_str(), nullptr, 10));
+    if ((uac & kUfAccountDisable) != 0) return;  // cannot log on, so nobody is there
+    AdComputer c;
+    c.name = FromUtf8(name);
+    const std::string os = FirstValue(raw, e, "operatingSystem");
+    c.type = ComputerType(uac, !pdcDn.empty() && Lower(EntryDn(raw, e)) == pdcDn, os);
+    ParseOsVersion(FirstValue(raw, e, "operatingSystemVersion"), c.versionMajor, c.versionMinor);
+    c.comment = FromUtf8(FirstValue(raw, e, "description"));
+    out.computers.push_back(std::move(c));
+  });
+  if (rc != LDAP_SUCCESS) return FromLdap(rc);
+  if (out.netbiosDomain.empty()) {
+    // No readable partitions container: name the domain after its first DC= part.
+    std::string dc = domainDn.substr(0, domainDn.find(','));
+    if (dc.size() > 3) out.netbiosDomain = FromUtf8(dc.substr(3));
+    out.domains.insert(out.domains.begin(), out.netbiosDomain);
+  }
+  listing = std::move(out);
+  return NERR_Success;
+}
+
+}  // namespace quorvix::samba

@@ -1,0 +1,692 @@
+#include "SambaNetApi.h"
+
+#include <cstdint>
+// libnetapi's header: the platform's calls and records, with UTF-8 strings, at
+// global scope (the provider's own records live in namespace quorvix).
+#include <netapi.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "AdDirectory.h"
+#include "Reachability.h"
+#include "SambaLibs.h"
+#include "SambaStatus.h"
+#include "WkssvcClient.h"
+#include "basStringHandler.h"
+
+extern "C" {
+// libsamba-util: the configuration file that libnetapi reads.
+void set_dyn_CONFIGFILE(const char* newpath);
+}
+
+// libnetapi leaves this level's record out of its header.
+struct QuorvixSambaWkstaInfo100 {
+  uint32_t wki100_platform_id;
+  const char* wki100_computername;
+  const char* wki100_langroup;
+  uint32_t wki100_ver_major;
+  uint32_t wki100_ver_minor;
+};
+
+namespace quorvix::samba {
+
+namespace {
+
+std::atomic<std::uint64_t> g_nextId{1};
+
+// The one libnetapi context of the process, and whose credentials it holds.
+struct NetapiContext {
+  libnetapi_ctx* ctx = nullptr;
+  unsigned calls = 0;
+  std::uint64_t owner = 0;
+  // libnetapi keeps one account-database (SAMR) session and reuses it for the
+  // next server too, which then refuses it (status 5): a call to another
+  // server than the last one starts from a fresh context.
+  std::string samrServer;
+  bool samrUsed = false;
+};
+
+NetapiContext& Context() {
+  static NetapiContext c;
+  return c;
+}
+
+void ReleaseContext(NetapiContext& c) {
+  if (c.ctx != nullptr) libnetapi_free(c.ctx);
+  c.ctx = nullptr;
+  c.calls = 0;
+  c.owner = 0;
+  c.samrServer.clear();
+  c.samrUsed = false;
+}
+
+// Makes the context ready for one call with creds; samrServer names the
+// server of a call that uses the account database. Call under the lock.
+NET_API_STATUS PrepareContext(std::uint64_t owner, const SambaCredentials& creds,
+                              const std::string* samrServer = nullptr) {
+  NetapiContext& c = Context();
+  const bool otherSamr = samrServer != nullptr && c.samrUsed && c.samrServer != *samrServer;
+  if (c.ctx != nullptr &&
+      (c.owner != owner || c.calls >= SambaNetApi::kCallsPerContext || otherSamr))
+    ReleaseContext(c);
+  if (samrServer != nullptr) {
+    c.samrServer = *samrServer;
+    c.samrUsed = true;
+  }
+  if (c.ctx == nullptr) {
+    set_dyn_CONFIGFILE(ConfigFile());
+    libnetapi_ctx* ctx = nullptr;
+    const NET_API_STATUS s = libnetapi_init(&ctx);
+    if (s != 0 || ctx == nullptr) return s != 0 ? FromLibnetapi(s) : ERROR_NOT_ENOUGH_MEMORY;
+    // Its diagnostics go nowhere rather than to the user's terminal.
+    libnetapi_set_logfile(ctx, "/dev/null");
+    libnetapi_set_debuglevel(ctx, "0");
+    if (creds.UsesTicketCache()) {
+      libnetapi_set_use_kerberos(ctx);
+      libnetapi_set_use_ccache(ctx);
+      // With no password the library asks on the terminal; the ticket needs none.
+      libnetapi_set_password(ctx, "");
+    } else {
+      libnetapi_set_username(ctx, creds.user.c_str());
+      libnetapi_set_password(ctx, creds.password.c_str());
+    }
+    c.ctx = ctx;
+    c.owner = owner;
+  }
+  ++c.calls;
+  return NERR_Success;
+}
+
+// A name argument as the library wants it: UTF-8, or null for an absent one.
+struct Arg {
+  std::string text;
+  bool present = false;
+  const char* get() const { return present ? text.c_str() : nullptr; }
+};
+
+Arg NameArg(LPCWSTR p) {
+  Arg a;
+  if (p != nullptr) {
+    a.text = ToUtf8(p);
+    a.present = true;
+  }
+  return a;
+}
+
+// A server argument: backslashes dropped; the empty name means this machine.
+Arg ServerArg(LPCWSTR p) {
+  Arg a = NameArg(p);
+  a.text = BareHost(a.text);
+  a.present = !a.text.empty();
+  return a;
+}
+
+// libnetapi prints some failures ("session setup failed: ...") straight to
+// the standard streams, past its logging settings. While the library works,
+// both streams point at /dev/null; what the program wrote before is flushed
+// to the real streams first.
+class QuietStdio {
+ public:
+  QuietStdio() {
+    static const int devNull = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (devNull < 0) return;
+    std::fflush(stdout);
+    std::fflush(stderr);
+    for (int i = 0; i < 2; ++i) {
+      saved_[i] = fcntl(i + 1, F_DUPFD_CLOEXEC, 3);
+      if (saved_[i] >= 0) dup2(devNull, i + 1);
+    }
+  }
+  ~QuietStdio() {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    for (int i = 0; i < 2; ++i) {
+      if (saved_[i] < 0) continue;
+      dup2(saved_[i], i + 1);
+      close(saved_[i]);
+    }
+  }
+  QuietStdio(const QuietStdio&) = delete;
+  QuietStdio& operator=(const QuietStdio&) = delete;
+
+ private:
+  int saved_[2] = {-1, -1};
+};
+
+// One use of the libraries: the lock, and quiet standard streams.
+struct LibraryCall {
+  std::lock_guard<std::mutex> lock{LibraryLock()};
+  QuietStdio quiet;
+};
+
+// libnetapi answers 1003 for every connection it could not open; the reason
+// is found by opening one.
+NET_API_STATUS ConnectionStatus(NET_API_STATUS s, const Arg& server,
+                                const SambaCredentials& creds) {
+  constexpr NET_API_STATUS kCanNotComplete = 1003;
+  if (s != kCanNotComplete || !server.present) return s;
+  const NET_API_STATUS why = DiagnoseConnection(server.text, creds);
+  return why != NERR_Success ? why : s;
+}
+
+Text T(const char* s) {
+  if (s == nullptr) return std::nullopt;
+  return FromUtf8(s);
+}
+
+// A buffer libnetapi handed back, released with its own free.
+struct LibBuffer {
+  uint8_t* p = nullptr;
+  LibBuffer() = default;
+  LibBuffer(const LibBuffer&) = delete;
+  LibBuffer& operator=(const LibBuffer&) = delete;
+  ~LibBuffer() {
+    if (p != nullptr) ::NetApiBufferFree(p);
+  }
+};
+
+// libnetapi reports an unknown account as a name it could not map.
+constexpr NET_API_STATUS kErrorNoneMapped = 1332;
+NET_API_STATUS UserLookupStatus(NET_API_STATUS s) {
+  return s == kErrorNoneMapped ? NERR_UserNotFound : s;
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return text;
+}
+
+bool ValidOut(const void* p) {
+  return p != nullptr;
+}
+
+// Slices a whole answer into the batch that starts at *resume and fits
+// prefmaxlen, as a server that honours both answers.
+template <typename Record, std::size_t N>
+NET_API_STATUS AnswerBatch(BufferRegistry& buffers, const std::vector<Record>& records,
+                           const std::vector<std::array<Text, N>>& texts,
+                           LPWSTR Record::*const (&fields)[N], std::size_t start, DWORD prefmaxlen,
+                           LPBYTE* bufptr, LPDWORD entriesread, LPDWORD totalentries,
+                           std::size_t* next) {
+  std::vector<std::size_t> sizes;
+  sizes.reserve(texts.size());
+  for (const auto& row : texts) sizes.push_back(RecordBytes<Record>(row));
+  const Batch b = SliceBatch(sizes, start, prefmaxlen);
+  std::vector<Record> part(records.begin() + static_cast<std::ptrdiff_t>(b.begin),
+                           records.begin() + static_cast<std::ptrdiff_t>(b.end));
+  std::vector<std::array<Text, N>> partTexts(texts.begin() + static_cast<std::ptrdiff_t>(b.begin),
+                                             texts.begin() + static_cast<std::ptrdiff_t>(b.end));
+  const NET_API_STATUS s = PackRecords(buffers, part, partTexts, fields, bufptr);
+  if (s != NERR_Success) return s;
+  *entriesread = static_cast<DWORD>(b.end - b.begin);
+  *totalentries = static_cast<DWORD>(records.size() - b.begin);
+  if (next != nullptr) *next = b.more ? b.end : 0;
+  return b.more ? ERROR_MORE_DATA : NERR_Success;
+}
+
+constexpr LPWSTR SERVER_INFO_101::*kServerFields[] = {&SERVER_INFO_101::sv101_name,
+                                                      &SERVER_INFO_101::sv101_comment};
+constexpr LPWSTR WKSTA_USER_INFO_1::*kWkstaUserFields[] = {
+    &WKSTA_USER_INFO_1::wkui1_username, &WKSTA_USER_INFO_1::wkui1_logon_domain,
+    &WKSTA_USER_INFO_1::wkui1_oth_domains, &WKSTA_USER_INFO_1::wkui1_logon_server};
+constexpr LPWSTR GROUP_INFO_0::*kGroup0Fields[] = {&GROUP_INFO_0::grpi0_name};
+constexpr LPWSTR GROUP_USERS_INFO_0::*kGroupUsersFields[] = {&GROUP_USERS_INFO_0::grui0_name};
+constexpr LPWSTR GROUP_INFO_1::*kGroup1Fields[] = {&GROUP_INFO_1::grpi1_name,
+                                                   &GROUP_INFO_1::grpi1_comment};
+constexpr LPWSTR WKSTA_INFO_100::*kWkstaFields[] = {&WKSTA_INFO_100::wki100_computername,
+                                                    &WKSTA_INFO_100::wki100_langroup};
+constexpr LPWSTR USER_INFO_2::*kUser2Fields[] = {
+    &USER_INFO_2::usri2_name,         &USER_INFO_2::usri2_password,
+    &USER_INFO_2::usri2_home_dir,     &USER_INFO_2::usri2_comment,
+    &USER_INFO_2::usri2_script_path,  &USER_INFO_2::usri2_full_name,
+    &USER_INFO_2::usri2_usr_comment,  &USER_INFO_2::usri2_parms,
+    &USER_INFO_2::usri2_workstations, &USER_INFO_2::usri2_logon_server};
+
+// Finds the domain controller to read the directory of: the server named in
+// the call, the one named by --dc, or the one the domain's DNS records name.
+NET_API_STATUS LocateDirectory(const Arg& server, const std::string& domain,
+                               const SambaCredentials& creds, std::string& host) {
+  if (server.present) {
+    host = server.text;
+    return NERR_Success;
+  }
+  if (!creds.dc.empty()) {
+    host = BareHost(creds.dc);
+    return NERR_Success;
+  }
+  std::string dom = domain;
+  if (dom.empty()) {
+    LibBuffer wk;
+    if (::NetWkstaGetInfo(nullptr, 100, &wk.p) == 0 && wk.p != nullptr) {
+      const auto* w = reinterpret_cast<const QuorvixSambaWkstaInfo100*>(wk.p);
+      if (w->wki100_langroup != nullptr) dom = w->wki100_langroup;
+    }
+  }
+  if (dom.empty()) return ERROR_NO_BROWSER_SERVERS_FOUND;
+  LibBuffer dc;
+  const uint32_t flags = DS_DIRECTORY_SERVICE_REQUIRED | DS_RETURN_DNS_NAME;
+  if (::DsGetDcName(nullptr, dom.c_str(), nullptr, nullptr, flags,
+                    reinterpret_cast<DOMAIN_CONTROLLER_INFO**>(&dc.p)) != 0 ||
+      dc.p == nullptr)
+    return ERROR_NO_BROWSER_SERVERS_FOUND;
+  const auto* info = reinterpret_cast<const DOMAIN_CONTROLLER_INFO*>(dc.p);
+  const char* where = info->domain_controller_name != nullptr ? info->domain_controller_name
+                                                              : info->domain_controller_address;
+  if (where == nullptr) return ERROR_NO_BROWSER_SERVERS_FOUND;
+  host = BareHost(where);
+  return host.empty() ? ERROR_NO_BROWSER_SERVERS_FOUND : NERR_Success;
+}
+
+}  // namespace
+
+SambaNetApi::SambaNetApi(SambaCredentials creds)
+    : creds_(std::move(creds)), id_(g_nextId.fetch_add(1)) {}
+
+SambaNetApi::~SambaNetApi() {
+  {
+    std::lock_guard lock(LibraryLock());
+    // The shared context must not keep this provider's password.
+    if (Context().owner == id_) ReleaseContext(Context());
+  }
+  std::fill(creds_.password.begin(), creds_.password.end(), '\0');
+}
+
+NET_API_STATUS SambaNetApi::NetServerEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr,
+                                          DWORD prefmaxlen, LPDWORD entriesread,
+                                          LPDWORD totalentries, DWORD servertype, LPCWSTR domain,
+                                          LPDWORD resume_handle) {
+  if (!ValidOut(bufptr) || !ValidOut(entriesread) || !ValidOut(totalentries))
+    return ERROR_INVALID_PARAMETER;
+  *bufptr = nullptr;
+  *entriesread = 0;
+  *totalentries = 0;
+  if (level != 101) return ERROR_INVALID_LEVEL;
+  const Arg server = ServerArg(servername);
+  const Arg dom = NameArg(domain);
+
+  AdListing listing;
+  {
+    LibraryCall call;
+    if (NET_API_STATUS s = PrepareContext(id_, creds_); s != NERR_Success) return s;
+    std::string host;
+    if (NET_API_STATUS s = LocateDirectory(server, dom.text, creds_, host); s != NERR_Success)
+      return s;
+    if (NET_API_STATUS s = ReadDirectory(host, creds_, listing); s != NERR_Success) return s;
+  }
+  // Another domain's machines are not in this directory.
+  // SV_TYPE_ALL asks for every machine; the domain bit alone for domains.
+  const bool domainMode = servertype != SV_TYPE_ALL && (servertype & SV_TYPE_DOMAIN_ENUM) != 0;
+  if (!dom.text.empty() && !domainMode && !IsOwnDomain(listing, FromUtf8(dom.text)))
+    return ERROR_NO_BROWSER_SERVERS_FOUND;
+
+  std::vector<SERVER_INFO_101> records;
+  std::vector<std::array<Text, 2>> texts;
+  if (domainMode) {
+    for (const std::u16string& d : listing.domains) {
+      records.push_back({PLATFORM_ID_NT, nullptr, 0, 0, SV_TYPE_DOMAIN_ENUM | SV_TYPE_NT, nullptr});
+      texts.push_back({d, std::u16string()});
+    }
+  } else {
+    for (const AdComputer& c : listing.computers) {
+      if ((c.type & servertype) == 0) continue;
+      records.push_back({PLATFORM_ID_NT, nullptr, c.versionMajor, c.versionMinor, c.type, nullptr});
+      texts.push_back({c.name, c.comment});
+    }
+  }
+  std::size_t next = 0;
+  const std::size_t start = resume_handle != nullptr ? *resume_handle : 0;
+  const NET_API_STATUS s = AnswerBatch(buffers_, records, texts, kServerFields, start, prefmaxlen,
+                                       bufptr, entriesread, totalentries, &next);
+  if (resume_handle != nullptr && (s == NERR_Success || s == ERROR_MORE_DATA))
+    *resume_handle = static_cast<DWORD>(next);
+  return s;
+}
+
+NET_API_STATUS SambaNetApi::NetWkstaGetInfo(LPCWSTR servername, DWORD level, LPBYTE* bufptr) {
+  if (!ValidOut(bufptr)) return ERROR_INVALID_PARAMETER;
+  *bufptr = nullptr;
+  if (level != 100) return ERROR_INVALID_LEVEL;
+  const Arg server = ServerArg(servername);
+  std::vector<WKSTA_INFO_100> records(1);
+  std::vector<std::array<Text, 2>> texts(1);
+  {
+    LibraryCall call;
+    if (NET_API_STATUS s = PrepareContext(id_, creds_); s != NERR_Success) return s;
+    LibBuffer b;
+    NET_API_STATUS s = ::NetWkstaGetInfo(server.get(), 100, &b.p);
+    if (s != 0 && !server.present && !creds_.dc.empty()) {
+      // Outside the domain, "this machine's domain" is the named controller's.
+      s = ::NetWkstaGetInfo(BareHost(creds_.dc).c_str(), 100, &b.p);
+      if (s == 0 && b.p != nullptr) {
+        const auto* w = reinterpret_cast<const QuorvixSambaWkstaInfo100*>(b.p);
+        records[0] = {PLATFORM_ID_NT, nullptr, nullptr, w->wki100_ver_major, w->wki100_ver_minor};
+        texts[0] = {FromUtf8(LocalNetbiosName()), T(w->wki100_langroup)};
+        return PackRecords(buffers_, records, texts, kWkstaFields, bufptr);
+      }
+    }
+    if (s != 0 && !server.present) {
+      // This machine answers from its own configuration when no local
+      // service does.
+      records[0] = {PLATFORM_ID_NT, nullptr, nullptr, 0, 0};
+      texts[0] = {FromUtf8(LocalNetbiosName()), FromUtf8(LocalWorkgroup())};
+      return PackRecords(buffers_, records, texts, kWkstaFields, bufptr);
+    }
+    if (s != 0) return ConnectionStatus(FromLibnetapi(s), server, creds_);
+    if (b.p == nullptr) return ERROR_BAD_NET_RESP;
+    const auto* w = reinterpret_cast<const QuorvixSambaWkstaInfo100*>(b.p);
+    records[0] = {w->wki100_platform_id, nullptr, nullptr, w->wki100_ver_major,
+                  w->wki100_ver_minor};
+    texts[0] = {T(w->wki100_computername), T(w->wki100_langroup)};
+  }
+  return PackRecords(buffers_, records, texts, kWkstaFields, bufptr);
+}
+
+NET_API_STATUS SambaNetApi::NetServerGetInfo(LPCWSTR servername, DWORD level, LPBYTE* bufptr) {
+  if (!ValidOut(bufptr)) return ERROR_INVALID_PARAMETER;
+  *bufptr = nullptr;
+  if (level != 101) return ERROR_INVALID_LEVEL;
+  const Arg server = ServerArg(servername);
+  std::vector<SERVER_INFO_101> records(1);
+  std::vector<std::array<Text, 2>> texts(1);
+  {
+    LibraryCall call;
+    if (NET_API_STATUS s = PrepareContext(id_, creds_); s != NERR_Success) return s;
+    LibBuffer b;
+    const NET_API_STATUS s = ::NetServerGetInfo(server.get(), 101, &b.p);
+    if (s != 0) return ConnectionStatus(FromLibnetapi(s), server, creds_);
+    if (b.p == nullptr) return ERROR_BAD_NET_RESP;
+    const auto* i = reinterpret_cast<const ::SERVER_INFO_101*>(b.p);
+    records[0] = {i->sv101_platform_id,   nullptr,       i->sv101_version_major,
+                  i->sv101_version_minor, i->sv101_type, nullptr};
+    texts[0] = {T(i->sv101_name), T(i->sv101_comment)};
+  }
+  return PackRecords(buffers_, records, texts, kServerFields, bufptr);
+}
+
+NET_API_STATUS SambaNetApi::NetGetDCName(LPCWSTR servername, LPCWSTR domainname, LPBYTE* bufptr) {
+  if (!ValidOut(bufptr)) return ERROR_INVALID_PARAMETER;
+  *bufptr = nullptr;
+  Arg server = ServerArg(servername);
+  if (!server.present && !creds_.dc.empty()) {
+    // A machine outside the domain asks the controller it was told of.
+    server.text = BareHost(creds_.dc);
+    server.present = !server.text.empty();
+  }
+  const Arg domain = NameArg(domainname);
+  std::u16string name;
+  {
+    LibraryCall call;
+    if (NET_API_STATUS s = PrepareContext(id_, creds_); s != NERR_Success) return s;
+    LibBuffer b;
+    const NET_API_STATUS s = ::NetGetDCName(
+        server.get(), domain.present && !domain.text.empty() ? domain.get() : nullptr, &b.p);
+    // Asked of no particular server, a failure means no controller was found.
+    if (s != 0 && !server.present) return NERR_DCNotFound;
+    if (s != 0) return ConnectionStatus(FromLibnetapi(s), server, creds_);
+    if (b.p == nullptr) return NERR_DCNotFound;
+    name = FromUtf8(reinterpret_cast<const char*>(b.p));
+  }
+  const std::size_t bytes = (name.size() + 1) * sizeof(char16_t);
+  auto* out = static_cast<char16_t*>(buffers_.Allocate(bytes));
+  if (out == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
+  std::char_traits<char16_t>::copy(out, name.c_str(), name.size() + 1);
+  *bufptr = reinterpret_cast<LPBYTE>(out);
+  return NERR_Success;
+}
+
+NET_API_STATUS SambaNetApi::NetWkstaUserEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr,
+                                             DWORD prefmaxlen, LPDWORD entriesread,
+                                             LPDWORD totalentries, LPDWORD resumehandle) {
+  if (!ValidOut(bufptr) || !ValidOut(entriesread) || !ValidOut(totalentries))
+    return ERROR_INVALID_PARAMETER;
+  *bufptr = nullptr;
+  *entriesread = 0;
+  *totalentries = 0;
+  if (level != 1) return ERROR_INVALID_LEVEL;
+  // The call is only made through a layout that matches the library's.
+  if (NET_API_STATUS s = CheckWkssvcLayout(); s != NERR_Success) return s;
+  const Arg server = ServerArg(servername);
+  std::vector<WkstaUser> users;
+  {
+    LibraryCall call;
+    if (NET_API_STATUS s = PrepareContext(id_, creds_); s != NERR_Success) return s;
+    const NET_API_STATUS s =
+        EnumWkstaUsers(server.present ? server.text : "localhost", creds_, users);
+    if (s != NERR_Success) return s;
+  }
+  std::vector<WKSTA_USER_INFO_1> records(users.size());
+  std::vector<std::array<Text, 4>> texts;
+  texts.reserve(users.size());
+  for (const WkstaUser& u : users)
+    texts.push_back({u.user, u.logonDomain, u.otherDomains, u.logonServer});
+  std::size_t next = 0;
+  const std::size_t start = resumehandle != nullptr ? *resumehandle : 0;
+  // The server may ignore the preferred length and the resume handle (Samba
+  // does); the batches are cut here as a Windows server cuts them.
+  const NET_API_STATUS s = AnswerBatch(buffers_, records, texts, kWkstaUserFields, start,
+                                       prefmaxlen, bufptr, entriesread, totalentries, &next);
+  if (resumehandle != nullptr && (s == NERR_Success || s == ERROR_MORE_DATA))
+    *resumehandle = static_cast<DWORD>(next);
+  return s;
+}
+
+NET_API_STATUS SambaNetApi::NetUserGetInfo(LPCWSTR servername, LPCWSTR username, DWORD level,
+                                           LPBYTE* bufptr) {
+  if (!ValidOut(bufptr)) return ERROR_INVALID_PARAMETER;
+  *bufptr = nullptr;
+  if (level != 2) return ERROR_INVALID_LEVEL;
+  if (username == nullptr) return ERROR_INVALID_PARAMETER;
+  const Arg server = ServerArg(servername);
+  const Arg user = NameArg(username);
+  std::vector<USER_INFO_2> records(1);
+  std::vector<std::array<Text, 10>> texts(1);
+  {
+    LibraryCall call;
+    if (NET_API_STATUS s = PrepareContext(id_, creds_, &server.text); s != NERR_Success) return s;
+    LibBuffer b;
+    const NET_API_STATUS s = ::NetUserGetInfo(server.get(), user.get(), 2, &b.p);
+    if (s != 0) return ConnectionStatus(UserLookupStatus(FromLibnetapi(s)), server, creds_);
+    if (b.p == nullptr) return ERROR_BAD_NET_RESP;
+    const auto* u = reinterpret_cast<const ::USER_INFO_2*>(b.p);
+    USER_INFO_2& r = records[0];
+    r.usri2_password_age = u->usri2_password_age;
+    r.usri2_priv = u->usri2_priv;
+    r.usri2_flags = u->usri2_flags;
+    r.usri2_auth_flags = u->usri2_auth_flags;
+    r.usri2_last_logon = u->usri2_last_logon;
+    r.usri2_last_logoff = u->usri2_last_logoff;
+    r.usri2_acct_expires = u->usri2_acct_expires;
+    r.usri2_max_storage = u->usri2_max_storage;
+    r.usri2_units_per_week = u->usri2_units_per_week;
+    r.usri2_logon_hours = nullptr;  // not carried over
+    r.usri2_bad_pw_count = u->usri2_bad_pw_count;
+    r.usri2_num_logons = u->usri2_num_logons;
+    r.usri2_country_code = u->usri2_country_code;
+    r.usri2_code_page = u->usri2_code_page;
+    // The password field is never filled, as on the platform.
+    texts[0] = {T(u->usri2_name),         std::nullopt,
+                T(u->usri2_home_dir),     T(u->usri2_comment),
+                T(u->usri2_script_path),  T(u->usri2_full_name),
+                T(u->usri2_usr_comment),  T(u->usri2_parms),
+                T(u->usri2_workstations), T(u->usri2_logon_server)};
+  }
+  return PackRecords(buffers_, records, texts, kUser2Fields, bufptr);
+}
+
+NET_API_STATUS SambaNetApi::NetGroupEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr,
+                                         DWORD prefmaxlen, LPDWORD entriesread,
+                                         LPDWORD totalentries, PDWORD_PTR resume_handle) {
+  if (!ValidOut(bufptr) || !ValidOut(entriesread) || !ValidOut(totalentries))
+    return ERROR_INVALID_PARAMETER;
+  *bufptr = nullptr;
+  *entriesread = 0;
+  *totalentries = 0;
+  if (level != 0) return ERROR_INVALID_LEVEL;
+  const Arg server = ServerArg(servername);
+  std::vector<std::array<Text, 1>> texts;
+  {
+    LibraryCall call;
+    if (NET_API_STATUS s = PrepareContext(id_, creds_, &server.text); s != NERR_Success) return s;
+    // The whole list, in as many rounds as the library needs; batches are cut below.
+    uint32_t resume = 0;
+    for (int round = 0; round < 10000; ++round) {
+      LibBuffer b;
+      uint32_t read = 0;
+      uint32_t total = 0;
+      const NET_API_STATUS s =
+          ::NetGroupEnum(server.get(), 0, &b.p, MAX_PREFERRED_LENGTH, &read, &total, &resume);
+      const NET_API_STATUS mapped = FromLibnetapi(s);
+      if (mapped != NERR_Success && mapped != ERROR_MORE_DATA)
+        return ConnectionStatus(mapped, server, creds_);
+      if (read > 0 && b.p == nullptr) return ERROR_BAD_NET_RESP;
+      const auto* g = reinterpret_cast<const ::GROUP_INFO_0*>(b.p);
+      for (uint32_t i = 0; i < read; ++i) texts.push_back({T(g[i].grpi0_name)});
+      if (mapped == NERR_Success || read == 0) break;
+    }
+  }
+  std::vector<GROUP_INFO_0> records(texts.size());
+  std::size_t next = 0;
+  const std::size_t start = resume_handle != nullptr ? *resume_handle : 0;
+  const NET_API_STATUS s = AnswerBatch(buffers_, records, texts, kGroup0Fields, start, prefmaxlen,
+                                       bufptr, entriesread, totalentries, &next);
+  if (resume_handle != nullptr && (s == NERR_Success || s == ERROR_MORE_DATA))
+    *resume_handle = next;
+  return s;
+}
+
+NET_API_STATUS SambaNetApi::NetUserGetGroups(LPCWSTR servername, LPCWSTR username, DWORD level,
+                                             LPBYTE* bufptr, DWORD prefmaxlen, LPDWORD entriesread,
+                                             LPDWORD totalentries) {
+  if (!ValidOut(bufptr) || !ValidOut(entriesread) || !ValidOut(totalentries))
+    return ERROR_INVALID_PARAMETER;
+  *bufptr = nullptr;
+  *entriesread = 0;
+  *totalentries = 0;
+  if (level != 0) return ERROR_INVALID_LEVEL;
+  if (username == nullptr) return ERROR_INVALID_PARAMETER;
+  const Arg server = ServerArg(servername);
+  const Arg user = NameArg(username);
+  std::vector<std::array<Text, 1>> texts;
+  {
+    LibraryCall call;
+    if (NET_API_STATUS s = PrepareContext(id_, creds_, &server.text); s != NERR_Success) return s;
+    LibBuffer b;
+    uint32_t read = 0;
+    uint32_t total = 0;
+    const NET_API_STATUS s =
+        ::NetUserGetGroups(server.get(), user.get(), 0, &b.p, MAX_PREFERRED_LENGTH, &read, &total);
+    const NET_API_STATUS mapped = FromLibnetapi(s);
+    if (mapped != NERR_Success && mapped != ERROR_MORE_DATA)
+      return ConnectionStatus(mapped, server, creds_);
+    if (read > 0 && b.p == nullptr) return ERROR_BAD_NET_RESP;
+    const auto* g = reinterpret_cast<const ::GROUP_USERS_INFO_0*>(b.p);
+    for (uint32_t i = 0; i < read; ++i) texts.push_back({T(g[i].grui0_name)});
+  }
+  std::vector<GROUP_USERS_INFO_0> records(texts.size());
+  // No resume handle here: a short buffer gets the first groups and 234.
+  return AnswerBatch(buffers_, records, texts, kGroupUsersFields, 0, prefmaxlen, bufptr,
+                     entriesread, totalentries, nullptr);
+}
+
+NET_API_STATUS SambaNetApi::NetGroupGetInfo(LPCWSTR servername, LPCWSTR groupname, DWORD level,
+                                            LPBYTE* bufptr) {
+  if (!ValidOut(bufptr)) return ERROR_INVALID_PARAMETER;
+  *bufptr = nullptr;
+  if (level != 1) return ERROR_INVALID_LEVEL;
+  if (groupname == nullptr) return ERROR_INVALID_PARAMETER;
+  const Arg server = ServerArg(servername);
+  const Arg group = NameArg(groupname);
+  std::vector<GROUP_INFO_1> records(1);
+  std::vector<std::array<Text, 2>> texts(1);
+  {
+    LibraryCall call;
+    if (NET_API_STATUS s = PrepareContext(id_, creds_, &server.text); s != NERR_Success) return s;
+    // libnetapi's NetGroupGetInfo hands back strings it has already freed;
+    // the group list at level 1 carries the same name and comment safely.
+    const std::string wanted = Lower(group.text);
+    bool found = false;
+    uint32_t resume = 0;
+    for (int round = 0; round < 10000 && !found; ++round) {
+      LibBuffer b;
+      uint32_t read = 0;
+      uint32_t total = 0;
+      const NET_API_STATUS s =
+          ::NetGroupEnum(server.get(), 1, &b.p, MAX_PREFERRED_LENGTH, &read, &total, &resume);
+      const NET_API_STATUS mapped = FromLibnetapi(s);
+      if (mapped != NERR_Success && mapped != ERROR_MORE_DATA)
+        return ConnectionStatus(mapped, server, creds_);
+      if (read > 0 && b.p == nullptr) return ERROR_BAD_NET_RESP;
+      const auto* g = reinterpret_cast<const ::GROUP_INFO_1*>(b.p);
+      for (uint32_t i = 0; i < read && !found; ++i) {
+        if (g[i].grpi1_name == nullptr || Lower(g[i].grpi1_name) != wanted) continue;
+        texts[0] = {T(g[i].grpi1_name), T(g[i].grpi1_comment)};
+        found = true;
+      }
+      if (mapped == NERR_Success || read == 0) break;
+    }
+    if (!found) return NERR_GroupNotFound;
+  }
+  return PackRecords(buffers_, records, texts, kGroup1Fields, bufptr);
+}
+
+NET_API_STATUS SambaNetApi::NetLocalGroupAddMembers(LPCWSTR servername, LPCWSTR groupname,
+                                                    DWORD level, LPBYTE buf, DWORD totalentries) {
+  if (level != 3) return ERROR_INVALID_LEVEL;
+  if (groupname == nullptr || (buf == nullptr && totalentries > 0)) return ERROR_INVALID_PARAMETER;
+  const Arg server = ServerArg(servername);
+  const Arg group = NameArg(groupname);
+  const auto* members = reinterpret_cast<const LOCALGROUP_MEMBERS_INFO_3*>(buf);
+  std::vector<std::string> accounts;
+  for (DWORD i = 0; i < totalentries; ++i) {
+    if (members[i].lgrmi3_domainandname == nullptr) return ERROR_INVALID_PARAMETER;
+    std::string name = ToUtf8(members[i].lgrmi3_domainandname);
+    // The account is looked up on the server by its name; a domain prefix
+    // names where it lives, which the server's lookup knows itself.
+    const auto slash = name.find('\\');
+    if (slash != std::string::npos) name.erase(0, slash + 1);
+    if (name.empty()) return ERROR_NO_SUCH_MEMBER;
+    accounts.push_back(std::move(name));
+  }
+  LibraryCall call;
+  if (NET_API_STATUS s = PrepareContext(id_, creds_, &server.text); s != NERR_Success) return s;
+  // libnetapi cannot take names (level 3) without breaking; it gets the
+  // accounts' SIDs (level 0) instead.
+  std::vector<std::unique_ptr<LibBuffer>> lookups;
+  std::vector<LOCALGROUP_MEMBERS_INFO_0> sids;
+  for (const std::string& a : accounts) {
+    auto b = std::make_unique<LibBuffer>();
+    const NET_API_STATUS s = ::NetUserGetInfo(server.get(), a.c_str(), 23, &b->p);
+    const NET_API_STATUS mapped = UserLookupStatus(FromLibnetapi(s));
+    if (mapped == NERR_UserNotFound) return ERROR_NO_SUCH_MEMBER;
+    if (mapped != NERR_Success) return ConnectionStatus(mapped, server, creds_);
+    const auto* u = reinterpret_cast<const USER_INFO_23*>(b->p);
+    if (u == nullptr || u->usri23_user_sid == nullptr) return ERROR_NO_SUCH_MEMBER;
+    sids.push_back({u->usri23_user_sid});
+    lookups.push_back(std::move(b));
+  }
+  const NET_API_STATUS s = ::NetLocalGroupAddMembers(server.get(), group.get(), 0,
+                                                     reinterpret_cast<uint8_t*>(sids.data()),
+                                                     static_cast<uint32_t>(sids.size()));
+  return ConnectionStatus(FromLibnetapi(s), server, creds_);
+}
+
+NET_API_STATUS SambaNetApi::NetApiBufferAllocate(DWORD ByteCount, LPVOID* Buffer) {
+  if (Buffer == nullptr) return ERROR_INVALID_PARAMETER;
+  *Buffer = buffers_.Allocate(ByteCount);
+  return *Buffer != nullptr ? NERR_Success : ERROR_NOT_ENOUGH_MEMORY;
+}
+
+NET_API_STATUS SambaNetApi::NetApiBufferFree(LPVOID Buffer) {
+  return buffers_.Release(Buffer);
+}
+
+}  // namespace quorvix::samba

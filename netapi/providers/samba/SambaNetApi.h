@@ -1,0 +1,66 @@
+// The native provider on Linux: real Windows (or Samba) domains through
+// Samba's libraries. libnetapi answers the server, user and group queries;
+// the workstation service is asked over DCE/RPC for logged-on users; Active
+// Directory is read over LDAP for the machine and domain lists.
+//
+// Every buffer it hands out is one allocation of its own (records followed by
+// their UTF-16 strings), tracked so that NetApiBufferFree releases exactly
+// those, once. Calls may come from several threads: the libraries are used
+// behind one process-wide lock.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+#include "AnswerBuffer.h"
+#include "NetApi.h"
+#include "SambaSession.h"
+
+namespace quorvix::samba {
+
+class SambaNetApi : public NetApi {
+ public:
+  explicit SambaNetApi(SambaCredentials creds);
+  ~SambaNetApi() override;
+  SambaNetApi(const SambaNetApi&) = delete;
+  SambaNetApi& operator=(const SambaNetApi&) = delete;
+
+  NET_API_STATUS NetServerEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr, DWORD prefmaxlen,
+                               LPDWORD entriesread, LPDWORD totalentries, DWORD servertype,
+                               LPCWSTR domain, LPDWORD resume_handle) override;
+  NET_API_STATUS NetWkstaGetInfo(LPCWSTR servername, DWORD level, LPBYTE* bufptr) override;
+  NET_API_STATUS NetServerGetInfo(LPCWSTR servername, DWORD level, LPBYTE* bufptr) override;
+  NET_API_STATUS NetGetDCName(LPCWSTR servername, LPCWSTR domainname, LPBYTE* bufptr) override;
+  NET_API_STATUS NetWkstaUserEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr, DWORD prefmaxlen,
+                                  LPDWORD entriesread, LPDWORD totalentries,
+                                  LPDWORD resumehandle) override;
+  NET_API_STATUS NetUserGetInfo(LPCWSTR servername, LPCWSTR username, DWORD level,
+                                LPBYTE* bufptr) override;
+  NET_API_STATUS NetGroupEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr, DWORD prefmaxlen,
+                              LPDWORD entriesread, LPDWORD totalentries,
+                              PDWORD_PTR resume_handle) override;
+  NET_API_STATUS NetUserGetGroups(LPCWSTR servername, LPCWSTR username, DWORD level, LPBYTE* bufptr,
+                                  DWORD prefmaxlen, LPDWORD entriesread,
+                                  LPDWORD totalentries) override;
+  NET_API_STATUS NetGroupGetInfo(LPCWSTR servername, LPCWSTR groupname, DWORD level,
+                                 LPBYTE* bufptr) override;
+  NET_API_STATUS NetLocalGroupAddMembers(LPCWSTR servername, LPCWSTR groupname, DWORD level,
+                                         LPBYTE buf, DWORD totalentries) override;
+  NET_API_STATUS NetApiBufferAllocate(DWORD ByteCount, LPVOID* Buffer) override;
+  NET_API_STATUS NetApiBufferFree(LPVOID Buffer) override;
+
+  // Buffers handed out and not yet released.
+  std::size_t OutstandingBuffers() const { return buffers_.Outstanding(); }
+
+  // libnetapi keeps what its calls allocate until its context is released;
+  // after this many calls the context is released and made anew.
+  static constexpr unsigned kCallsPerContext = 256;
+
+ private:
+  SambaCredentials creds_;
+  BufferRegistry buffers_;
+  std::uint64_t id_;  // whose credentials the shared library context holds
+};
+
+}  // namespace quorvix::samba

@@ -1,0 +1,43 @@
+// Samba's RPC headers as C++ sees them, and the settings and credentials of
+// the provider's RPC connections.
+#pragma once
+
+#include <cstdbool>
+#include <cstdint>
+
+extern "C" {
+// credentials.h names these enums before declaring them, which C++ refuses.
+enum smb_signing_setting : int;
+enum smb_encryption_setting : int;
+#include <core/ntstatus.h>
+#include <core/werror.h>
+#include <credentials.h>
+#include <dcerpc.h>
+#include <talloc.h>
+#include <tevent.h>
+
+// From Samba's public param.h, whose own includes are not installed.
+struct loadparm_context* loadparm_init_global(bool load_default);
+bool lpcfg_load(struct loadparm_context* lp_ctx, const char* filename);
+bool lpcfg_set_cmdline(struct loadparm_context* lp_ctx, const char* name, const char* value);
+const char* lpcfg_workgroup(struct loadparm_context* lp_ctx);
+const char* lpcfg_netbios_name(struct loadparm_context* lp_ctx);
+}
+
+// ntstatus.h defines two platform names as NTSTATUS macros; the program's own
+// constants of those names are meant wherever they appear.
+#undef ERROR_INVALID_PARAMETER
+#undef ERROR_INSUFFICIENT_BUFFER
+
+#include "SambaSession.h"
+
+namespace quorvix::samba {
+
+// The RPC libraries' settings (created once, quiet). Call under the lock.
+loadparm_context* RpcLoadparm();
+
+// Credentials for one RPC connection, on mem. Call under the lock.
+cli_credentials* MakeRpcCredentials(TALLOC_CTX* mem, loadparm_context* lp,
+                                    const SambaCredentials& creds);
+
+}  // namespace quorvix::samba

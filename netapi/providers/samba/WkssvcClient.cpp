@@ -1,0 +1,160 @@
+#include "WkssvcClient.h"
+
+#include <cstdbool>
+#include <cstring>
+#include <memory>
+
+#include "Reachability.h"
+#include "SambaRpc.h"
+#include "SambaStatus.h"
+#include "basStringHandler.h"
+
+// The call's request and response as the workstation service protocol lays
+// them out (inputs: in-only, then in/out; outputs: out-only, then in/out,
+// then the result). The RPC library marshals them; no public header has them.
+extern "C" {
+extern const struct ndr_interface_table ndr_table_wkssvc;
+
+struct wkssvc_NetrWkstaUserInfo1 {
+  const char* user_name;
+  const char* logon_domain;
+  const char* other_domains;
+  const char* logon_server;
+};
+struct wkssvc_NetWkstaEnumUsersCtr1 {
+  uint32_t entries_read;
+  struct wkssvc_NetrWkstaUserInfo1* user1;
+};
+struct wkssvc_NetrWkstaUserInfo0 {
+  const char* user_name;
+};
+struct wkssvc_NetWkstaEnumUsersCtr0 {
+  uint32_t entries_read;
+  struct wkssvc_NetrWkstaUserInfo0* user0;
+};
+union wkssvc_NetWkstaEnumUsersCtr {
+  struct wkssvc_NetWkstaEnumUsersCtr0* user0;
+  struct wkssvc_NetWkstaEnumUsersCtr1* user1;
+};
+struct wkssvc_NetWkstaEnumUsersInfo {
+  uint32_t level;
+  union wkssvc_NetWkstaEnumUsersCtr ctr;
+};
+struct wkssvc_NetWkstaEnumUsers {
+  struct {
+    const char* server_name;
+    uint32_t prefmaxlen;
+    struct wkssvc_NetWkstaEnumUsersInfo* info;
+    uint32_t* resume_handle;
+  } in;
+  struct {
+    uint32_t* entries_read;
+    struct wkssvc_NetWkstaEnumUsersInfo* info;
+    uint32_t* resume_handle;
+    WERROR result;
+  } out;
+};
+}
+
+namespace quorvix::samba {
+
+namespace {
+
+constexpr uint32_t kEnumUsersOpnum = 2;
+
+Text FromC(const char* s) {
+  if (s == nullptr) return std::nullopt;
+  return FromUtf8(s);
+}
+
+struct TallocFree {
+  void operator()(void* p) const { talloc_free(p); }
+};
+
+}  // namespace
+
+NET_API_STATUS CheckWkssvcLayout() {
+  const ndr_interface_table& t = ndr_table_wkssvc;
+  if (t.calls == nullptr || t.num_calls <= kEnumUsersOpnum) return ERROR_NOT_SUPPORTED;
+  const ndr_interface_call& call = t.calls[kEnumUsersOpnum];
+  if (call.name == nullptr || std::strcmp(call.name, "wkssvc_NetWkstaEnumUsers") != 0)
+    return ERROR_NOT_SUPPORTED;
+  if (call.struct_size != sizeof(wkssvc_NetWkstaEnumUsers)) return ERROR_NOT_SUPPORTED;
+  return NERR_Success;
+}
+
+NET_API_STATUS EnumWkstaUsers(const std::string& host, const SambaCredentials& creds,
+                              std::vector<WkstaUser>& users) {
+  if (NET_API_STATUS s = CheckWkssvcLayout(); s != NERR_Success) return s;
+  if (host.empty() || host.find_first_of("[]\\/:") != std::string::npos) return ERROR_INVALID_NAME;
+  // The RPC library's own failures for a host that is not there are vague.
+  if (NET_API_STATUS s = CheckReachable(host); s != NERR_Success) return s;
+  std::unique_ptr<void, TallocFree> mem(talloc_new(nullptr));
+  if (!mem) return ERROR_NOT_ENOUGH_MEMORY;
+  loadparm_context* lp = RpcLoadparm();
+  tevent_context* ev = tevent_context_init(mem.get());
+  cli_credentials* cc = MakeRpcCredentials(mem.get(), lp, creds);
+  if (lp == nullptr || ev == nullptr || cc == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
+
+  const std::string binding = "ncacn_np:" + host + "[\\pipe\\wkssvc]";
+  dcerpc_pipe* pipe = nullptr;
+  NTSTATUS st =
+      dcerpc_pipe_connect(mem.get(), &pipe, binding.c_str(), &ndr_table_wkssvc, cc, ev, lp);
+  if (!NT_STATUS_IS_OK(st)) return FromNtStatus(NT_STATUS_V(st));
+
+  wkssvc_NetWkstaEnumUsersCtr1 ctr1{};
+  wkssvc_NetWkstaEnumUsersInfo info{};
+  info.level = 1;
+  info.ctr.user1 = &ctr1;
+  uint32_t resume = 0;
+  uint32_t read = 0;
+  wkssvc_NetWkstaEnumUsers r{};
+  r.in.server_name = host.c_str();
+  r.in.prefmaxlen = MAX_PREFERRED_LENGTH;
+  r.in.info = &info;
+  r.in.resume_handle = &resume;
+  r.out.entries_read = &read;
+  r.out.info = &info;
+  r.out.resume_handle = &resume;
+  st = dcerpc_binding_handle_call(pipe->binding_handle, nullptr, &ndr_table_wkssvc, kEnumUsersOpnum,
+                                  mem.get(), &r);
+  if (!NT_STATUS_IS_OK(st)) return FromNtStatus(NT_STATUS_V(st));
+  const NET_API_STATUS result = FromWerror(W_ERROR_V(r.out.result));
+  if (result != NERR_Success && result != ERROR_MORE_DATA) return result;
+  // A hostile answer may claim another level or more entries than it carries.
+  if (info.level != 1 || info.ctr.user1 == nullptr) return ERROR_BAD_NET_RESP;
+  const wkssvc_NetWkstaEnumUsersCtr1& got = *info.ctr.user1;
+  if (got.entries_read > 0 && got.user1 == nullptr) return ERROR_BAD_NET_RESP;
+
+  std::vector<WkstaUser> out;
+  out.reserve(got.entries_read);
+  for (uint32_t i = 0; i < got.entries_read; ++i) {
+    const wkssvc_NetrWkstaUserInfo1& u = got.user1[i];
+    out.push_back(
+        {FromC(u.user_name), FromC(u.logon_domain), FromC(u.other_domains), FromC(u.logon_server)});
+  }
+  users = std::move(out);
+  return NERR_Success;
+}
+
+Batch SliceBatch(const std::vector<std::size_t>& entryBytes, std::size_t start, DWORD prefmaxlen) {
+  Batch b;
+  const std::size_t n = entryBytes.size();
+  b.begin = start > n ? n : start;
+  b.end = b.begin;
+  if (prefmaxlen == MAX_PREFERRED_LENGTH) {
+    b.end = n;
+    return b;
+  }
+  std::size_t used = 0;
+  while (b.end < n) {
+    const std::size_t next = used + entryBytes[b.end];
+    if (b.end > b.begin && next > prefmaxlen) break;
+    used = next;
+    ++b.end;
+  }
+  b.more = b.end < n;
+  return b;
+}
+
+}  // namespace quorvix::samba

@@ -1,0 +1,45 @@
+// Logged-on users of a machine through the workstation service
+// (NetrWkstaEnumUsers over the \pipe\wkssvc named pipe).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "AnswerBuffer.h"
+#include "NetApi.h"
+#include "SambaSession.h"
+
+namespace quorvix::samba {
+
+struct WkstaUser {
+  Text user;
+  Text logonDomain;
+  Text otherDomains;
+  Text logonServer;
+};
+
+// NERR_Success when the RPC library's call table holds the call with the
+// layout this client declares; otherwise ERROR_NOT_SUPPORTED, and the
+// client must not make the call.
+NET_API_STATUS CheckWkssvcLayout();
+
+// Asks host for every user logged on to it (level 1). The caller holds the
+// provider's library lock.
+NET_API_STATUS EnumWkstaUsers(const std::string& host, const SambaCredentials& creds,
+                              std::vector<WkstaUser>& users);
+
+// One batch of an enumeration: entries [begin, end) of the whole answer.
+struct Batch {
+  std::size_t begin = 0;
+  std::size_t end = 0;
+  bool more = false;  // entries follow after end
+};
+
+// The batch that starts at start and fits prefmaxlen, counting each entry's
+// bytes as a server does; at least one entry when any remain, so that a
+// caller always gets on. MAX_PREFERRED_LENGTH takes everything.
+Batch SliceBatch(const std::vector<std::size_t>& entryBytes, std::size_t start, DWORD prefmaxlen);
+
+}  // namespace quorvix::samba

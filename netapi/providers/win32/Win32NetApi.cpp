@@ -1,0 +1,177 @@
+// The platform's headers come first: NetApi.h then leaves the constants that
+// they define as macros to them.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+// windows.h must precede lm.h.
+#include <lm.h>
+
+#include <cstddef>
+
+#include "Win32NetApi.h"
+
+// The pass-through relies on the program's types and records being the
+// platform's, byte for byte.
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "wchar_t is not UTF-16 here");
+static_assert(sizeof(quorvix::DWORD) == sizeof(::DWORD));
+static_assert(sizeof(quorvix::DWORD_PTR) == sizeof(::DWORD_PTR));
+static_assert(sizeof(quorvix::NET_API_STATUS) == sizeof(::NET_API_STATUS));
+
+#define QUORVIX_SAME_SIZE(record)                            \
+  static_assert(sizeof(quorvix::record) == sizeof(::record), \
+                #record " differs in size from the platform's")
+#define QUORVIX_SAME_FIELD(record, field)                                        \
+  static_assert(offsetof(quorvix::record, field) == offsetof(::record, field) && \
+                    sizeof(quorvix::record::field) == sizeof(::record::field),   \
+                #record "::" #field " differs from the platform's")
+
+QUORVIX_SAME_SIZE(WKSTA_INFO_100);
+QUORVIX_SAME_FIELD(WKSTA_INFO_100, wki100_platform_id);
+QUORVIX_SAME_FIELD(WKSTA_INFO_100, wki100_computername);
+QUORVIX_SAME_FIELD(WKSTA_INFO_100, wki100_langroup);
+QUORVIX_SAME_FIELD(WKSTA_INFO_100, wki100_ver_major);
+QUORVIX_SAME_FIELD(WKSTA_INFO_100, wki100_ver_minor);
+
+QUORVIX_SAME_SIZE(SERVER_INFO_101);
+QUORVIX_SAME_FIELD(SERVER_INFO_101, sv101_platform_id);
+QUORVIX_SAME_FIELD(SERVER_INFO_101, sv101_name);
+QUORVIX_SAME_FIELD(SERVER_INFO_101, sv101_version_major);
+QUORVIX_SAME_FIELD(SERVER_INFO_101, sv101_version_minor);
+QUORVIX_SAME_FIELD(SERVER_INFO_101, sv101_type);
+QUORVIX_SAME_FIELD(SERVER_INFO_101, sv101_comment);
+
+QUORVIX_SAME_SIZE(WKSTA_USER_INFO_1);
+QUORVIX_SAME_FIELD(WKSTA_USER_INFO_1, wkui1_username);
+QUORVIX_SAME_FIELD(WKSTA_USER_INFO_1, wkui1_logon_domain);
+QUORVIX_SAME_FIELD(WKSTA_USER_INFO_1, wkui1_oth_domains);
+QUORVIX_SAME_FIELD(WKSTA_USER_INFO_1, wkui1_logon_server);
+
+QUORVIX_SAME_SIZE(USER_INFO_2);
+QUORVIX_SAME_FIELD(USER_INFO_2, usri2_name);
+QUORVIX_SAME_FIELD(USER_INFO_2, usri2_password);
+QUORVIX_SAME_FIELD(USER_INFO_2, usri2_password_age);
+QUORVIX_SAME_FIELD(USER_INFO_2, usri2_priv);
+QUORVIX_SAME_FIELD(USER_INFO_2, usri2_home_dir);
+QUORVIX_SAME_FIELD(USER_INFO_2, usri2_comment);
+QUORVIX_SAME_FIELD(USER_INFO_2, usri2_flags);
+QUORVIX_SAME_FIELD(USER_INFO_2, usri2_script_path);
+QUORVIX_SAME_FIELD(USER_INFO_2, usri2_auth_flags);
+QUORVIX_SAME_FIELD(USER_INFO_2, usri2_full_name);
+QUORVIX_SAME_FIELD(USER_INFO_2, usri2_usr_comment);
+QUORVIX_SAME_FIELD(USER_INFO_2, usri2_parms);
+QUORVIX_SAME_FIELD(USER_INFO_2, usri2_workstations);
+QUORVIX_SAME_FIELD(USER_INFO_2, usri2_last_logon);
+QUORVIX_SAME_FIELD(USER_INFO_2, usri2_last_logoff);
+QUORVIX_SAME_FIELD(USER_INFO_2, usri2_acct_expires);
+QUORVIX_SAME_FIELD(USER_INFO_2, usri2_max_storage);
+QUORVIX_SAME_FIELD(USER_INFO_2, usri2_units_per_week);
+QUORVIX_SAME_FIELD(USER_INFO_2, usri2_logon_hours);
+QUORVIX_SAME_FIELD(USER_INFO_2, usri2_bad_pw_count);
+QUORVIX_SAME_FIELD(USER_INFO_2, usri2_num_logons);
+QUORVIX_SAME_FIELD(USER_INFO_2, usri2_logon_server);
+QUORVIX_SAME_FIELD(USER_INFO_2, usri2_country_code);
+QUORVIX_SAME_FIELD(USER_INFO_2, usri2_code_page);
+
+QUORVIX_SAME_SIZE(GROUP_INFO_0);
+QUORVIX_SAME_FIELD(GROUP_INFO_0, grpi0_name);
+QUORVIX_SAME_SIZE(GROUP_USERS_INFO_0);
+QUORVIX_SAME_FIELD(GROUP_USERS_INFO_0, grui0_name);
+QUORVIX_SAME_SIZE(GROUP_INFO_1);
+QUORVIX_SAME_FIELD(GROUP_INFO_1, grpi1_name);
+QUORVIX_SAME_FIELD(GROUP_INFO_1, grpi1_comment);
+QUORVIX_SAME_SIZE(LOCALGROUP_MEMBERS_INFO_3);
+QUORVIX_SAME_FIELD(LOCALGROUP_MEMBERS_INFO_3, lgrmi3_domainandname);
+
+#undef QUORVIX_SAME_SIZE
+#undef QUORVIX_SAME_FIELD
+
+namespace quorvix {
+
+namespace {
+
+// Name arguments: the same UTF-16 units under the platform's type. Some of
+// the platform's declarations take a non-const string (LMSTR) that the call
+// only reads.
+::LPCWSTR In(LPCWSTR text) {
+  return reinterpret_cast<::LPCWSTR>(text);
+}
+::LMSTR InMutable(LPCWSTR text) {
+  return const_cast<::LMSTR>(In(text));
+}
+// Count outputs: quorvix::DWORD is unsigned int, the platform's is unsigned long,
+// both 32 bits wide (checked above).
+::LPDWORD Out(LPDWORD count) {
+  return reinterpret_cast<::LPDWORD>(count);
+}
+
+}  // namespace
+
+NET_API_STATUS Win32NetApi::NetServerEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr,
+                                          DWORD prefmaxlen, LPDWORD entriesread,
+                                          LPDWORD totalentries, DWORD servertype, LPCWSTR domain,
+                                          LPDWORD resume_handle) {
+  return ::NetServerEnum(In(servername), level, bufptr, prefmaxlen, Out(entriesread),
+                         Out(totalentries), servertype, In(domain), Out(resume_handle));
+}
+
+NET_API_STATUS Win32NetApi::NetWkstaGetInfo(LPCWSTR servername, DWORD level, LPBYTE* bufptr) {
+  return ::NetWkstaGetInfo(InMutable(servername), level, bufptr);
+}
+
+NET_API_STATUS Win32NetApi::NetServerGetInfo(LPCWSTR servername, DWORD level, LPBYTE* bufptr) {
+  return ::NetServerGetInfo(InMutable(servername), level, bufptr);
+}
+
+NET_API_STATUS Win32NetApi::NetGetDCName(LPCWSTR servername, LPCWSTR domainname, LPBYTE* bufptr) {
+  return ::NetGetDCName(In(servername), In(domainname), bufptr);
+}
+
+NET_API_STATUS Win32NetApi::NetWkstaUserEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr,
+                                             DWORD prefmaxlen, LPDWORD entriesread,
+                                             LPDWORD totalentries, LPDWORD resumehandle) {
+  return ::NetWkstaUserEnum(InMutable(servername), level, bufptr, prefmaxlen, Out(entriesread),
+                            Out(totalentries), Out(resumehandle));
+}
+
+NET_API_STATUS Win32NetApi::NetUserGetInfo(LPCWSTR servername, LPCWSTR username, DWORD level,
+                                           LPBYTE* bufptr) {
+  return ::NetUserGetInfo(In(servername), In(username), level, bufptr);
+}
+
+NET_API_STATUS Win32NetApi::NetGroupEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr,
+                                         DWORD prefmaxlen, LPDWORD entriesread,
+                                         LPDWORD totalentries, PDWORD_PTR resume_handle) {
+  return ::NetGroupEnum(In(servername), level, bufptr, prefmaxlen, Out(entriesread),
+                        Out(totalentries), reinterpret_cast<::PDWORD_PTR>(resume_handle));
+}
+
+NET_API_STATUS Win32NetApi::NetUserGetGroups(LPCWSTR servername, LPCWSTR username, DWORD level,
+                                             LPBYTE* bufptr, DWORD prefmaxlen, LPDWORD entriesread,
+                                             LPDWORD totalentries) {
+  return ::NetUserGetGroups(In(servername), In(username), level, bufptr, prefmaxlen,
+                            Out(entriesread), Out(totalentries));
+}
+
+NET_API_STATUS Win32NetApi::NetGroupGetInfo(LPCWSTR servername, LPCWSTR groupname, DWORD level,
+                                            LPBYTE* bufptr) {
+  return ::NetGroupGetInfo(In(servername), In(groupname), level, bufptr);
+}
+
+NET_API_STATUS Win32NetApi::NetLocalGroupAddMembers(LPCWSTR servername, LPCWSTR groupname,
+                                                    DWORD level, LPBYTE buf, DWORD totalentries) {
+  return ::NetLocalGroupAddMembers(In(servername), In(groupname), level, buf, totalentries);
+}
+
+NET_API_STATUS Win32NetApi::NetApiBufferAllocate(DWORD ByteCount, LPVOID* Buffer) {
+  return ::NetApiBufferAllocate(ByteCount, Buffer);
+}
+
+NET_API_STATUS Win32NetApi::NetApiBufferFree(LPVOID Buffer) {
+  return ::NetApiBufferFree(Buffer);
+}
+
+}  // namespace quorvix

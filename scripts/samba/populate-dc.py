@@ -1,0 +1,73 @@
+#!/usr/bin/python3
+"""Fills the loopback test domain controller: users, a group with a comment,
+computer accounts of each role and a trusted domain.
+
+Usage: populate-dc.py SMB_CONF HOST ADMIN_PASSWORD
+"""
+import sys
+
+from samba import param
+from samba.credentials import Credentials
+from samba.dcerpc import lsa, security
+from samba.samdb import SamDB
+
+conf, host, admin_password = sys.argv[1:4]
+lp = param.LoadParm()
+lp.load(conf)
+creds = Credentials()
+creds.guess(lp)
+creds.set_domain(lp.get("workgroup"))
+creds.set_username("Administrator")
+creds.set_password(admin_password)
+
+sam = SamDB(url="ldap://" + host, credentials=creds, lp=lp)
+base = str(sam.domain_dn())
+
+sam.newuser("alice", "AlicePass1!", givenname="Alice", surname="Auditor")
+sam.newuser("bob", "BobPass1!")
+sam.newgroup("Auditors", description="People who read the logs")
+sam.add_remove_group_members("Auditors", ["alice"], add_members_operation=True)
+
+# Computer accounts: (name, userAccountControl, operatingSystem, version)
+computers = [
+    ("WKS01", 0x1000, "Windows 10 Pro", "10.0 (19045)"),
+    ("SRV01", 0x1000, "Windows Server 2019 Standard", "10.0 (17763)"),
+    ("BDC01", 0x82000, "Windows Server 2016 Datacenter", "10.0 (14393)"),
+    ("RODC01", 0x04001000, "Windows Server 2019 Standard", "10.0 (17763)"),
+    ("OLDWKS", 0x1002, "Windows XP Professional", "5.1 (2600)"),  # disabled
+    ("QVXFILES", 0x1000, "Samba", "4.17"),  # the file server that answers
+]
+for name, uac, os_name, version in computers:
+    sam.add({
+        "dn": "CN=%s,CN=Computers,%s" % (name, base),
+        "objectClass": "computer",
+        "sAMAccountName": name + "$",
+        "userAccountControl": str(uac),
+        "operatingSystem": os_name,
+        "operatingSystemVersion": version,
+        "dNSHostName": "%s.%s" % (name.lower(), lp.get("realm").lower()),
+    })
+
+# The directory's Kerberos service names (a provision without DNS leaves them out).
+realm = lp.get("realm").lower()
+dc_name = lp.get("netbios name")
+sam.modify_ldif("""dn: CN=%s,OU=Domain Controllers,%s
+changetype: modify
+add: servicePrincipalName
+servicePrincipalName: ldap/%s.%s
+servicePrincipalName: ldap/%s
+""" % (dc_name, base, dc_name.lower(), realm, dc_name))
+
+# A trusted domain, created through the local security authority as the
+# controller's own system account (the directory refuses trustedDomain objects
+# added over LDAP).
+conn = lsa.lsarpc("ncalrpc:%s[,auth_type=ncalrpc_as_system]" % lp.get("netbios name"), lp)
+attrs = lsa.ObjectAttribute()
+attrs.sec_qos = lsa.QosInfo()
+policy = conn.OpenPolicy2("", attrs, security.SEC_FLAG_MAXIMUM_ALLOWED)
+info = lsa.DomainInfo()
+info.name = lsa.StringLarge()
+info.name.string = "PARTNER"
+info.sid = security.dom_sid("S-1-5-21-1004336348-1177238915-682003330")
+conn.CreateTrustedDomain(policy, info, security.SEC_FLAG_MAXIMUM_ALLOWED)
+print("populated", base)

@@ -1,0 +1,314 @@
+// The Samba provider against real servers that scripts/test-samba starts on
+// loopback: a standalone file server and an Active Directory domain
+// controller. Without them (QUORVIX_SAMBA_STANDALONE / QUORVIX_SAMBA_DC unset)
+// every test is skipped.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "SambaNetApi.h"
+#include "basMain.h"
+#include "basNetAPI.h"
+#include "basStringHandler.h"
+#include "classNetAPI.h"
+
+namespace quorvix::samba {
+namespace {
+
+std::string Env(const char* name) {
+  const char* v = std::getenv(name);
+  return v != nullptr ? v : "";
+}
+
+struct LiveServers {
+  std::string standalone = Env("QUORVIX_SAMBA_STANDALONE");
+  std::string dc = Env("QUORVIX_SAMBA_DC");
+  std::string domain = Env("QUORVIX_SAMBA_DOMAIN");
+  std::string adminPassword = Env("QUORVIX_SAMBA_ADMIN_PASSWORD");
+  std::string userPassword = Env("QUORVIX_SAMBA_USER_PASSWORD");
+};
+
+class LiveTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (s.standalone.empty() || s.dc.empty())
+      GTEST_SKIP() << "no live Samba servers (run scripts/test-samba)";
+  }
+  SambaCredentials Admin(const std::string& domain) const {
+    SambaCredentials c;
+    c.user = domain + "\\administrator";
+    c.password = s.adminPassword;
+    c.dc = s.dc;
+    return c;
+  }
+  // Every buffer the provider handed out was released, once.
+  static void ExpectAllReleased(const SambaNetApi& api) { EXPECT_EQ(api.OutstandingBuffers(), 0u); }
+
+  LiveServers s;
+  std::u16string Standalone() const { return FromUtf8(s.standalone); }
+  std::u16string Dc() const { return FromUtf8(s.dc); }
+};
+
+const LoggedOnUser* Find(const std::vector<LoggedOnUser>& users, const std::u16string& name) {
+  for (std::size_t i = 1; i < users.size(); ++i)
+    if (users[i].UserName == name) return &users[i];
+  return nullptr;
+}
+
+TEST_F(LiveTest, LoggedOnUsersOfTheFileServerInBatches) {
+  SambaNetApi api(Admin("QVXFILES"));
+  std::vector<LoggedOnUser> users;
+  ASSERT_EQ(fnNetWkstaUserEnum(api, Standalone(), users), 0);
+  ASSERT_GE(users.size(), 4u);  // slot 0 and at least bob, dave, alice
+  EXPECT_TRUE(users[0].UserName.empty());
+  const LoggedOnUser* bob = Find(users, u"bob");
+  ASSERT_NE(bob, nullptr);  // a console logon (utmp)
+  EXPECT_EQ(bob->LogonDomain, u"QVXFILES");
+  EXPECT_EQ(bob->LogonServer, u"QVXFILES");
+  ASSERT_NE(Find(users, u"dave"), nullptr);
+  const LoggedOnUser* alice = Find(users, u"alice");
+  ASSERT_NE(alice, nullptr);  // a network session
+  EXPECT_EQ(alice->LogonDomain, u"QVXAD");
+  EXPECT_EQ(alice->LogonServer, u"DC1");
+
+  // Small batches: 234 while more follow, totals counting from the resume
+  // position, and together exactly the whole list.
+  std::vector<std::u16string> seen;
+  DWORD resume = 0;
+  int batches = 0;
+  NET_API_STATUS st;
+  do {
+    NetBuffer buf(api);
+    DWORD read = 0, total = 0;
+    const DWORD before = resume;
+    st = api.NetWkstaUserEnum(Standalone().c_str(), 1, buf.out(), 80, &read, &total, &resume);
+    ASSERT_TRUE(st == NERR_Success || st == ERROR_MORE_DATA) << st;
+    ASSERT_GE(read, 1u);
+    EXPECT_EQ(total, users.size() - 1 - before);
+    for (DWORD i = 0; i < read; ++i)
+      seen.push_back(fnPointerToString(buf.record<WKSTA_USER_INFO_1>(i).wkui1_username));
+    if (st == ERROR_MORE_DATA) {
+      EXPECT_EQ(resume, before + read);
+    }
+    ++batches;
+  } while (st == ERROR_MORE_DATA && batches < 50);
+  EXPECT_EQ(st, NERR_Success);
+  EXPECT_EQ(resume, 0u);
+  EXPECT_GT(batches, 1);
+  ASSERT_EQ(seen.size(), users.size() - 1);
+  for (std::size_t i = 0; i < seen.size(); ++i) EXPECT_EQ(seen[i], users[i + 1].UserName);
+  ExpectAllReleased(api);
+}
+
+TEST_F(LiveTest, RefusedCallersGetThePlatformsStatuses) {
+  SambaCredentials user;
+  user.user = "QVXFILES\\qvxuser";
+  user.password = s.userPassword;
+  SambaNetApi plain(user);
+  std::vector<LoggedOnUser> users = {LoggedOnUser{}, LoggedOnUser{u"x", u"", u"", u""}};
+  EXPECT_EQ(fnNetWkstaUserEnum(plain, Standalone(), users), 5);  // not an administrator
+  EXPECT_EQ(users.size(), 2u);                                   // untouched on failure
+  EXPECT_FALSE(GetNetErrorText(5).empty());
+
+  SambaCredentials wrong = user;
+  wrong.password = "not-the-password";
+  SambaNetApi refused(wrong);
+  EXPECT_EQ(fnNetWkstaUserEnum(refused, Standalone(), users), 1326);
+  EXPECT_FALSE(GetNetErrorText(1326).empty());
+  LPBYTE buf = nullptr;
+  EXPECT_EQ(refused.NetServerGetInfo(Standalone().c_str(), 101, &buf), 1326u);
+  ExpectAllReleased(plain);
+  ExpectAllReleased(refused);
+}
+
+TEST_F(LiveTest, ServerFactsAndLocalGroupMembership) {
+  SambaNetApi api(Admin("QVXFILES"));
+  classNetAPI net(api);
+  std::u16string comment, type;
+  EXPECT_EQ(net.GetServerComment(Standalone(), comment), 0);
+  EXPECT_NE(comment.find(u"Samba"), std::u16string::npos);
+  EXPECT_EQ(net.GetServerType(Standalone(), type), 0);
+  EXPECT_FALSE(type.empty());
+
+  // The account is looked up and added; the second time it is a member.
+  const std::string account = Env("QUORVIX_SAMBA_NEW_MEMBER");
+  if (account.empty()) GTEST_SKIP() << "no account to add";
+  std::u16string name = u"QVXFILES\\" + FromUtf8(account);
+  LOCALGROUP_MEMBERS_INFO_3 carol{name.data()};
+  EXPECT_EQ(api.NetLocalGroupAddMembers(Standalone().c_str(), u"Operators", 3,
+                                        reinterpret_cast<LPBYTE>(&carol), 1),
+            NERR_Success);
+  EXPECT_EQ(api.NetLocalGroupAddMembers(Standalone().c_str(), u"Operators", 3,
+                                        reinterpret_cast<LPBYTE>(&carol), 1),
+            ERROR_MEMBER_IN_ALIAS);
+  LOCALGROUP_MEMBERS_INFO_3 nobody{const_cast<LPWSTR>(u"QVXFILES\\nobody-here")};
+  EXPECT_EQ(api.NetLocalGroupAddMembers(Standalone().c_str(), u"Operators", 3,
+                                        reinterpret_cast<LPBYTE>(&nobody), 1),
+            ERROR_NO_SUCH_MEMBER);
+  ExpectAllReleased(api);
+}
+
+std::vector<std::u16string> Names(const std::vector<std::u16string>& slots) {
+  return {slots.begin() + (slots.empty() ? 0 : 1), slots.end()};
+}
+
+bool Has(const std::vector<std::u16string>& v, const std::u16string& x) {
+  return std::find(v.begin(), v.end(), x) != v.end();
+}
+
+TEST_F(LiveTest, DomainsMachinesAndRolesFromTheDirectory) {
+  SambaNetApi api(Admin("QVXAD"));
+  classNetAPI net(api);
+  std::vector<std::u16string> domains;
+  ASSERT_EQ(net.fnNetServerEnum(u"", static_cast<int32_t>(SV_TYPE_DOMAIN_ENUM), domains, false), 0);
+  EXPECT_TRUE(Has(Names(domains), u"QVXAD"));
+  EXPECT_TRUE(Has(Names(domains), u"PARTNER"));  // the trusted domain
+
+  // Every enabled computer with its type word; the disabled one is absent.
+  NetBuffer buf(api);
+  DWORD read = 0, total = 0;
+  ASSERT_EQ(api.NetServerEnum(nullptr, 101, buf.out(), MAX_PREFERRED_LENGTH, &read, &total,
+                              SV_TYPE_ALL, u"QVXAD", nullptr),
+            NERR_Success);
+  EXPECT_EQ(read, total);
+  std::vector<std::pair<std::u16string, DWORD>> machines;
+  for (DWORD i = 0; i < read; ++i) {
+    const auto& r = buf.record<SERVER_INFO_101>(i);
+    machines.emplace_back(r.sv101_name, r.sv101_type);
+  }
+  auto typeOf = [&](const std::u16string& n) -> DWORD {
+    for (const auto& [name, type] : machines)
+      if (name == n) return type;
+    ADD_FAILURE() << ToUtf8(n) << " not listed";
+    return 0;
+  };
+  EXPECT_NE(typeOf(u"DC1") & SV_TYPE_DOMAIN_CTRL, 0u);  // holds the primary role
+  EXPECT_NE(typeOf(u"BDC01") & SV_TYPE_DOMAIN_BAKCTRL, 0u);
+  EXPECT_NE(typeOf(u"RODC01") & SV_TYPE_DOMAIN_BAKCTRL, 0u);
+  EXPECT_NE(typeOf(u"SRV01") & SV_TYPE_SERVER_NT, 0u);
+  EXPECT_EQ(typeOf(u"WKS01") & (SV_TYPE_SERVER_NT | SV_TYPE_DOMAIN_CTRL), 0u);
+  for (const auto& m : machines) EXPECT_NE(m.first, u"OLDWKS");
+
+  std::vector<std::u16string> dcs;
+  ASSERT_EQ(net.fnNetServerEnum(u"QVXAD", static_cast<int32_t>(SV_TYPE_DOMAIN_CTRL), dcs, false),
+            0);
+  EXPECT_EQ(Names(dcs), std::vector<std::u16string>{u"DC1"});  // the type filter holds
+
+  // A short preferred length: the first machines, 234, and the total.
+  NetBuffer part(api);
+  DWORD partRead = 0, partTotal = 0;
+  EXPECT_EQ(api.NetServerEnum(nullptr, 101, part.out(), 100, &partRead, &partTotal, SV_TYPE_ALL,
+                              u"QVXAD", nullptr),
+            ERROR_MORE_DATA);
+  EXPECT_GE(partRead, 1u);
+  EXPECT_LT(partRead, read);
+  EXPECT_EQ(partTotal, read);
+
+  // Another domain's machines are not in this directory.
+  std::vector<std::u16string> none;
+  EXPECT_EQ(net.fnNetServerEnum(u"PARTNER", static_cast<int32_t>(SV_TYPE_ALL), none, false),
+            static_cast<int32_t>(ERROR_NO_BROWSER_SERVERS_FOUND));
+  buf.reset();
+  part.reset();
+  ExpectAllReleased(api);
+}
+
+TEST_F(LiveTest, GroupsAndAGroupsComment) {
+  SambaNetApi api(Admin("QVXFILES"));
+  classNetAPI net(api);
+  std::vector<std::u16string> groups;
+  ASSERT_EQ(net.fnGlobalGroupEnum(Standalone(), u"", groups), 0);
+  EXPECT_TRUE(Has(Names(groups), u"Auditors"));
+  std::vector<std::u16string> hers;
+  ASSERT_EQ(net.fnGlobalGroupEnum(Standalone(), u"alice", hers), 0);
+  EXPECT_TRUE(Has(Names(hers), u"Auditors"));
+  EXPECT_EQ(net.GetGlobalGroupDescription(u"Auditors", Standalone()), u"People who read the logs");
+  EXPECT_EQ(net.GetGlobalGroupDescription(u"No Such Group", Standalone()), u"");
+
+  // Short batches of the group list: 234 until the last one, every group once.
+  std::vector<std::u16string> seen;
+  DWORD_PTR resume = 0;
+  NET_API_STATUS st;
+  int rounds = 0;
+  do {
+    NetBuffer buf(api);
+    DWORD read = 0, total = 0;
+    st = api.NetGroupEnum(Standalone().c_str(), 0, buf.out(), 20, &read, &total, &resume);
+    ASSERT_TRUE(st == NERR_Success || st == ERROR_MORE_DATA) << st;
+    for (DWORD i = 0; i < read; ++i) seen.push_back(buf.record<GROUP_INFO_0>(i).grpi0_name);
+  } while (st == ERROR_MORE_DATA && ++rounds < 100);
+  EXPECT_EQ(seen, Names(groups));
+  ExpectAllReleased(api);
+}
+
+// Needs SMB sessions on the domain controller. Where the controller's file
+// service is not running (the loopback setup runs only its directory and
+// Kerberos), the test says so and skips.
+TEST_F(LiveTest, ControllerNameAndLastLogonAfterKerberosLogon) {
+  SambaNetApi api(Admin("QVXAD"));
+  NetBuffer probe(api);
+  const NET_API_STATUS reach = api.NetServerGetInfo(Dc().c_str(), 101, probe.out());
+  if (reach != NERR_Success)
+    GTEST_SKIP() << "no SMB session on the controller (status " << reach << ")";
+  classNetAPI net(api);
+  std::u16string pdc;
+  ASSERT_EQ(net.fnGetPDCName(u"", u"QVXAD", pdc), 0);
+  EXPECT_EQ(pdc, u"\\\\DC1");
+  // Asked of the file server first, the controller must still answer with
+  // its own account database.
+  uint32_t local = 0;
+  EXPECT_EQ(net.GetLastLogon(Standalone(), u"alice", local), 0);
+  uint32_t last = 0;
+  ASSERT_EQ(net.GetLastLogon(pdc, u"alice", last), 0);
+  EXPECT_GT(last, 1700000000u);  // alice logged on by Kerberos before the tests
+}
+
+// The default logon: no user named, the Kerberos ticket cache (KRB5CCNAME).
+TEST_F(LiveTest, TicketCacheLogonReadsTheDirectory) {
+  if (Env("QUORVIX_SAMBA_TICKET").empty()) GTEST_SKIP() << "no ticket for the live domain";
+  SambaCredentials ticket;
+  ticket.dc = s.dc + ".qvxad.test";  // Kerberos names the service by its full name
+  SambaNetApi api(ticket);
+  classNetAPI net(api);
+  std::vector<std::u16string> domains;
+  ASSERT_EQ(net.fnNetServerEnum(u"", static_cast<int32_t>(SV_TYPE_DOMAIN_ENUM), domains, false), 0);
+  EXPECT_TRUE(Has(Names(domains), u"QVXAD"));
+  std::vector<std::u16string> machines;
+  ASSERT_EQ(net.fnNetServerEnum(u"QVXAD", static_cast<int32_t>(SV_TYPE_ALL), machines, false), 0);
+  EXPECT_TRUE(Has(Names(machines), u"DC1"));
+  ExpectAllReleased(api);
+}
+
+TEST_F(LiveTest, CallsFromSeveralThreadsAndContextRenewal) {
+  SambaNetApi api(Admin("QVXFILES"));
+  std::atomic<int> failures{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 20; ++i) {
+        NetBuffer buf(api);
+        NET_API_STATUS st = (t % 2 == 0)
+                                ? api.NetServerGetInfo(Standalone().c_str(), 101, buf.out())
+                                : api.NetUserGetInfo(Standalone().c_str(), u"alice", 2, buf.out());
+        if (st != NERR_Success) ++failures;
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(failures.load(), 0);
+
+  // Past the number of calls after which the library's context is renewed.
+  for (unsigned i = 0; i < SambaNetApi::kCallsPerContext + 10; ++i) {
+    NetBuffer buf(api);
+    ASSERT_EQ(api.NetUserGetInfo(Standalone().c_str(), u"alice", 2, buf.out()), NERR_Success) << i;
+  }
+  ExpectAllReleased(api);
+}
+
+}  // namespace
+}  // namespace quorvix::samba

@@ -1,0 +1,246 @@
+// The Samba provider's own logic: batches, buffers, statuses, the directory's
+// type words, and a provider with nothing to talk to.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <fstream>
+#include <stdexcept>
+
+#include "AdDirectory.h"
+#include "AnswerBuffer.h"
+#include "ProviderFactory.h"
+#include "SambaNetApi.h"
+#include "SambaStatus.h"
+#include "WkssvcClient.h"
+#include "basMain.h"
+
+namespace quorvix::samba {
+namespace {
+
+TEST(SambaBatches, CutAsAServerCutsThem) {
+  const std::vector<std::size_t> sizes = {60, 60, 60, 200, 10};
+  Batch all = SliceBatch(sizes, 0, MAX_PREFERRED_LENGTH);
+  EXPECT_EQ(all.begin, 0u);
+  EXPECT_EQ(all.end, 5u);
+  EXPECT_FALSE(all.more);
+
+  // 128 bytes hold two entries of 60; the rest follows batch by batch, each
+  // starting where the previous one ended, and every entry comes once.
+  std::size_t start = 0;
+  std::vector<std::pair<std::size_t, std::size_t>> batches;
+  for (int guard = 0; guard < 10; ++guard) {
+    Batch b = SliceBatch(sizes, start, 128);
+    batches.emplace_back(b.begin, b.end);
+    ASSERT_GT(b.end, b.begin);  // always progress, also for an entry larger than the batch
+    if (!b.more) break;
+    start = b.end;
+  }
+  const std::vector<std::pair<std::size_t, std::size_t>> expected = {
+      {0, 2}, {2, 3}, {3, 4}, {4, 5}};
+  EXPECT_EQ(batches, expected);
+
+  // A stale resume position past the end gives an empty, final batch.
+  Batch past = SliceBatch(sizes, 9, 128);
+  EXPECT_EQ(past.begin, past.end);
+  EXPECT_FALSE(past.more);
+  EXPECT_FALSE(SliceBatch({}, 0, 256).more);
+}
+
+TEST(SambaBuffers, OneAllocationPerAnswerReleasedOnce) {
+  BufferRegistry reg;
+  constexpr LPWSTR GROUP_INFO_1::*fields[] = {&GROUP_INFO_1::grpi1_name,
+                                              &GROUP_INFO_1::grpi1_comment};
+  std::vector<GROUP_INFO_1> recs(2);
+  std::vector<std::array<Text, 2>> texts = {{u"Auditors", u"People who read the logs"},
+                                            {u"G\u00e9rants \U0001F600", std::nullopt}};
+  LPBYTE buf = nullptr;
+  ASSERT_EQ(PackRecords(reg, recs, texts, fields, &buf), NERR_Success);
+  ASSERT_NE(buf, nullptr);
+  EXPECT_EQ(reg.Outstanding(), 1u);
+  const auto* g = reinterpret_cast<const GROUP_INFO_1*>(buf);
+  EXPECT_EQ(std::u16string(g[0].grpi1_name), u"Auditors");
+  EXPECT_EQ(std::u16string(g[0].grpi1_comment), u"People who read the logs");
+  EXPECT_EQ(std::u16string(g[1].grpi1_name), u"G\u00e9rants \U0001F600");
+  EXPECT_EQ(g[1].grpi1_comment, nullptr);
+  // The strings live inside the same allocation, after the records.
+  const auto* end = buf + 2 * sizeof(GROUP_INFO_1) + (9 + 25 + 11) * sizeof(char16_t);
+  for (const char16_t* p : {g[0].grpi1_name, g[0].grpi1_comment, g[1].grpi1_name}) {
+    EXPECT_GE(reinterpret_cast<const BYTE*>(p), buf + 2 * sizeof(GROUP_INFO_1));
+    EXPECT_LT(reinterpret_cast<const BYTE*>(p), end);
+  }
+
+  int foreign = 0;
+  EXPECT_EQ(reg.Release(&foreign), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(reg.Release(buf), NERR_Success);
+  EXPECT_EQ(reg.Release(buf), ERROR_INVALID_PARAMETER);  // not twice
+  EXPECT_EQ(reg.Release(nullptr), NERR_Success);
+  EXPECT_EQ(reg.Outstanding(), 0u);
+}
+
+TEST(SambaStatus, MapsToThePlatformsCodes) {
+  EXPECT_EQ(FromNtStatus(0x00000000), NERR_Success);
+  EXPECT_EQ(FromNtStatus(0xC0000022), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(FromNtStatus(0xC000006D), ERROR_LOGON_FAILURE);
+  EXPECT_EQ(FromNtStatus(0xC000006A), ERROR_LOGON_FAILURE);
+  EXPECT_EQ(FromNtStatus(0xC0000064), NERR_UserNotFound);
+  EXPECT_EQ(FromNtStatus(0xC00000BE), ERROR_BAD_NETPATH);
+  EXPECT_EQ(FromNtStatus(0xC000023D), ERROR_BAD_NETPATH);
+  EXPECT_EQ(FromNtStatus(0xC0000236), ERROR_BAD_NETPATH);
+  EXPECT_EQ(FromNtStatus(0xC0020017), RPC_S_SERVER_UNAVAILABLE);
+  EXPECT_EQ(FromNtStatus(0xC0000034), RPC_S_SERVER_UNAVAILABLE);
+  EXPECT_EQ(FromNtStatus(0xC0000153), ERROR_MEMBER_IN_ALIAS);
+  EXPECT_EQ(FromNtStatus(0xC0000072), ERROR_ACCOUNT_DISABLED);
+  EXPECT_EQ(FromNtStatus(0xC0020099), RPC_S_CALL_FAILED);    // another RPC failure
+  EXPECT_EQ(FromNtStatus(0xC0001234), ERROR_UNEXP_NET_ERR);  // unknown error
+  // WERRORs are the platform's codes already; an NTSTATUS inside one is mapped.
+  EXPECT_EQ(FromWerror(5), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(FromWerror(2221), NERR_UserNotFound);
+  EXPECT_EQ(FromLibnetapi(0xC000006D), ERROR_LOGON_FAILURE);
+  EXPECT_EQ(FromLdap(0), NERR_Success);
+  EXPECT_EQ(FromLdap(49), ERROR_LOGON_FAILURE);  // invalid credentials
+  EXPECT_EQ(FromLdap(-1), ERROR_BAD_NETPATH);    // server down
+  EXPECT_EQ(FromLdap(50), ERROR_ACCESS_DENIED);  // insufficient access
+  // Every mapped failure has a message for the user.
+  for (NET_API_STATUS s :
+       {FromNtStatus(0xC0000022), FromNtStatus(0xC000006D), FromNtStatus(0xC00000BE),
+        FromNtStatus(0xC0020017), FromNtStatus(0xC0001234), FromNtStatus(0xC0020099), FromLdap(-1)})
+    EXPECT_FALSE(GetNetErrorText(static_cast<int32_t>(s)).empty()) << s;
+}
+
+TEST(SambaDirectory, TypeWordsOfEachRole) {
+  const DWORD base = SV_TYPE_WORKSTATION | SV_TYPE_SERVER | SV_TYPE_NT;
+  EXPECT_EQ(ComputerType(0x1000, false, "Windows 10 Pro"), base);
+  EXPECT_EQ(ComputerType(0x1000, false, "Windows Server 2019 Standard"), base | SV_TYPE_SERVER_NT);
+  EXPECT_EQ(ComputerType(0x82000, true, "Samba"), base | SV_TYPE_SERVER_NT | SV_TYPE_DOMAIN_CTRL);
+  EXPECT_EQ(ComputerType(0x82000, false, "Windows Server 2016"),
+            base | SV_TYPE_SERVER_NT | SV_TYPE_DOMAIN_BAKCTRL);
+  EXPECT_EQ(ComputerType(0x04001000, false, ""), base | SV_TYPE_SERVER_NT | SV_TYPE_DOMAIN_BAKCTRL);
+
+  DWORD major = 9, minor = 9;
+  ParseOsVersion("10.0 (19045)", major, minor);
+  EXPECT_EQ(major, 10u);
+  EXPECT_EQ(minor, 0u);
+  ParseOsVersion("6.3", major, minor);
+  EXPECT_EQ(major, 6u);
+  EXPECT_EQ(minor, 3u);
+  ParseOsVersion("", major, minor);
+  EXPECT_EQ(major, 0u);
+  ParseOsVersion("99999999999999999999.5", major, minor);  // no overflow
+  EXPECT_LE(major, 1000000u);
+
+  AdListing l;
+  l.netbiosDomain = u"QVXAD";
+  l.dnsDomain = u"qvxad.test";
+  EXPECT_TRUE(IsOwnDomain(l, u"qvxad"));
+  EXPECT_TRUE(IsOwnDomain(l, u"QVXAD.TEST"));
+  EXPECT_FALSE(IsOwnDomain(l, u"PARTNER"));
+}
+
+TEST(SambaProvider, FailsCleanlyWithNothingToTalkTo) {
+  EXPECT_EQ(CheckWkssvcLayout(), NERR_Success);  // this system's library matches
+
+  SambaCredentials creds;
+  creds.user = "NOWHERE\\nobody";
+  creds.password = "not-a-real-password";
+  SambaNetApi api(creds);
+  // Nothing listens at this loopback address: the platform's "network path
+  // not found", quickly, for each kind of call.
+  const char16_t* nobody = u"127.0.0.99";
+  LPBYTE buf = nullptr;
+  DWORD read = 7, total = 7, resume = 0;
+  EXPECT_EQ(api.NetWkstaUserEnum(nobody, 1, &buf, 256, &read, &total, &resume), ERROR_BAD_NETPATH);
+  EXPECT_EQ(buf, nullptr);
+  EXPECT_EQ(read, 0u);
+  EXPECT_EQ(api.NetServerGetInfo(nobody, 101, &buf), ERROR_BAD_NETPATH);
+  EXPECT_EQ(api.NetUserGetInfo(u"\\\\127.0.0.99", u"nobody", 2, &buf), ERROR_BAD_NETPATH);
+  SambaCredentials viaDc = creds;
+  viaDc.dc = "127.0.0.99";
+  SambaNetApi outside(viaDc);
+  EXPECT_EQ(outside.NetServerEnum(nullptr, 101, &buf, MAX_PREFERRED_LENGTH, &read, &total,
+                                  SV_TYPE_ALL, u"NOWHERE", nullptr),
+            ERROR_BAD_NETPATH);
+
+  // Bad arguments are refused before any network work.
+  EXPECT_EQ(api.NetWkstaUserEnum(nobody, 1, nullptr, 256, &read, &total, &resume),
+            ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(api.NetWkstaUserEnum(nobody, 0, &buf, 256, &read, &total, &resume),
+            ERROR_INVALID_LEVEL);
+  EXPECT_EQ(api.NetServerGetInfo(nobody, 102, &buf), ERROR_INVALID_LEVEL);
+  EXPECT_EQ(api.NetLocalGroupAddMembers(nobody, u"G", 3, nullptr, 1), ERROR_INVALID_PARAMETER);
+
+  // The local machine answers from its configuration even without Samba set up.
+  ASSERT_EQ(api.NetWkstaGetInfo(nullptr, 100, &buf), NERR_Success);
+  const auto* w = reinterpret_cast<const WKSTA_INFO_100*>(buf);
+  EXPECT_NE(w->wki100_computername, nullptr);
+  EXPECT_EQ(api.NetApiBufferFree(buf), NERR_Success);
+
+  LPVOID scratch = nullptr;
+  ASSERT_EQ(api.NetApiBufferAllocate(64, &scratch), NERR_Success);
+  EXPECT_EQ(api.OutstandingBuffers(), 1u);
+  EXPECT_EQ(api.NetApiBufferFree(scratch), NERR_Success);
+  EXPECT_EQ(api.NetApiBufferFree(scratch), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(api.OutstandingBuffers(), 0u);
+}
+
+TEST(SambaProviderOptions, NativeByDefaultAndNeverWaitingForAPassword) {
+  ASSERT_TRUE(HasNativeProvider());
+  ProviderOptions options;
+  Provider native = MakeProvider(options);  // the Kerberos ticket cache; nothing asked
+  ASSERT_NE(native.api, nullptr);
+  EXPECT_FALSE(native.simulated);
+
+  CLI::App app;
+  AddProviderOptions(app, options);
+  const std::string pwFile = ::testing::TempDir() + "quorvix-samba-pw";
+  { std::ofstream(pwFile) << "s3cret-Word\r\nignored second line\n"; }
+  app.parse(std::vector<std::string>{"--dc=dc1.example.test", "--password-file=" + pwFile,
+                                     "--user=EXAMPLE\\auditor"});
+  EXPECT_EQ(options.user, "EXAMPLE\\auditor");
+  EXPECT_EQ(options.dc, "dc1.example.test");
+  Provider fromFile = MakeProvider(options);
+  EXPECT_FALSE(fromFile.simulated);
+
+  // A user without a password source: the hook is asked; declining (or no
+  // terminal, as under the test runner) is an error that names no password.
+  ProviderOptions asked;
+  asked.user = "EXAMPLE\\auditor";
+  std::string askedFor;
+  asked.askPassword = [&](const std::string& user) -> std::optional<std::string> {
+    askedFor = user;
+    return std::nullopt;
+  };
+  try {
+    MakeProvider(asked);
+    ADD_FAILURE() << "a declined password must not give a provider";
+  } catch (const std::runtime_error& e) {
+    EXPECT_NE(std::string(e.what()).find("EXAMPLE\\auditor"), std::string::npos);
+  }
+  EXPECT_EQ(askedFor, "EXAMPLE\\auditor");
+  asked.askPassword = nullptr;  // the terminal: the test runner has none
+  EXPECT_THROW(MakeProvider(asked), std::runtime_error);
+
+  ProviderOptions fileOnly;
+  fileOnly.passwordFile = pwFile;
+  EXPECT_THROW(MakeProvider(fileOnly), std::runtime_error);  // a file needs --user
+  ProviderOptions missing;
+  missing.user = "EXAMPLE\\auditor";
+  missing.passwordFile = pwFile + ".absent";
+  try {
+    MakeProvider(missing);
+    ADD_FAILURE() << "an unreadable password file must be reported";
+  } catch (const std::runtime_error& e) {
+    EXPECT_NE(std::string(e.what()).find(".absent"), std::string::npos);
+  }
+  std::remove(pwFile.c_str());
+
+  ProviderOptions simulated;
+  simulated.simulate = true;
+  EXPECT_TRUE(MakeProvider(simulated).simulated);  // simulation stays explicit
+}
+
+}  // namespace
+}  // namespace quorvix::samba

@@ -1,0 +1,145 @@
+// The native provider against the platform's netapi32 (Windows, or Wine).
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "ProviderFactory.h"
+#include "Win32NetApi.h"
+#include "basMainWin32.h"
+#include "basStringHandler.h"
+#include "classNetAPI.h"
+
+namespace quorvix {
+namespace {
+
+std::u16string LocalComputerName() {
+  wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+  ::DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+  if (!GetComputerNameW(name, &size)) return {};
+  return std::u16string(name, name + size);
+}
+
+TEST(Win32NetApi, LocalWorkstationAndServerAnswerWithTheMachinesName) {
+  const std::u16string machine = LocalComputerName();
+  ASSERT_FALSE(machine.empty());
+  Win32NetApi api;
+
+  // The empty name (a lone terminator) and the null name both mean this machine.
+  for (LPCWSTR server : {NameArgument(u""), static_cast<LPCWSTR>(nullptr)}) {
+    NetBuffer wksta(api);
+    ASSERT_EQ(api.NetWkstaGetInfo(server, 100, wksta.out()), NERR_Success);
+    ASSERT_TRUE(wksta);
+    const auto& info = wksta.record<WKSTA_INFO_100>();
+    EXPECT_EQ(fnPointerToString(info.wki100_computername), machine);
+    EXPECT_FALSE(fnPointerToString(info.wki100_langroup).empty());
+    EXPECT_EQ(info.wki100_platform_id, DWORD{500});  // PLATFORM_ID_NT
+  }
+
+  NetBuffer server(api);
+  ASSERT_EQ(api.NetServerGetInfo(NameArgument(u""), 101, server.out()), NERR_Success);
+  ASSERT_TRUE(server);
+  const auto& info = server.record<SERVER_INFO_101>();
+  EXPECT_EQ(fnPointerToString(info.sv101_name), machine);
+  EXPECT_EQ(info.sv101_platform_id, DWORD{500});
+  EXPECT_NE(info.sv101_type & SV_TYPE_NT, DWORD{0});
+}
+
+TEST(Win32NetApi, QueryClassReadsTheLocalMachineThroughNetApi32) {
+  Win32NetApi api;
+  classNetAPI query(api);
+  std::u16string name = u"unchanged";
+  ASSERT_EQ(query.fnGetLocalComputerName(name), 0);
+  EXPECT_EQ(name, LocalComputerName());
+
+  std::u16string domain;
+  EXPECT_EQ(query.fnGetDomainName(domain), u"0");
+  EXPECT_FALSE(domain.empty());
+
+  std::u16string version;
+  EXPECT_EQ(query.GetServerVersion(u"", version), u"0");
+  EXPECT_EQ(version.rfind(u"V ", 0), 0u) << ToUtf8(version);
+
+  // Whatever the network answers, a failed enumeration leaves the list as it was.
+  std::vector<std::u16string> domains = {u"sentinel"};
+  const int32_t status =
+      query.fnNetServerEnum(u"", static_cast<int32_t>(SV_TYPE_DOMAIN_ENUM), domains, false);
+  if (status != 0) {
+    EXPECT_EQ(domains, std::vector<std::u16string>{u"sentinel"});
+  } else {
+    ASSERT_FALSE(domains.empty());
+    EXPECT_EQ(domains[0], u"");
+  }
+}
+
+TEST(Win32NetApi, UnknownLevelIsRefusedAndNothingIsHandedBack) {
+  Win32NetApi api;
+  LPBYTE buffer = nullptr;
+  EXPECT_EQ(api.NetWkstaGetInfo(NameArgument(u""), 12345, &buffer), ERROR_INVALID_LEVEL);
+  EXPECT_EQ(buffer, nullptr);
+}
+
+TEST(Win32NetApi, AllocatedBufferIsWritableAndReleasedOnce) {
+  Win32NetApi api;
+  LPVOID buffer = nullptr;
+  ASSERT_EQ(api.NetApiBufferAllocate(64, &buffer), NERR_Success);
+  ASSERT_NE(buffer, nullptr);
+  std::memset(buffer, 0xAB, 64);
+  EXPECT_EQ(static_cast<unsigned char*>(buffer)[63], 0xAB);
+  EXPECT_EQ(api.NetApiBufferFree(buffer), NERR_Success);
+}
+
+TEST(Win32Provider, NetApi32IsTheDefaultAndSimulationIsAskedFor) {
+  EXPECT_TRUE(HasNativeProvider());
+  ProviderOptions options;
+  Provider native = MakeProvider(options);
+  EXPECT_FALSE(native.simulated);
+  EXPECT_NE(dynamic_cast<Win32NetApi*>(native.api.get()), nullptr);
+
+  options.simulate = true;
+  Provider simulated = MakeProvider(options);
+  EXPECT_TRUE(simulated.simulated);
+  EXPECT_EQ(dynamic_cast<Win32NetApi*>(simulated.api.get()), nullptr);
+  NetBuffer wksta(*simulated.api);
+  ASSERT_EQ(simulated.api->NetWkstaGetInfo(nullptr, 100, wksta.out()), NERR_Success);
+  EXPECT_NE(fnPointerToString(wksta.record<WKSTA_INFO_100>().wki100_computername),
+            LocalComputerName());
+}
+
+TEST(Win32ErrorText, MessagesComeWithoutPaddingAndUnknownCodesAreEmpty) {
+  const std::u16string denied = GetNetErrorTextWin32(5);
+  ASSERT_FALSE(denied.empty());
+  EXPECT_NE(denied.back(), u' ');
+  EXPECT_NE(denied.back(), u'\n');
+  EXPECT_EQ(denied.find(u'\0'), std::u16string::npos);
+  EXPECT_LT(denied.size(), 256u);
+
+  // No table holds these codes: the text is empty, not 256 spaces.
+  EXPECT_EQ(GetNetErrorTextWin32(0x3FFF0000), u"");
+  EXPECT_EQ(GetNetErrorTextWin32(-1), u"");
+
+  // Network codes fall back to the system's table where netmsg.dll has no
+  // message, and a code is looked up afresh on every call.
+  EXPECT_EQ(GetNetErrorTextWin32(2221), GetNetErrorTextWin32(2221));
+  EXPECT_EQ(GetNetErrorTextWin32(5), denied);
+}
+
+TEST(Win32ErrorText, MessagesWithInsertsAreFilledWithoutValues) {
+  // The system's text for 193 names the program in an insert (%1); it is
+  // filled from the zeroed insert values (a null string), never from beyond them.
+  const std::u16string text = GetNetErrorTextWin32(193);
+  EXPECT_FALSE(text.empty());
+  EXPECT_EQ(text.find(u"%1"), std::u16string::npos) << ToUtf8(text);
+  for (int32_t code : {34, 129, 1168, 2100, 2999}) (void)GetNetErrorTextWin32(code);
+}
+
+}  // namespace
+}  // namespace quorvix

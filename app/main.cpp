@@ -1,11 +1,15 @@
 // quorvix-audit: shows who is logged on where in a Windows domain.
 #include <CLI/CLI.hpp>
 #include <QApplication>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
 #include <cstdio>
 #include <exception>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "Art.h"
 #include "ProviderFactory.h"
@@ -37,6 +41,19 @@ int main(int argc, char* argv[]) {
   } catch (const CLI::ParseError& e) {
     const int rc = cli.exit(e);
     return rc == 0 ? 0 : 2;
+  }
+
+  // A password for --user is asked in a small dialog, never on the command line.
+  if (CanShowDialogs()) {
+    options.askPassword = [](const std::string& user) -> std::optional<std::string> {
+      bool ok = false;
+      const QString password = QInputDialog::getText(
+          nullptr, QStringLiteral("Quorvix 2002"),
+          QStringLiteral("Password for %1:").arg(QString::fromStdString(user)), QLineEdit::Password,
+          QString(), &ok);
+      if (!ok) return std::nullopt;
+      return password.toStdString();
+    };
   }
 
   quorvix::Provider provider;

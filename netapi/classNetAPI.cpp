@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <string>
 
+#include "BatchedEnum.h"
 #include "basStringHandler.h"
 
 namespace quorvix {
@@ -15,11 +16,6 @@ const std::u16string kLocal;
 
 // Group enumeration over a server: small batches, one exchange per few names.
 constexpr DWORD kGroupBatchLength = 255;
-
-// No server keeps this many global groups; one that keeps sending more is
-// broken and the enumeration ends instead of running on for ever.
-constexpr std::size_t kMaxEntries = 1'000'000;
-constexpr std::size_t kMaxReserve = 4096;
 
 // A status as its decimal digits, no sign and no blanks.
 std::u16string StatusText(NET_API_STATUS status) {
@@ -122,7 +118,7 @@ int32_t classNetAPI::fnGlobalGroupEnum(const std::u16string& strSystem,
     const NET_API_STATUS status = api_.NetUserGetGroups(
         server, NameArgument(strUser), 0, buffer.out(), MAX_PREFERRED_LENGTH, &read, &total);
     if (status != NERR_Success) return static_cast<int32_t>(status);
-    if (read > kMaxEntries || (read > 0 && !buffer))
+    if (read > kMaxEnumEntries || (read > 0 && !buffer))
       return static_cast<int32_t>(ERROR_BAD_NET_RESP);
     std::vector<std::u16string> names;
     names.reserve(1 + static_cast<std::size_t>(read));
@@ -134,43 +130,17 @@ int32_t classNetAPI::fnGlobalGroupEnum(const std::u16string& strSystem,
     return 0;
   }
 
-  // A server's groups, in small batches with a resume handle. The status
-  // decides whether another batch follows; names arriving beyond the first
-  // batch's total are appended, so none is dropped.
+  // A server's groups, in small batches with a resume handle; names arriving
+  // beyond the first batch's total are appended, so none is dropped.
   DWORD_PTR resume = 0;
-  std::vector<std::u16string> names;
-  bool first = true;
-  for (;;) {
-    NetBuffer buffer(api_);
-    DWORD read = 0;
-    DWORD total = 0;
-    const NET_API_STATUS status =
-        api_.NetGroupEnum(server, 0, buffer.out(), kGroupBatchLength, &read, &total, &resume);
-    if (status != NERR_Success && status != ERROR_MORE_DATA) {
-      if (!first) strReturn = std::move(names);
-      return static_cast<int32_t>(status);
-    }
-    // ERROR_BAD_NET_RESP: the server's answer cannot be used ("more data"
-    // without any name, names without a buffer, or an endless stream).
-    const bool noProgress = status == ERROR_MORE_DATA && read == 0;
-    const bool noBuffer = read > 0 && !buffer;
-    const bool tooMany = read > kMaxEntries || names.size() + read > kMaxEntries;
-    if (noProgress || noBuffer || tooMany) {
-      if (!first) strReturn = std::move(names);
-      return static_cast<int32_t>(ERROR_BAD_NET_RESP);
-    }
-    if (first) {
-      names.reserve(1 + std::min<std::size_t>(total, kMaxReserve));
-      names.emplace_back();  // slot 0 stays empty
-      first = false;
-    }
-    for (DWORD k = 0; k < read; ++k) {
-      names.push_back(fnPointerToString(buffer.record<GROUP_INFO_0>(k).grpi0_name));
-    }
-    if (status == NERR_Success) break;
-  }
-  strReturn = std::move(names);
-  return 0;
+  return EnumerateInBatches(
+      api_, strReturn,
+      [&](LPBYTE* buf, DWORD* read, DWORD* total) {
+        return api_.NetGroupEnum(server, 0, buf, kGroupBatchLength, read, total, &resume);
+      },
+      [](const NetBuffer& buffer, DWORD k) {
+        return fnPointerToString(buffer.record<GROUP_INFO_0>(k).grpi0_name);
+      });
 }
 
 std::u16string classNetAPI::GetGlobalGroupDescription(const std::u16string& strGroup,
@@ -234,7 +204,8 @@ int32_t classNetAPI::fnNetServerEnum(const std::u16string& strDomain, int32_t ln
   const NET_API_STATUS status = api_.NetServerEnum(nullptr, 101, buffer.out(), MAX_PREFERRED_LENGTH,
                                                    &read, &total, type, domain, &resume);
   if (status != NERR_Success) return static_cast<int32_t>(status);
-  if (read > kMaxEntries || (read > 0 && !buffer)) return static_cast<int32_t>(ERROR_BAD_NET_RESP);
+  if (read > kMaxEnumEntries || (read > 0 && !buffer))
+    return static_cast<int32_t>(ERROR_BAD_NET_RESP);
 
   // Under bWKSOnly the kept names fill 1, 2, ... and the slots after the
   // last kept name stay empty; the size is the count read either way.

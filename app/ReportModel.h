@@ -45,7 +45,7 @@ class ReportModel : public QAbstractTableModel {
   // rows' new places after order_ changed from oldOrder.
   void MovePersistent(const QModelIndexList& persistent, const std::vector<uint32_t>& oldOrder);
 
-  std::vector<ReportRow> rows_;  // in the order added
+  std::deque<ReportRow> rows_;  // in the order added; grows without moving rows
   std::vector<uint32_t> order_;  // shown position -> index into rows_
   SortState state_;
 };

@@ -1,11 +1,5 @@
 // quorvix-scan: audits a domain without a window and prints the report.
 #ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 // windows.h must precede the other platform headers.
 #include <fcntl.h>

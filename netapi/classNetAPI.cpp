@@ -17,13 +17,8 @@ const std::u16string kLocal;
 // Group enumeration over a server: small batches, one exchange per few names.
 constexpr DWORD kGroupBatchLength = 255;
 
-// A status as its decimal digits, no sign and no blanks.
-std::u16string StatusText(NET_API_STATUS status) {
-  const std::string digits = std::to_string(status);
-  return std::u16string(digits.begin(), digits.end());
-}
-
-std::u16string DecimalText(int32_t value) {
+// A number as its decimal digits, no blanks (statuses have no sign).
+std::u16string DecimalText(int64_t value) {
   const std::string digits = std::to_string(value);
   return std::u16string(digits.begin(), digits.end());
 }
@@ -35,21 +30,29 @@ NET_API_STATUS CheckRecord(NET_API_STATUS status, const NetBuffer& buffer) {
   return status;
 }
 
+// The one SERVER_INFO_101 of a server, into buffer.
+NET_API_STATUS ServerInfo101(NetApi& api, const std::u16string& server, NetBuffer& buffer) {
+  return CheckRecord(api.NetServerGetInfo(NameArgument(server), 101, buffer.out()), buffer);
+}
+
+// The one WKSTA_INFO_100 of the local machine, into buffer.
+NET_API_STATUS LocalWkstaInfo100(NetApi& api, NetBuffer& buffer) {
+  return CheckRecord(api.NetWkstaGetInfo(NameArgument(kLocal), 100, buffer.out()), buffer);
+}
+
 }  // namespace
 
 std::u16string classNetAPI::fnGetDomainName(std::u16string& strDomain) {
   NetBuffer buffer(api_);
-  const NET_API_STATUS status =
-      CheckRecord(api_.NetWkstaGetInfo(NameArgument(kLocal), 100, buffer.out()), buffer);
-  if (status != NERR_Success) return StatusText(status);
+  const NET_API_STATUS status = LocalWkstaInfo100(api_, buffer);
+  if (status != NERR_Success) return DecimalText(status);
   strDomain = fnPointerToString(buffer.record<WKSTA_INFO_100>().wki100_langroup);
   return u"0";
 }
 
 int32_t classNetAPI::GetServerComment(const std::u16string& strServer, std::u16string& strComment) {
   NetBuffer buffer(api_);
-  const NET_API_STATUS status =
-      CheckRecord(api_.NetServerGetInfo(NameArgument(strServer), 101, buffer.out()), buffer);
+  const NET_API_STATUS status = ServerInfo101(api_, strServer, buffer);
   if (status != NERR_Success) return static_cast<int32_t>(status);
   strComment = fnPointerToString(buffer.record<SERVER_INFO_101>().sv101_comment);
   return 0;
@@ -57,8 +60,7 @@ int32_t classNetAPI::GetServerComment(const std::u16string& strServer, std::u16s
 
 int32_t classNetAPI::GetServerType(const std::u16string& strServer, std::u16string& strType) {
   NetBuffer buffer(api_);
-  const NET_API_STATUS status =
-      CheckRecord(api_.NetServerGetInfo(NameArgument(strServer), 101, buffer.out()), buffer);
+  const NET_API_STATUS status = ServerInfo101(api_, strServer, buffer);
   if (status != NERR_Success) return static_cast<int32_t>(status);
   const DWORD type = buffer.record<SERVER_INFO_101>().sv101_type;
   // Every test is made; the last hit wins, so a controller reads "PDC" or
@@ -73,9 +75,8 @@ int32_t classNetAPI::GetServerType(const std::u16string& strServer, std::u16stri
 std::u16string classNetAPI::GetServerVersion(const std::u16string& strServer,
                                              std::u16string& strVersion) {
   NetBuffer buffer(api_);
-  const NET_API_STATUS status =
-      CheckRecord(api_.NetServerGetInfo(NameArgument(strServer), 101, buffer.out()), buffer);
-  if (status != NERR_Success) return StatusText(status);
+  const NET_API_STATUS status = ServerInfo101(api_, strServer, buffer);
+  if (status != NERR_Success) return DecimalText(status);
   const auto& info = buffer.record<SERVER_INFO_101>();
   strVersion = u"V " + DecimalText(static_cast<int32_t>(info.sv101_version_major)) + u"." +
                DecimalText(static_cast<int32_t>(info.sv101_version_minor));
@@ -84,8 +85,7 @@ std::u16string classNetAPI::GetServerVersion(const std::u16string& strServer,
 
 int32_t classNetAPI::fnGetLocalComputerName(std::u16string& strWorkstation) {
   NetBuffer buffer(api_);
-  const NET_API_STATUS status =
-      CheckRecord(api_.NetWkstaGetInfo(NameArgument(kLocal), 100, buffer.out()), buffer);
+  const NET_API_STATUS status = LocalWkstaInfo100(api_, buffer);
   if (status != NERR_Success) return static_cast<int32_t>(status);
   strWorkstation = fnPointerToString(buffer.record<WKSTA_INFO_100>().wki100_computername);
   return 0;
@@ -182,8 +182,7 @@ int32_t classNetAPI::AddUserToLocalGroup(const std::u16string& strServer,
 
 int32_t classNetAPI::GetServerVal(const std::u16string& sServer) {
   NetBuffer buffer(api_);
-  const NET_API_STATUS status =
-      CheckRecord(api_.NetServerGetInfo(NameArgument(sServer), 101, buffer.out()), buffer);
+  const NET_API_STATUS status = ServerInfo101(api_, sServer, buffer);
   // A failure reads as 0, like a server without any type flag.
   if (status != NERR_Success) return 0;
   return static_cast<int32_t>(buffer.record<SERVER_INFO_101>().sv101_type);

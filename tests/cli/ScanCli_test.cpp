@@ -1,12 +1,6 @@
 // quorvix-scan run as a process, as scripts run it.
 #include <gtest/gtest.h>
 #ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <process.h>
 #include <windows.h>
 #else

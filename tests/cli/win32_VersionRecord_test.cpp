@@ -1,10 +1,4 @@
 // The version record that Windows shows for quorvix-scan.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 // windows.h must precede winver.h.
 #include <winver.h>

@@ -168,6 +168,21 @@ struct SimulatedNetApi::Impl {
     if (logging) calls.push_back(std::move(rec));
   }
 
+  // Answers one logged call: its latency first (outside the lock), then the
+  // body under the lock, then the call's outcome (and counts) in the log.
+  template <typename Body>
+  NET_API_STATUS Serve(CallRecord rec, Body body, LPDWORD entriesread = nullptr,
+                       LPDWORD totalentries = nullptr) {
+    Delay(rec.call.c_str());
+    std::lock_guard lock(mu);
+    const NET_API_STATUS status = body();
+    rec.status = status;
+    if (entriesread != nullptr) rec.entriesRead = *entriesread;
+    if (totalentries != nullptr) rec.totalEntries = *totalentries;
+    Log(std::move(rec));
+    return status;
+  }
+
   SimUser* FindUser(SimMachine& m, const std::u16string& name) {
     const auto& index = userIndex[static_cast<std::size_t>(&m - domain.machines.data())];
     auto it = index.find(FoldName(name));
@@ -269,84 +284,77 @@ NET_API_STATUS SimulatedNetApi::NetServerEnum(LPCWSTR servername, DWORD level, L
   rec.servertype = servertype;
   rec.resumeIn = resume_handle != nullptr ? *resume_handle : 0;
   Impl& s = *impl_;
-  s.Delay("NetServerEnum");
-  std::lock_guard lock(s.mu);
+  return s.Serve(
+      std::move(rec),
+      [&]() -> NET_API_STATUS {
+        ClearOutputs(bufptr, entriesread, totalentries);
+        if (auto f = s.Fault("NetServerEnum", s.DomainKey(domain))) return *f;
+        if (bufptr == nullptr || entriesread == nullptr || totalentries == nullptr)
+          return ERROR_INVALID_PARAMETER;
+        if (level != 101) return ERROR_INVALID_LEVEL;
+        if (s.Machine(s.ServerKey(servername)) == nullptr &&
+            s.ServerKey(servername) != FoldName(s.domain.computerName))
+          return ERROR_BAD_NETPATH;
 
-  const NET_API_STATUS status = [&]() -> NET_API_STATUS {
-    ClearOutputs(bufptr, entriesread, totalentries);
-    if (auto f = s.Fault("NetServerEnum", s.DomainKey(domain))) return *f;
-    if (bufptr == nullptr || entriesread == nullptr || totalentries == nullptr)
-      return ERROR_INVALID_PARAMETER;
-    if (level != 101) return ERROR_INVALID_LEVEL;
-    if (s.Machine(s.ServerKey(servername)) == nullptr &&
-        s.ServerKey(servername) != FoldName(s.domain.computerName))
-      return ERROR_BAD_NETPATH;
+        // The list: the visible domains, or the matching machines of one domain.
+        struct Entry {
+          DWORD type;
+          const std::u16string* name;
+          const std::u16string* comment;
+          DWORD major;
+          DWORD minor;
+        };
+        std::vector<Entry> list;
+        const bool domainEnum =
+            servertype != SV_TYPE_ALL && (servertype & SV_TYPE_DOMAIN_ENUM) != 0;
+        if (domainEnum) {
+          for (const auto& d : s.domain.domains)
+            list.push_back({SV_TYPE_DOMAIN_ENUM | SV_TYPE_NT, &d.name, &d.pdc, 0, 0});
+        } else {
+          const std::u16string key = s.DomainKey(domain);
+          if (s.Domain(key) == nullptr) return ERROR_NO_BROWSER_SERVERS_FOUND;
+          for (const auto& m : s.domain.machines) {
+            if (FoldName(m.domain) != key) continue;
+            if (servertype != SV_TYPE_ALL && (m.type & servertype) == 0) continue;
+            list.push_back({m.type, &m.name, &m.comment, m.versionMajor, m.versionMinor});
+          }
+        }
 
-    // The list: the visible domains, or the matching machines of one domain.
-    struct Entry {
-      DWORD type;
-      const std::u16string* name;
-      const std::u16string* comment;
-      DWORD major;
-      DWORD minor;
-    };
-    std::vector<Entry> list;
-    const bool domainEnum = servertype != SV_TYPE_ALL && (servertype & SV_TYPE_DOMAIN_ENUM) != 0;
-    if (domainEnum) {
-      for (const auto& d : s.domain.domains)
-        list.push_back({SV_TYPE_DOMAIN_ENUM | SV_TYPE_NT, &d.name, &d.pdc, 0, 0});
-    } else {
-      const std::u16string key = s.DomainKey(domain);
-      if (s.Domain(key) == nullptr) return ERROR_NO_BROWSER_SERVERS_FOUND;
-      for (const auto& m : s.domain.machines) {
-        if (FoldName(m.domain) != key) continue;
-        if (servertype != SV_TYPE_ALL && (m.type & servertype) == 0) continue;
-        list.push_back({m.type, &m.name, &m.comment, m.versionMajor, m.versionMinor});
-      }
-    }
-
-    const std::size_t first = resume_handle != nullptr ? *resume_handle : 0;
-    if (first >= list.size()) {
-      if (resume_handle != nullptr) *resume_handle = static_cast<DWORD>(list.size());
-      return NERR_Success;
-    }
-    const Batch b = PickBatch(list.size(), first, prefmaxlen, [&](std::size_t i) {
-      return ServerInfoBytes(*list[i].name, *list[i].comment);
-    });
-    LPBYTE buf = s.Build<SERVER_INFO_101>(b.count, b.bytes - b.count * sizeof(SERVER_INFO_101),
-                                          [&](SERVER_INFO_101& r, BufferWriter& w, std::size_t k) {
-                                            const Entry& e = list[b.first + k];
-                                            r.sv101_platform_id = PLATFORM_ID_NT;
-                                            r.sv101_name = w.Put(*e.name);
-                                            r.sv101_version_major = e.major;
-                                            r.sv101_version_minor = e.minor;
-                                            r.sv101_type = e.type;
-                                            r.sv101_comment = w.Put(*e.comment);
-                                          });
-    if (buf == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
-    *bufptr = buf;
-    *entriesread = static_cast<DWORD>(b.count);
-    *totalentries = static_cast<DWORD>(list.size() - first);
-    const std::size_t next = b.first + b.count;
-    if (resume_handle != nullptr) *resume_handle = static_cast<DWORD>(next);
-    return next < list.size() ? ERROR_MORE_DATA : NERR_Success;
-  }();
-
-  rec.status = status;
-  if (entriesread != nullptr) rec.entriesRead = *entriesread;
-  if (totalentries != nullptr) rec.totalEntries = *totalentries;
-  s.Log(std::move(rec));
-  return status;
+        const std::size_t first = resume_handle != nullptr ? *resume_handle : 0;
+        if (first >= list.size()) {
+          if (resume_handle != nullptr) *resume_handle = static_cast<DWORD>(list.size());
+          return NERR_Success;
+        }
+        const Batch b = PickBatch(list.size(), first, prefmaxlen, [&](std::size_t i) {
+          return ServerInfoBytes(*list[i].name, *list[i].comment);
+        });
+        LPBYTE buf =
+            s.Build<SERVER_INFO_101>(b.count, b.bytes - b.count * sizeof(SERVER_INFO_101),
+                                     [&](SERVER_INFO_101& r, BufferWriter& w, std::size_t k) {
+                                       const Entry& e = list[b.first + k];
+                                       r.sv101_platform_id = PLATFORM_ID_NT;
+                                       r.sv101_name = w.Put(*e.name);
+                                       r.sv101_version_major = e.major;
+                                       r.sv101_version_minor = e.minor;
+                                       r.sv101_type = e.type;
+                                       r.sv101_comment = w.Put(*e.comment);
+                                     });
+        if (buf == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
+        *bufptr = buf;
+        *entriesread = static_cast<DWORD>(b.count);
+        *totalentries = static_cast<DWORD>(list.size() - first);
+        const std::size_t next = b.first + b.count;
+        if (resume_handle != nullptr) *resume_handle = static_cast<DWORD>(next);
+        return next < list.size() ? ERROR_MORE_DATA : NERR_Success;
+      },
+      entriesread, totalentries);
 }
 
 NET_API_STATUS SimulatedNetApi::NetWkstaGetInfo(LPCWSTR servername, DWORD level, LPBYTE* bufptr) {
   CallRecord rec = Record("NetWkstaGetInfo", {servername});
   rec.level = level;
   Impl& s = *impl_;
-  s.Delay("NetWkstaGetInfo");
-  std::lock_guard lock(s.mu);
-
-  const NET_API_STATUS status = [&]() -> NET_API_STATUS {
+  return s.Serve(std::move(rec), [&]() -> NET_API_STATUS {
     if (bufptr != nullptr) *bufptr = nullptr;
     const std::u16string key = s.ServerKey(servername);
     if (auto f = s.Fault("NetWkstaGetInfo", key)) return *f;
@@ -373,21 +381,14 @@ NET_API_STATUS SimulatedNetApi::NetWkstaGetInfo(LPCWSTR servername, DWORD level,
     if (buf == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
     *bufptr = buf;
     return NERR_Success;
-  }();
-
-  rec.status = status;
-  s.Log(std::move(rec));
-  return status;
+  });
 }
 
 NET_API_STATUS SimulatedNetApi::NetServerGetInfo(LPCWSTR servername, DWORD level, LPBYTE* bufptr) {
   CallRecord rec = Record("NetServerGetInfo", {servername});
   rec.level = level;
   Impl& s = *impl_;
-  s.Delay("NetServerGetInfo");
-  std::lock_guard lock(s.mu);
-
-  const NET_API_STATUS status = [&]() -> NET_API_STATUS {
+  return s.Serve(std::move(rec), [&]() -> NET_API_STATUS {
     if (bufptr != nullptr) *bufptr = nullptr;
     const std::u16string key = s.ServerKey(servername);
     if (auto f = s.Fault("NetServerGetInfo", key)) return *f;
@@ -407,21 +408,14 @@ NET_API_STATUS SimulatedNetApi::NetServerGetInfo(LPCWSTR servername, DWORD level
     if (buf == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
     *bufptr = buf;
     return NERR_Success;
-  }();
-
-  rec.status = status;
-  s.Log(std::move(rec));
-  return status;
+  });
 }
 
 NET_API_STATUS SimulatedNetApi::NetGetDCName(LPCWSTR servername, LPCWSTR domainname,
                                              LPBYTE* bufptr) {
   CallRecord rec = Record("NetGetDCName", {servername, domainname});
   Impl& s = *impl_;
-  s.Delay("NetGetDCName");
-  std::lock_guard lock(s.mu);
-
-  const NET_API_STATUS status = [&]() -> NET_API_STATUS {
+  return s.Serve(std::move(rec), [&]() -> NET_API_STATUS {
     if (bufptr != nullptr) *bufptr = nullptr;
     const std::u16string key = s.DomainKey(domainname);
     if (auto f = s.Fault("NetGetDCName", key)) return *f;
@@ -438,11 +432,7 @@ NET_API_STATUS SimulatedNetApi::NetGetDCName(LPCWSTR servername, LPCWSTR domainn
     BufferWriter(buf, 0, TextBytes(dc)).Put(dc);
     *bufptr = buf;
     return NERR_Success;
-  }();
-
-  rec.status = status;
-  s.Log(std::move(rec));
-  return status;
+  });
 }
 
 NET_API_STATUS SimulatedNetApi::NetWkstaUserEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr,
@@ -453,54 +443,48 @@ NET_API_STATUS SimulatedNetApi::NetWkstaUserEnum(LPCWSTR servername, DWORD level
   rec.prefmaxlen = prefmaxlen;
   rec.resumeIn = resumehandle != nullptr ? *resumehandle : 0;
   Impl& s = *impl_;
-  s.Delay("NetWkstaUserEnum");
-  std::lock_guard lock(s.mu);
+  return s.Serve(
+      std::move(rec),
+      [&]() -> NET_API_STATUS {
+        ClearOutputs(bufptr, entriesread, totalentries);
+        const std::u16string key = s.ServerKey(servername);
+        if (auto f = s.Fault("NetWkstaUserEnum", key)) return *f;
+        if (bufptr == nullptr || entriesread == nullptr || totalentries == nullptr)
+          return ERROR_INVALID_PARAMETER;
+        if (level != 1) return ERROR_INVALID_LEVEL;
+        const SimMachine* m = s.Machine(key);
+        if (m == nullptr) return ERROR_BAD_NETPATH;
+        if (m->sessionsStatus) return *m->sessionsStatus;
 
-  const NET_API_STATUS status = [&]() -> NET_API_STATUS {
-    ClearOutputs(bufptr, entriesread, totalentries);
-    const std::u16string key = s.ServerKey(servername);
-    if (auto f = s.Fault("NetWkstaUserEnum", key)) return *f;
-    if (bufptr == nullptr || entriesread == nullptr || totalentries == nullptr)
-      return ERROR_INVALID_PARAMETER;
-    if (level != 1) return ERROR_INVALID_LEVEL;
-    const SimMachine* m = s.Machine(key);
-    if (m == nullptr) return ERROR_BAD_NETPATH;
-    if (m->sessionsStatus) return *m->sessionsStatus;
-
-    const auto& list = m->sessions;
-    const std::size_t first = resumehandle != nullptr ? *resumehandle : 0;
-    if (first >= list.size()) {
-      if (resumehandle != nullptr) *resumehandle = static_cast<DWORD>(list.size());
-      return NERR_Success;
-    }
-    const Batch b = PickBatch(list.size(), first, prefmaxlen, [&](std::size_t i) {
-      const SimLogonEntry& e = list[i];
-      return sizeof(WKSTA_USER_INFO_1) + TextBytes(e.user) + TextBytes(e.logonDomain) +
-             TextBytes(e.otherDomains) + TextBytes(e.logonServer);
-    });
-    LPBYTE buf =
-        s.Build<WKSTA_USER_INFO_1>(b.count, b.bytes - b.count * sizeof(WKSTA_USER_INFO_1),
-                                   [&](WKSTA_USER_INFO_1& r, BufferWriter& w, std::size_t k) {
-                                     const SimLogonEntry& e = list[b.first + k];
-                                     r.wkui1_username = w.Put(e.user);
-                                     r.wkui1_logon_domain = w.Put(e.logonDomain);
-                                     r.wkui1_oth_domains = w.Put(e.otherDomains);
-                                     r.wkui1_logon_server = w.Put(e.logonServer);
-                                   });
-    if (buf == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
-    *bufptr = buf;
-    *entriesread = static_cast<DWORD>(b.count);
-    *totalentries = static_cast<DWORD>(list.size() - first);
-    const std::size_t next = b.first + b.count;
-    if (resumehandle != nullptr) *resumehandle = static_cast<DWORD>(next);
-    return next < list.size() ? ERROR_MORE_DATA : NERR_Success;
-  }();
-
-  rec.status = status;
-  if (entriesread != nullptr) rec.entriesRead = *entriesread;
-  if (totalentries != nullptr) rec.totalEntries = *totalentries;
-  s.Log(std::move(rec));
-  return status;
+        const auto& list = m->sessions;
+        const std::size_t first = resumehandle != nullptr ? *resumehandle : 0;
+        if (first >= list.size()) {
+          if (resumehandle != nullptr) *resumehandle = static_cast<DWORD>(list.size());
+          return NERR_Success;
+        }
+        const Batch b = PickBatch(list.size(), first, prefmaxlen, [&](std::size_t i) {
+          const SimLogonEntry& e = list[i];
+          return sizeof(WKSTA_USER_INFO_1) + TextBytes(e.user) + TextBytes(e.logonDomain) +
+                 TextBytes(e.otherDomains) + TextBytes(e.logonServer);
+        });
+        LPBYTE buf =
+            s.Build<WKSTA_USER_INFO_1>(b.count, b.bytes - b.count * sizeof(WKSTA_USER_INFO_1),
+                                       [&](WKSTA_USER_INFO_1& r, BufferWriter& w, std::size_t k) {
+                                         const SimLogonEntry& e = list[b.first + k];
+                                         r.wkui1_username = w.Put(e.user);
+                                         r.wkui1_logon_domain = w.Put(e.logonDomain);
+                                         r.wkui1_oth_domains = w.Put(e.otherDomains);
+                                         r.wkui1_logon_server = w.Put(e.logonServer);
+                                       });
+        if (buf == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
+        *bufptr = buf;
+        *entriesread = static_cast<DWORD>(b.count);
+        *totalentries = static_cast<DWORD>(list.size() - first);
+        const std::size_t next = b.first + b.count;
+        if (resumehandle != nullptr) *resumehandle = static_cast<DWORD>(next);
+        return next < list.size() ? ERROR_MORE_DATA : NERR_Success;
+      },
+      entriesread, totalentries);
 }
 
 NET_API_STATUS SimulatedNetApi::NetUserGetInfo(LPCWSTR servername, LPCWSTR username, DWORD level,
@@ -508,10 +492,7 @@ NET_API_STATUS SimulatedNetApi::NetUserGetInfo(LPCWSTR servername, LPCWSTR usern
   CallRecord rec = Record("NetUserGetInfo", {servername, username});
   rec.level = level;
   Impl& s = *impl_;
-  s.Delay("NetUserGetInfo");
-  std::lock_guard lock(s.mu);
-
-  const NET_API_STATUS status = [&]() -> NET_API_STATUS {
+  return s.Serve(std::move(rec), [&]() -> NET_API_STATUS {
     if (bufptr != nullptr) *bufptr = nullptr;
     const std::u16string key = s.ServerKey(servername);
     if (auto f = s.Fault("NetUserGetInfo", key)) return *f;
@@ -547,11 +528,7 @@ NET_API_STATUS SimulatedNetApi::NetUserGetInfo(LPCWSTR servername, LPCWSTR usern
     if (buf == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
     *bufptr = buf;
     return NERR_Success;
-  }();
-
-  rec.status = status;
-  s.Log(std::move(rec));
-  return status;
+  });
 }
 
 NET_API_STATUS SimulatedNetApi::NetGroupEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr,
@@ -562,57 +539,51 @@ NET_API_STATUS SimulatedNetApi::NetGroupEnum(LPCWSTR servername, DWORD level, LP
   rec.prefmaxlen = prefmaxlen;
   rec.resumeIn = resume_handle != nullptr ? *resume_handle : 0;
   Impl& s = *impl_;
-  s.Delay("NetGroupEnum");
-  std::lock_guard lock(s.mu);
+  return s.Serve(
+      std::move(rec),
+      [&]() -> NET_API_STATUS {
+        ClearOutputs(bufptr, entriesread, totalentries);
+        const std::u16string key = s.ServerKey(servername);
+        if (auto f = s.Fault("NetGroupEnum", key)) return *f;
+        if (bufptr == nullptr || entriesread == nullptr || totalentries == nullptr)
+          return ERROR_INVALID_PARAMETER;
+        if (level != 0 && level != 1) return ERROR_INVALID_LEVEL;
+        const SimMachine* m = s.Machine(key);
+        if (m == nullptr) return ERROR_BAD_NETPATH;
 
-  const NET_API_STATUS status = [&]() -> NET_API_STATUS {
-    ClearOutputs(bufptr, entriesread, totalentries);
-    const std::u16string key = s.ServerKey(servername);
-    if (auto f = s.Fault("NetGroupEnum", key)) return *f;
-    if (bufptr == nullptr || entriesread == nullptr || totalentries == nullptr)
-      return ERROR_INVALID_PARAMETER;
-    if (level != 0 && level != 1) return ERROR_INVALID_LEVEL;
-    const SimMachine* m = s.Machine(key);
-    if (m == nullptr) return ERROR_BAD_NETPATH;
-
-    const auto& list = m->globalGroups;
-    const std::size_t first = resume_handle != nullptr ? *resume_handle : 0;
-    if (first >= list.size()) {
-      if (resume_handle != nullptr) *resume_handle = list.size();
-      return NERR_Success;
-    }
-    const bool withComment = level == 1;
-    const std::size_t recSize = withComment ? sizeof(GROUP_INFO_1) : sizeof(GROUP_INFO_0);
-    const Batch b = PickBatch(list.size(), first, prefmaxlen, [&](std::size_t i) {
-      return recSize + TextBytes(list[i].name) + (withComment ? TextBytes(list[i].comment) : 0);
-    });
-    LPBYTE buf = nullptr;
-    if (withComment) {
-      buf = s.Build<GROUP_INFO_1>(b.count, b.bytes - b.count * recSize,
-                                  [&](GROUP_INFO_1& r, BufferWriter& w, std::size_t k) {
-                                    r.grpi1_name = w.Put(list[b.first + k].name);
-                                    r.grpi1_comment = w.Put(list[b.first + k].comment);
-                                  });
-    } else {
-      buf = s.Build<GROUP_INFO_0>(b.count, b.bytes - b.count * recSize,
-                                  [&](GROUP_INFO_0& r, BufferWriter& w, std::size_t k) {
-                                    r.grpi0_name = w.Put(list[b.first + k].name);
-                                  });
-    }
-    if (buf == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
-    *bufptr = buf;
-    *entriesread = static_cast<DWORD>(b.count);
-    *totalentries = static_cast<DWORD>(list.size() - first);
-    const std::size_t next = b.first + b.count;
-    if (resume_handle != nullptr) *resume_handle = next;
-    return next < list.size() ? ERROR_MORE_DATA : NERR_Success;
-  }();
-
-  rec.status = status;
-  if (entriesread != nullptr) rec.entriesRead = *entriesread;
-  if (totalentries != nullptr) rec.totalEntries = *totalentries;
-  s.Log(std::move(rec));
-  return status;
+        const auto& list = m->globalGroups;
+        const std::size_t first = resume_handle != nullptr ? *resume_handle : 0;
+        if (first >= list.size()) {
+          if (resume_handle != nullptr) *resume_handle = list.size();
+          return NERR_Success;
+        }
+        const bool withComment = level == 1;
+        const std::size_t recSize = withComment ? sizeof(GROUP_INFO_1) : sizeof(GROUP_INFO_0);
+        const Batch b = PickBatch(list.size(), first, prefmaxlen, [&](std::size_t i) {
+          return recSize + TextBytes(list[i].name) + (withComment ? TextBytes(list[i].comment) : 0);
+        });
+        LPBYTE buf = nullptr;
+        if (withComment) {
+          buf = s.Build<GROUP_INFO_1>(b.count, b.bytes - b.count * recSize,
+                                      [&](GROUP_INFO_1& r, BufferWriter& w, std::size_t k) {
+                                        r.grpi1_name = w.Put(list[b.first + k].name);
+                                        r.grpi1_comment = w.Put(list[b.first + k].comment);
+                                      });
+        } else {
+          buf = s.Build<GROUP_INFO_0>(b.count, b.bytes - b.count * recSize,
+                                      [&](GROUP_INFO_0& r, BufferWriter& w, std::size_t k) {
+                                        r.grpi0_name = w.Put(list[b.first + k].name);
+                                      });
+        }
+        if (buf == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
+        *bufptr = buf;
+        *entriesread = static_cast<DWORD>(b.count);
+        *totalentries = static_cast<DWORD>(list.size() - first);
+        const std::size_t next = b.first + b.count;
+        if (resume_handle != nullptr) *resume_handle = next;
+        return next < list.size() ? ERROR_MORE_DATA : NERR_Success;
+      },
+      entriesread, totalentries);
 }
 
 NET_API_STATUS SimulatedNetApi::NetUserGetGroups(LPCWSTR servername, LPCWSTR username, DWORD level,
@@ -622,44 +593,38 @@ NET_API_STATUS SimulatedNetApi::NetUserGetGroups(LPCWSTR servername, LPCWSTR use
   rec.level = level;
   rec.prefmaxlen = prefmaxlen;
   Impl& s = *impl_;
-  s.Delay("NetUserGetGroups");
-  std::lock_guard lock(s.mu);
+  return s.Serve(
+      std::move(rec),
+      [&]() -> NET_API_STATUS {
+        ClearOutputs(bufptr, entriesread, totalentries);
+        const std::u16string key = s.ServerKey(servername);
+        if (auto f = s.Fault("NetUserGetGroups", key)) return *f;
+        if (bufptr == nullptr || entriesread == nullptr || totalentries == nullptr ||
+            username == nullptr)
+          return ERROR_INVALID_PARAMETER;
+        if (level != 0) return ERROR_INVALID_LEVEL;
+        SimMachine* m = s.Machine(key);
+        if (m == nullptr) return ERROR_BAD_NETPATH;
+        const SimUser* u = s.FindUser(*m, username);
+        if (u == nullptr) return NERR_UserNotFound;
 
-  const NET_API_STATUS status = [&]() -> NET_API_STATUS {
-    ClearOutputs(bufptr, entriesread, totalentries);
-    const std::u16string key = s.ServerKey(servername);
-    if (auto f = s.Fault("NetUserGetGroups", key)) return *f;
-    if (bufptr == nullptr || entriesread == nullptr || totalentries == nullptr ||
-        username == nullptr)
-      return ERROR_INVALID_PARAMETER;
-    if (level != 0) return ERROR_INVALID_LEVEL;
-    SimMachine* m = s.Machine(key);
-    if (m == nullptr) return ERROR_BAD_NETPATH;
-    const SimUser* u = s.FindUser(*m, username);
-    if (u == nullptr) return NERR_UserNotFound;
-
-    const auto& list = u->groups;
-    if (list.empty()) return NERR_Success;
-    const Batch b = PickBatch(list.size(), 0, prefmaxlen, [&](std::size_t i) {
-      return sizeof(GROUP_USERS_INFO_0) + TextBytes(list[i]);
-    });
-    LPBYTE buf =
-        s.Build<GROUP_USERS_INFO_0>(b.count, b.bytes - b.count * sizeof(GROUP_USERS_INFO_0),
-                                    [&](GROUP_USERS_INFO_0& r, BufferWriter& w, std::size_t k) {
-                                      r.grui0_name = w.Put(list[k]);
-                                    });
-    if (buf == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
-    *bufptr = buf;
-    *entriesread = static_cast<DWORD>(b.count);
-    *totalentries = static_cast<DWORD>(list.size());
-    return b.count < list.size() ? ERROR_MORE_DATA : NERR_Success;
-  }();
-
-  rec.status = status;
-  if (entriesread != nullptr) rec.entriesRead = *entriesread;
-  if (totalentries != nullptr) rec.totalEntries = *totalentries;
-  s.Log(std::move(rec));
-  return status;
+        const auto& list = u->groups;
+        if (list.empty()) return NERR_Success;
+        const Batch b = PickBatch(list.size(), 0, prefmaxlen, [&](std::size_t i) {
+          return sizeof(GROUP_USERS_INFO_0) + TextBytes(list[i]);
+        });
+        LPBYTE buf =
+            s.Build<GROUP_USERS_INFO_0>(b.count, b.bytes - b.count * sizeof(GROUP_USERS_INFO_0),
+                                        [&](GROUP_USERS_INFO_0& r, BufferWriter& w, std::size_t k) {
+                                          r.grui0_name = w.Put(list[k]);
+                                        });
+        if (buf == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
+        *bufptr = buf;
+        *entriesread = static_cast<DWORD>(b.count);
+        *totalentries = static_cast<DWORD>(list.size());
+        return b.count < list.size() ? ERROR_MORE_DATA : NERR_Success;
+      },
+      entriesread, totalentries);
 }
 
 NET_API_STATUS SimulatedNetApi::NetGroupGetInfo(LPCWSTR servername, LPCWSTR groupname, DWORD level,
@@ -667,10 +632,7 @@ NET_API_STATUS SimulatedNetApi::NetGroupGetInfo(LPCWSTR servername, LPCWSTR grou
   CallRecord rec = Record("NetGroupGetInfo", {servername, groupname});
   rec.level = level;
   Impl& s = *impl_;
-  s.Delay("NetGroupGetInfo");
-  std::lock_guard lock(s.mu);
-
-  const NET_API_STATUS status = [&]() -> NET_API_STATUS {
+  return s.Serve(std::move(rec), [&]() -> NET_API_STATUS {
     if (bufptr != nullptr) *bufptr = nullptr;
     const std::u16string key = s.ServerKey(servername);
     if (auto f = s.Fault("NetGroupGetInfo", key)) return *f;
@@ -695,11 +657,7 @@ NET_API_STATUS SimulatedNetApi::NetGroupGetInfo(LPCWSTR servername, LPCWSTR grou
     if (buf == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
     *bufptr = buf;
     return NERR_Success;
-  }();
-
-  rec.status = status;
-  s.Log(std::move(rec));
-  return status;
+  });
 }
 
 NET_API_STATUS SimulatedNetApi::NetLocalGroupAddMembers(LPCWSTR servername, LPCWSTR groupname,
@@ -715,10 +673,7 @@ NET_API_STATUS SimulatedNetApi::NetLocalGroupAddMembers(LPCWSTR servername, LPCW
     }
   }
   Impl& s = *impl_;
-  s.Delay("NetLocalGroupAddMembers");
-  std::lock_guard lock(s.mu);
-
-  const NET_API_STATUS status = [&]() -> NET_API_STATUS {
+  return s.Serve(std::move(rec), [&]() -> NET_API_STATUS {
     const std::u16string key = s.ServerKey(servername);
     if (auto f = s.Fault("NetLocalGroupAddMembers", key)) return *f;
     if (groupname == nullptr || (buf == nullptr && totalentries > 0))
@@ -745,11 +700,7 @@ NET_API_STATUS SimulatedNetApi::NetLocalGroupAddMembers(LPCWSTR servername, LPCW
     }
     for (auto& a : adding) g->members.push_back(std::move(a));
     return NERR_Success;
-  }();
-
-  rec.status = status;
-  s.Log(std::move(rec));
-  return status;
+  });
 }
 
 NET_API_STATUS SimulatedNetApi::NetApiBufferAllocate(DWORD ByteCount, LPVOID* Buffer) {

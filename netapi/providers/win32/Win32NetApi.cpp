@@ -1,11 +1,5 @@
 // The platform's headers come first: NetApi.h then leaves the constants that
 // they define as macros to them.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 // windows.h must precede lm.h.
 #include <lm.h>

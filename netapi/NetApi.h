@@ -251,34 +251,39 @@ struct LOCALGROUP_MEMBERS_INFO_3 {
 // One provider of the interface: simulated, Windows' netapi32 or Samba.
 // Each call keeps the platform's argument order and meaning; the result is
 // the platform's status (NERR_Success, ERROR_MORE_DATA or an error code).
+//
+// Every provider may be called from several threads at once: the scan asks
+// many machines side by side. A buffer may be released on another thread
+// than the one whose call returned it.
 class NetApi {
  public:
   virtual ~NetApi() = default;
 
+  // How many calls this provider serves side by side at most; the scan asks
+  // no more machines at once than this.
+  virtual unsigned MaxConcurrentCalls() const { return 256; }
+
   virtual NET_API_STATUS NetServerEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr,
-                                       DWORD prefmaxlen, LPDWORD entriesread,
-                                       LPDWORD totalentries, DWORD servertype, LPCWSTR domain,
-                                       LPDWORD resume_handle) = 0;
+                                       DWORD prefmaxlen, LPDWORD entriesread, LPDWORD totalentries,
+                                       DWORD servertype, LPCWSTR domain, LPDWORD resume_handle) = 0;
   virtual NET_API_STATUS NetWkstaGetInfo(LPCWSTR servername, DWORD level, LPBYTE* bufptr) = 0;
   virtual NET_API_STATUS NetServerGetInfo(LPCWSTR servername, DWORD level, LPBYTE* bufptr) = 0;
-  virtual NET_API_STATUS NetGetDCName(LPCWSTR servername, LPCWSTR domainname,
-                                      LPBYTE* bufptr) = 0;
+  virtual NET_API_STATUS NetGetDCName(LPCWSTR servername, LPCWSTR domainname, LPBYTE* bufptr) = 0;
   virtual NET_API_STATUS NetWkstaUserEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr,
                                           DWORD prefmaxlen, LPDWORD entriesread,
                                           LPDWORD totalentries, LPDWORD resumehandle) = 0;
   virtual NET_API_STATUS NetUserGetInfo(LPCWSTR servername, LPCWSTR username, DWORD level,
                                         LPBYTE* bufptr) = 0;
   virtual NET_API_STATUS NetGroupEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr,
-                                      DWORD prefmaxlen, LPDWORD entriesread,
-                                      LPDWORD totalentries, PDWORD_PTR resume_handle) = 0;
+                                      DWORD prefmaxlen, LPDWORD entriesread, LPDWORD totalentries,
+                                      PDWORD_PTR resume_handle) = 0;
   virtual NET_API_STATUS NetUserGetGroups(LPCWSTR servername, LPCWSTR username, DWORD level,
-                                          LPBYTE* bufptr, DWORD prefmaxlen,
-                                          LPDWORD entriesread, LPDWORD totalentries) = 0;
+                                          LPBYTE* bufptr, DWORD prefmaxlen, LPDWORD entriesread,
+                                          LPDWORD totalentries) = 0;
   virtual NET_API_STATUS NetGroupGetInfo(LPCWSTR servername, LPCWSTR groupname, DWORD level,
                                          LPBYTE* bufptr) = 0;
-  virtual NET_API_STATUS NetLocalGroupAddMembers(LPCWSTR servername, LPCWSTR groupname,
-                                                 DWORD level, LPBYTE buf,
-                                                 DWORD totalentries) = 0;
+  virtual NET_API_STATUS NetLocalGroupAddMembers(LPCWSTR servername, LPCWSTR groupname, DWORD level,
+                                                 LPBYTE buf, DWORD totalentries) = 0;
   virtual NET_API_STATUS NetApiBufferAllocate(DWORD ByteCount, LPVOID* Buffer) = 0;
   virtual NET_API_STATUS NetApiBufferFree(LPVOID Buffer) = 0;
 };

@@ -1,6 +1,7 @@
 #include "ProviderFactory.h"
 
 #include <CLI/CLI.hpp>
+#include <cstdint>
 
 #include "SimulatedNetApi.h"
 #ifdef _WIN32
@@ -108,6 +109,21 @@ void AddProviderOptions(CLI::App& app, ProviderOptions& options) {
       app.add_flag("--simulate{}", options.simulateFile,
                    "Use the simulated network: the built-in demo domain, or the domain file FILE")
           ->option_text("[=FILE]");
+  app.add_option(
+         "--jobs", options.jobs,
+         "Machines asked at once, 1 to 256; default 16 (a network provider may allow fewer)")
+      ->check(CLI::Range(1u, 256u))
+      ->option_text("N");
+  app.add_option_function<double>(
+         "--host-timeout",
+         [&options](double seconds) {
+           options.hostTimeout =
+               std::chrono::milliseconds(static_cast<std::int64_t>(seconds * 1000.0 + 0.5));
+         },
+         "Give up a machine that has not answered within SECONDS (0: wait as long as it "
+         "takes; default 30)")
+      ->check(CLI::Range(0.0, 86400.0))
+      ->option_text("SECONDS");
 #if QUORVIX_HAVE_SAMBA
   app.add_option("--user", options.user,
                  "Connect as DOMAIN\\NAME (the password is asked for, or read from "

@@ -2,6 +2,7 @@
 // programs read these options and nothing else from their command line.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -16,6 +17,13 @@ class App;
 namespace quorvix {
 
 struct ProviderOptions {
+  // The scan's pace, the same on both programs: machines asked at once
+  // (--jobs, 1 to 256) and the deadline of one machine (--host-timeout; zero
+  // means none). A provider that can bound its own waits (connections, RPC
+  // calls) bounds them by this deadline, so that calls given up end as well.
+  unsigned jobs = 16;
+  std::chrono::milliseconds hostTimeout{30000};
+
   // --simulate[=FILE]: the simulated provider with the demo domain (empty
   // file) or the named domain file.
   bool simulate = false;

@@ -2,7 +2,7 @@
 """Fills the loopback test domain controller: users, a group with a comment,
 computer accounts of each role and a trusted domain.
 
-Usage: populate-dc.py SMB_CONF HOST ADMIN_PASSWORD
+Usage: populate-dc.py SMB_CONF HOST ADMIN_PASSWORD FILES_PASSWORD
 """
 import sys
 
@@ -11,7 +11,7 @@ from samba.credentials import Credentials
 from samba.dcerpc import lsa, security
 from samba.samdb import SamDB
 
-conf, host, admin_password = sys.argv[1:4]
+conf, host, admin_password, files_password = sys.argv[1:5]
 lp = param.LoadParm()
 lp.load(conf)
 creds = Credentials()
@@ -35,7 +35,10 @@ computers = [
     ("BDC01", 0x82000, "Windows Server 2016 Datacenter", "10.0 (14393)"),
     ("RODC01", 0x04001000, "Windows Server 2019 Standard", "10.0 (17763)"),
     ("OLDWKS", 0x1002, "Windows XP Professional", "5.1 (2600)"),  # disabled
-    ("QVXFILES", 0x1000, "Samba", "4.17"),  # the file server that answers
+    # The file server that answers. It takes Kerberos tickets with a keytab of
+    # its own; a standalone server refuses a PAC, so its tickets carry none
+    # (0x2000000: no authorization data required).
+    ("QVXFILES", 0x2001000, "Samba", "4.17"),
 ]
 for name, uac, os_name, version in computers:
     sam.add({
@@ -57,6 +60,16 @@ add: servicePrincipalName
 servicePrincipalName: ldap/%s.%s
 servicePrincipalName: ldap/%s
 """ % (dc_name, base, dc_name.lower(), realm, dc_name))
+
+# The file server's Kerberos service names and keys (exported to its keytab
+# by test-samba).
+sam.setpassword("(sAMAccountName=QVXFILES$)", files_password)
+sam.modify_ldif("""dn: CN=QVXFILES,CN=Computers,%s
+changetype: modify
+add: servicePrincipalName
+servicePrincipalName: cifs/qvxfiles
+servicePrincipalName: cifs/qvxfiles.%s
+""" % (base, realm))
 
 # A trusted domain, created through the local security authority as the
 # controller's own system account (the directory refuses trustedDomain objects

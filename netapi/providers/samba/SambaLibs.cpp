@@ -43,9 +43,11 @@ cli_credentials* MakeRpcCredentials(TALLOC_CTX* mem, loadparm_context* lp,
   if (creds.UsesTicketCache()) {
     cli_credentials_set_kerberos_state(cc, CRED_USE_KERBEROS_REQUIRED, CRED_SPECIFIED);
     const char* error = nullptr;
-    // Without a ticket the connection fails later with a logon status.
+    // The ticket cache names the principal and holds the ticket. No password
+    // is set: a password of any kind, even an empty one, makes the library
+    // drop the cache and try a password logon of its own. Without a ticket
+    // the connection fails with a logon status.
     cli_credentials_set_ccache(cc, lp, nullptr, CRED_SPECIFIED, &error);
-    cli_credentials_set_password(cc, "", CRED_SPECIFIED);
   } else {
     cli_credentials_parse_string(cc, creds.user.c_str(), CRED_SPECIFIED);
     cli_credentials_set_password(cc, creds.password.c_str(), CRED_SPECIFIED);

@@ -10,10 +10,13 @@
 
 #if QUORVIX_HAVE_SAMBA
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
-#include <fstream>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <stdexcept>
 
 #include "SambaNetApi.h"
@@ -69,24 +72,55 @@ std::optional<std::string> AskTerminal(const std::string& user) {
   return line;
 }
 
-std::string ReadPasswordFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read the password file " + path);
-  std::string line;
-  std::getline(in, line);
+// The first line of a password file. Only a regular file is read: a
+// directory or a FIFO would give an empty password (or block), and a logon
+// with a wrong password counts towards the account's lockout. A file that
+// others may read is used with a warning.
+std::string ReadPasswordFile(const std::string& path, std::string& warning) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0)
+    throw std::runtime_error("cannot read the password file " + path + ": " + std::strerror(errno));
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    throw std::runtime_error("the password file " + path + " is not a regular file");
+  }
+  std::string text;
+  char chunk[4096];
+  for (;;) {
+    const ssize_t n = read(fd, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const int e = errno;
+      close(fd);
+      throw std::runtime_error("cannot read the password file " + path + ": " + std::strerror(e));
+    }
+    if (n == 0) break;
+    text.append(chunk, static_cast<std::size_t>(n));
+    if (text.find('\n') != std::string::npos || text.size() > 65536) break;
+  }
+  close(fd);
+  std::fill(chunk, chunk + sizeof chunk, '\0');
+  std::string line = text.substr(0, text.find('\n'));
+  std::fill(text.begin(), text.end(), '\0');
   if (!line.empty() && line.back() == '\r') line.pop_back();
+  if (line.empty()) throw std::runtime_error("the password file " + path + " holds no password");
+  if ((st.st_mode & (S_IRWXG | S_IRWXO)) != 0)
+    warning = "the password file " + path + " may be read by others (chmod 600 it)";
   return line;
 }
 
-samba::SambaCredentials SambaCredentialsFrom(const ProviderOptions& options) {
+samba::SambaCredentials SambaCredentialsFrom(const ProviderOptions& options, std::string& note) {
   samba::SambaCredentials c;
   c.dc = options.dc;
+  c.ldapCa = options.ldapCa;
+  c.hostTimeout = options.hostTimeout;
   if (!options.passwordFile.empty() && options.user.empty())
     throw std::runtime_error("--password-file needs --user DOMAIN\\NAME");
   if (options.user.empty()) return c;  // the Kerberos ticket cache
   c.user = options.user;
   if (!options.passwordFile.empty()) {
-    c.password = ReadPasswordFile(options.passwordFile);
+    c.password = ReadPasswordFile(options.passwordFile, note);
     return c;
   }
   std::optional<std::string> pw =
@@ -135,6 +169,10 @@ void AddProviderOptions(CLI::App& app, ProviderOptions& options) {
   app.add_option("--dc", options.dc,
                  "A domain controller to ask, for a machine that is not joined to the domain")
       ->option_text("HOST");
+  app.add_option("--ldap-ca", options.ldapCa,
+                 "Trust this certificate authority (PEM) for the domain controller's TLS "
+                 "certificate, beside the system's store")
+      ->option_text("FILE");
 #endif
   app.parse_complete_callback([&options, simulate] { options.simulate = simulate->count() > 0; });
 }
@@ -151,6 +189,10 @@ bool HasNativeProvider() {
 
 Provider MakeProvider(const ProviderOptions& options) {
   Provider p;
+  // Credentials would go unused with simulated data: that is a mistake in
+  // the command, not something to pass over.
+  if (options.simulate && (!options.user.empty() || !options.passwordFile.empty()))
+    throw std::runtime_error("--user and --password-file cannot be used with --simulate");
 #ifdef _WIN32
   if (!options.simulate) {
     p.api = std::make_unique<Win32NetApi>();
@@ -159,7 +201,7 @@ Provider MakeProvider(const ProviderOptions& options) {
 #endif
 #if QUORVIX_HAVE_SAMBA
   if (!options.simulate) {
-    p.api = std::make_unique<samba::SambaNetApi>(SambaCredentialsFrom(options));
+    p.api = std::make_unique<samba::SambaNetApi>(SambaCredentialsFrom(options, p.note));
     return p;
   }
 #endif

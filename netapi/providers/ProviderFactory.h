@@ -35,6 +35,7 @@ struct ProviderOptions {
   std::string user;          // --user DOMAIN\NAME
   std::string passwordFile;  // --password-file FILE (first line)
   std::string dc;            // --dc HOST: a domain controller for a machine not joined
+  std::string ldapCa;        // --ldap-ca FILE: the controller's certificate authority (PEM)
   // Asks the user for the password of the named account (the desktop program
   // shows a dialog); nullopt when the user declines. Unset: the terminal is
   // asked without echo, when there is one.

@@ -117,13 +117,93 @@ int PagedSearch(LDAP* ld, const std::string& base, const char* filter, const cha
 }
 
 // SASL GSSAPI needs no answers from the user: the ticket cache has them.
-int QuietInteract(LDAP*, unsigned, void*, void* in) {
+// The cache's credentials are handed to the bind here; set earlier, the
+// library drops them.
+int QuietInteract(LDAP* ld, unsigned, void* defaults, void* in) {
+  if (defaults != nullptr) ldap_set_option(ld, LDAP_OPT_X_SASL_GSS_CREDS, defaults);
   for (auto* i = static_cast<sasl_interact_t*>(in); i != nullptr && i->id != SASL_CB_LIST_END;
        ++i) {
     i->result = i->defresult != nullptr ? i->defresult : "";
     i->len = static_cast<unsigned>(std::strlen(static_cast<const char*>(i->result)));
   }
   return LDAP_SUCCESS;
+}
+
+LdapHandle Open(const std::string& uri) {
+  LDAP* raw = nullptr;
+  if (ldap_initialize(&raw, uri.c_str()) != LDAP_SUCCESS || raw == nullptr) return nullptr;
+  LdapHandle ld(raw);
+  int version = LDAP_VERSION3;
+  ldap_set_option(raw, LDAP_OPT_PROTOCOL_VERSION, &version);
+  ldap_set_option(raw, LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
+  ldap_set_option(raw, LDAP_OPT_X_SASL_NOCANON, LDAP_OPT_ON);
+  timeval net{10, 0};
+  ldap_set_option(raw, LDAP_OPT_NETWORK_TIMEOUT, &net);
+  timeval op{30, 0};
+  ldap_set_option(raw, LDAP_OPT_TIMEOUT, &op);
+  return ld;
+}
+
+// SASL GSSAPI with the named cache's ticket; the session is signed and
+// sealed or the bind fails.
+int GssapiBind(LDAP* ld, const std::string& cacheName) {
+  ldap_set_option(ld, LDAP_OPT_X_SASL_SECPROPS, "minssf=56");
+  void* cred = ImportGssCredentials(cacheName);
+  if (cred == nullptr) return LDAP_LOCAL_ERROR;  // no ticket
+  const int rc = ldap_sasl_interactive_bind_s(ld, nullptr, "GSSAPI", nullptr, nullptr,
+                                              LDAP_SASL_QUIET, QuietInteract, cred);
+  ReleaseGssCredentials(cred);
+  return rc;
+}
+
+// The realm of the directory on ld, from its rootDSE (readable anonymously).
+std::string DirectoryRealm(LDAP* ld) {
+  static const char* const attrs[] = {"defaultNamingContext", nullptr};
+  LdapResult res;
+  if (ReadObject(ld, "", attrs, res) != LDAP_SUCCESS) return {};
+  LDAPMessage* e = ldap_first_entry(ld, res.get());
+  return e == nullptr ? std::string() : RealmFromDn(FirstValue(ld, e, "defaultNamingContext"));
+}
+
+// A simple bind, only inside TLS with a verified certificate: StartTLS on
+// the LDAP port, else LDAPS. Returns the bound handle, or nullptr with rc
+// LDAP_CONNECT_ERROR when no verified TLS could be had (nothing was sent).
+LdapHandle TlsSimpleBind(const std::string& host, const SambaCredentials& creds, int& rc) {
+  for (const bool startTls : {true, false}) {
+    LdapHandle ld = Open((startTls ? "ldap://" : "ldaps://") + host);
+    if (!ld) continue;
+    int demand = LDAP_OPT_X_TLS_DEMAND;
+    ldap_set_option(ld.get(), LDAP_OPT_X_TLS_REQUIRE_CERT, &demand);
+    if (!creds.ldapCa.empty())
+      ldap_set_option(ld.get(), LDAP_OPT_X_TLS_CACERTFILE, creds.ldapCa.c_str());
+    int fresh = 0;  // a TLS context of this handle's own, with the settings above
+    ldap_set_option(ld.get(), LDAP_OPT_X_TLS_NEWCTX, &fresh);
+    if (startTls && ldap_start_tls_s(ld.get(), nullptr, nullptr) != LDAP_SUCCESS) continue;
+    if (!startTls) {
+      // The handshake (and the certificate check) before anything is sent.
+      int tlsRc = ldap_connect(ld.get());
+      if (tlsRc != LDAP_SUCCESS) continue;
+    }
+    berval pw{static_cast<ber_len_t>(creds.password.size()),
+              const_cast<char*>(creds.password.data())};
+    rc = ldap_sasl_bind_s(ld.get(), creds.user.c_str(), LDAP_SASL_SIMPLE, &pw, nullptr, nullptr,
+                          nullptr);
+    if (rc == LDAP_SUCCESS) return ld;
+    return nullptr;
+  }
+  rc = LDAP_CONNECT_ERROR;
+  return nullptr;
+}
+
+// Host names in messages: what a name may hold, nothing a terminal acts on.
+std::string Printable(const std::string& host) {
+  std::string out;
+  for (char c : host)
+    out +=
+        std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_' || c == ':'
+            ? c
+            : '?';
+  return out;
 }
 
 // The DN of the computer object that holds the primary controller role:
@@ -180,34 +260,48 @@ bool IsOwnDomain(const AdListing& listing, const std::u16string& name) {
   return n == Lower(ToUtf8(listing.netbiosDomain)) || n == Lower(ToUtf8(listing.dnsDomain));
 }
 
-NET_API_STATUS ReadDirectory(const std::string& host, const SambaCredentials& creds,
-                             AdListing& listing) {
+NET_API_STATUS ReadDirectory(const std::string& host, DirectoryLogon& logon, AdListing& listing) {
   if (host.empty() || host.find_first_of("/ ") != std::string::npos) return ERROR_INVALID_NAME;
-  LDAP* raw = nullptr;
-  const std::string uri = "ldap://" + host;
-  if (ldap_initialize(&raw, uri.c_str()) != LDAP_SUCCESS || raw == nullptr)
-    return ERROR_BAD_NETPATH;
-  LdapHandle ld(raw);
-  int version = LDAP_VERSION3;
-  ldap_set_option(raw, LDAP_OPT_PROTOCOL_VERSION, &version);
-  ldap_set_option(raw, LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
-  ldap_set_option(raw, LDAP_OPT_X_SASL_NOCANON, LDAP_OPT_ON);
-  timeval net{10, 0};
-  ldap_set_option(raw, LDAP_OPT_NETWORK_TIMEOUT, &net);
-  timeval op{30, 0};
-  ldap_set_option(raw, LDAP_OPT_TIMEOUT, &op);
+  const SambaCredentials& creds = logon.creds;
+  LdapHandle ld = Open("ldap://" + host);
+  if (!ld) return ERROR_BAD_NETPATH;
 
-  int rc;
+  int rc = LDAP_SUCCESS;
   if (creds.UsesTicketCache()) {
-    rc = ldap_sasl_interactive_bind_s(raw, nullptr, "GSSAPI", nullptr, nullptr, LDAP_SASL_QUIET,
-                                      QuietInteract, nullptr);
+    if (logon.tickets.Empty()) {
+      if (NET_API_STATUS s = logon.tickets.UseDefault(); s != NERR_Success) return s;
+    }
+    rc = GssapiBind(ld.get(), logon.tickets.Name());
   } else {
-    berval pw{static_cast<ber_len_t>(creds.password.size()),
-              const_cast<char*>(creds.password.data())};
-    rc =
-        ldap_sasl_bind_s(raw, creds.user.c_str(), LDAP_SASL_SIMPLE, &pw, nullptr, nullptr, nullptr);
+    NET_API_STATUS kdc = NERR_Success;
+    if (logon.tickets.Empty()) {
+      std::string realm;
+      if (creds.user.find('@') == std::string::npos) {
+        realm = DirectoryRealm(ld.get());
+        if (realm.empty()) return ERROR_BAD_NETPATH;  // the directory does not answer
+      }
+      kdc = logon.tickets.GetFromPassword(KerberosPrincipal(creds.user, realm), creds.password);
+      // A refused password is not tried again some other way.
+      if (kdc != NERR_Success && kdc != NERR_DCNotFound) return kdc;
+    }
+    if (kdc == NERR_Success) {
+      rc = GssapiBind(ld.get(), logon.tickets.Name());
+    } else {
+      ld = TlsSimpleBind(host, creds, rc);
+      if (rc == LDAP_CONNECT_ERROR) {
+        logon.refusal =
+            "the directory on " + Printable(host) +
+            " was not asked: no Kerberos KDC of its realm can be reached and it offers no TLS "
+            "with a certificate this system trusts, and the password is never sent in clear. "
+            "Log on with a Kerberos ticket (kinit, then no --user), make the realm's KDC "
+            "reachable (krb5.conf), or name the controller's certificate authority with "
+            "--ldap-ca FILE";
+        return ERROR_NOT_SUPPORTED;
+      }
+    }
   }
-  if (rc != LDAP_SUCCESS) return FromLdap(rc);
+  if (rc != LDAP_SUCCESS || !ld) return FromLdap(rc != LDAP_SUCCESS ? rc : LDAP_OTHER);
+  LDAP* raw = ld.get();
 
   static const char* const rootAttrs[] = {"defaultNamingContext", "configurationNamingContext",
                                           nullptr};

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "KerberosLogon.h"
 #include "NetApi.h"
 #include "SambaSession.h"
 
@@ -37,10 +38,19 @@ void ParseOsVersion(const std::string& text, DWORD& major, DWORD& minor);
 // True when name (NetBIOS or DNS, any case) names the directory's domain.
 bool IsOwnDomain(const AdListing& listing, const std::u16string& name);
 
-// Binds to the directory on host (Kerberos ticket cache, or a simple bind
-// with the user and password) and reads the machines and the domains. The
-// caller holds the provider's library lock.
-NET_API_STATUS ReadDirectory(const std::string& host, const SambaCredentials& creds,
-                             AdListing& listing);
+// How the directory is logged on to. With the user's ticket cache, or with a
+// ticket got from the password (kept in tickets for later reads), the bind
+// is SASL GSSAPI, signed and sealed. Where no Kerberos is to be had, the
+// password goes only over TLS (StartTLS, else LDAPS) to a controller whose
+// certificate the system's store (or creds.ldapCa) vouches for. Otherwise
+// nothing is sent: refusal then says why and what works.
+struct DirectoryLogon {
+  const SambaCredentials& creds;
+  TicketCache& tickets;
+  std::string refusal;
+};
+
+// Binds to the directory on host and reads the machines and the domains.
+NET_API_STATUS ReadDirectory(const std::string& host, DirectoryLogon& logon, AdListing& listing);
 
 }  // namespace quorvix::samba

@@ -1,6 +1,8 @@
 #include "SambaLibs.h"
 #include "SambaRpc.h"
 
+#include "KerberosLogon.h"
+
 #include <unistd.h>
 
 #include <string>
@@ -47,12 +49,25 @@ cli_credentials* MakeRpcCredentials(TALLOC_CTX* mem, loadparm_context* lp,
     // is set: a password of any kind, even an empty one, makes the library
     // drop the cache and try a password logon of its own. Without a ticket
     // the connection fails with a logon status.
-    cli_credentials_set_ccache(cc, lp, nullptr, CRED_SPECIFIED, &error);
+    const std::string& cache = UserDefaultCache();
+    cli_credentials_set_ccache(cc, lp, cache.empty() ? nullptr : cache.c_str(), CRED_SPECIFIED,
+                               &error);
   } else {
     cli_credentials_parse_string(cc, creds.user.c_str(), CRED_SPECIFIED);
     cli_credentials_set_password(cc, creds.password.c_str(), CRED_SPECIFIED);
   }
   return cc;
+}
+
+cli_credentials* MakeLibraryCredentials(const SambaCredentials& creds) {
+  cli_credentials* cc = MakeRpcCredentials(nullptr, RpcLoadparm(), creds);
+  if (cc != nullptr && !creds.UsesTicketCache())
+    cli_credentials_set_kerberos_state(cc, CRED_USE_KERBEROS_DISABLED, CRED_SPECIFIED);
+  return cc;
+}
+
+void FreeLibraryCredentials(cli_credentials* cc) {
+  if (cc != nullptr) talloc_free(cc);
 }
 
 std::string LocalNetbiosName() {

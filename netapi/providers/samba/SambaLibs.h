@@ -7,6 +7,8 @@
 
 #include "SambaSession.h"
 
+struct cli_credentials;
+
 namespace quorvix::samba {
 
 // Samba's libraries keep process-wide state and are not thread-safe: every
@@ -17,6 +19,12 @@ std::mutex& LibraryLock();
 // is one, else an empty file, so that a machine without Samba configured still
 // gets a working client (whose calls then fail with a status).
 const char* ConfigFile();
+
+// Credentials for libnetapi: the user's ticket cache by name, or the user
+// and password with Kerberos off (the library would otherwise get a ticket
+// itself and repoint the process's KRB5CCNAME). Call under the lock.
+cli_credentials* MakeLibraryCredentials(const SambaCredentials& creds);
+void FreeLibraryCredentials(cli_credentials* cc);
 
 // This machine's NetBIOS name and workgroup as the configuration (or its
 // defaults) gives them. Call under the lock.

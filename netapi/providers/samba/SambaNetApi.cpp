@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "AdDirectory.h"
+#include "KerberosLogon.h"
 #include "Reachability.h"
 #include "SambaLibs.h"
 #include "SambaStatus.h"
@@ -52,6 +53,7 @@ struct NetapiContext {
   // server than the last one starts from a fresh context.
   std::string samrServer;
   bool samrUsed = false;
+  cli_credentials* creds = nullptr;  // handed to the library
 };
 
 NetapiContext& Context() {
@@ -62,6 +64,8 @@ NetapiContext& Context() {
 void ReleaseContext(NetapiContext& c) {
   if (c.ctx != nullptr) libnetapi_free(c.ctx);
   c.ctx = nullptr;
+  FreeLibraryCredentials(c.creds);
+  c.creds = nullptr;
   c.calls = 0;
   c.owner = 0;
   c.samrServer.clear();
@@ -89,15 +93,16 @@ NET_API_STATUS PrepareContext(std::uint64_t owner, const SambaCredentials& creds
     // Its diagnostics go nowhere rather than to the user's terminal.
     libnetapi_set_logfile(ctx, "/dev/null");
     libnetapi_set_debuglevel(ctx, "0");
-    if (creds.UsesTicketCache()) {
-      libnetapi_set_use_kerberos(ctx);
-      libnetapi_set_use_ccache(ctx);
-      // With no password the library asks on the terminal; the ticket needs none.
-      libnetapi_set_password(ctx, "");
-    } else {
-      libnetapi_set_username(ctx, creds.user.c_str());
-      libnetapi_set_password(ctx, creds.password.c_str());
+    // The library gets credentials made here: the user's ticket cache by
+    // its name, or the user and password for NTLMSSP. Left to itself, the
+    // library would get a ticket from the password and point the process's
+    // KRB5CCNAME at it, under the feet of every other thread.
+    c.creds = MakeLibraryCredentials(creds);
+    if (c.creds == nullptr) {
+      libnetapi_free(ctx);
+      return ERROR_NOT_ENOUGH_MEMORY;
     }
+    libnetapi_set_creds(ctx, c.creds);
     c.ctx = ctx;
     c.owner = owner;
   }
@@ -175,6 +180,15 @@ NET_API_STATUS ConnectionStatus(NET_API_STATUS s, const Arg& server,
   if (s != kCanNotComplete || !server.present) return s;
   const NET_API_STATUS why = DiagnoseConnection(server.text, creds);
   return why != NERR_Success ? why : s;
+}
+
+void Notice(const SambaCredentials& creds, const std::string& text) {
+  if (creds.notice) {
+    creds.notice(text);
+    return;
+  }
+  std::fprintf(stderr, "%s\n", text.c_str());
+  std::fflush(stderr);
 }
 
 Text T(const char* s) {
@@ -289,7 +303,9 @@ NET_API_STATUS LocateDirectory(const Arg& server, const std::string& domain,
 }  // namespace
 
 SambaNetApi::SambaNetApi(SambaCredentials creds)
-    : creds_(std::move(creds)), id_(g_nextId.fetch_add(1)) {}
+    : creds_(std::move(creds)), id_(g_nextId.fetch_add(1)) {
+  UserDefaultCache();  // named before any library can move the default
+}
 
 SambaNetApi::~SambaNetApi() {
   {
@@ -314,13 +330,20 @@ NET_API_STATUS SambaNetApi::NetServerEnum(LPCWSTR servername, DWORD level, LPBYT
   const Arg dom = NameArg(domain);
 
   AdListing listing;
+  std::string host;
   {
     LibraryCall call;
     if (NET_API_STATUS s = PrepareContext(id_, creds_); s != NERR_Success) return s;
-    std::string host;
     if (NET_API_STATUS s = LocateDirectory(server, dom.text, creds_, host); s != NERR_Success)
       return s;
-    if (NET_API_STATUS s = ReadDirectory(host, creds_, listing); s != NERR_Success) return s;
+  }
+  {
+    // libldap and Kerberos need none of libnetapi's lock.
+    std::lock_guard lock(directoryLock_);
+    DirectoryLogon logon{creds_, tickets_, {}};
+    const NET_API_STATUS s = ReadDirectory(host, logon, listing);
+    if (!logon.refusal.empty()) Notice(creds_, logon.refusal);
+    if (s != NERR_Success) return s;
   }
   // Another domain's machines are not in this directory.
   // SV_TYPE_ALL asks for every machine; the domain bit alone for domains.

@@ -12,8 +12,10 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 
 #include "AnswerBuffer.h"
+#include "KerberosLogon.h"
 #include "NetApi.h"
 #include "SambaSession.h"
 
@@ -60,7 +62,9 @@ class SambaNetApi : public NetApi {
  private:
   SambaCredentials creds_;
   BufferRegistry buffers_;
-  std::uint64_t id_;  // whose credentials the shared library context holds
+  std::mutex directoryLock_;  // guards tickets_
+  TicketCache tickets_;       // the directory's Kerberos logon
+  std::uint64_t id_;          // whose credentials the shared library context holds
 };
 
 }  // namespace quorvix::samba

@@ -281,6 +281,10 @@ TEST_F(LiveTest, TicketCacheLogonReadsTheDirectory) {
   std::vector<std::u16string> machines;
   ASSERT_EQ(net.fnNetServerEnum(u"QVXAD", static_cast<int32_t>(SV_TYPE_ALL), machines, false), 0);
   EXPECT_TRUE(Has(Names(machines), u"DC1"));
+  // The file server takes the ticket too: its logged-on users, by Kerberos.
+  std::vector<LoggedOnUser> users;
+  ASSERT_EQ(fnNetWkstaUserEnum(api, Standalone(), users), 0);
+  EXPECT_NE(Find(users, u"bob"), nullptr);
   ExpectAllReleased(api);
 }
 

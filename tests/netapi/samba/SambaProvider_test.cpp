@@ -10,8 +10,12 @@
 #include <fstream>
 #include <stdexcept>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "AdDirectory.h"
 #include "AnswerBuffer.h"
+#include "KerberosLogon.h"
 #include "ProviderFactory.h"
 #include "SambaNetApi.h"
 #include "SambaStatus.h"
@@ -132,6 +136,13 @@ TEST(SambaDirectory, TypeWordsOfEachRole) {
   ParseOsVersion("99999999999999999999.5", major, minor);  // no overflow
   EXPECT_LE(major, 1000000u);
 
+  // The Kerberos side of a directory logon.
+  EXPECT_EQ(RealmFromDn("DC=qvxad,DC=test"), "QVXAD.TEST");
+  EXPECT_EQ(RealmFromDn("OU=x, dc=Corp,dc=Example,DC=com"), "CORP.EXAMPLE.COM");
+  EXPECT_EQ(RealmFromDn(""), "");
+  EXPECT_EQ(KerberosPrincipal("QVXAD\\alice", "QVXAD.TEST"), "alice@QVXAD.TEST");
+  EXPECT_EQ(KerberosPrincipal("alice@OTHER.TEST", "QVXAD.TEST"), "alice@OTHER.TEST");
+
   AdListing l;
   l.netbiosDomain = u"QVXAD";
   l.dnsDomain = u"qvxad.test";
@@ -240,6 +251,58 @@ TEST(SambaProviderOptions, NativeByDefaultAndNeverWaitingForAPassword) {
   ProviderOptions simulated;
   simulated.simulate = true;
   EXPECT_TRUE(MakeProvider(simulated).simulated);  // simulation stays explicit
+}
+
+// A password file is a regular file with a first line; anything else is
+// refused before a logon is tried (a wrong password counts towards lockout).
+TEST(SambaProviderOptions, PasswordFilesAreCheckedBeforeAnyLogon) {
+  const std::string dir = ::testing::TempDir() + "quorvix-pwdir-" + std::to_string(getpid());
+  ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
+  const std::string fifo = dir + "/fifo", empty = dir + "/empty", shared = dir + "/shared",
+                    own = dir + "/own";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  { std::ofstream(empty) << "\n"; }
+  { std::ofstream(shared) << "s3cret-Word\n"; }
+  { std::ofstream(own) << "s3cret-Word\n"; }
+  chmod(shared.c_str(), 0644);
+  chmod(own.c_str(), 0600);
+
+  auto refusal = [](const std::string& file) -> std::string {
+    ProviderOptions o;
+    o.user = "EXAMPLE\\auditor";
+    o.passwordFile = file;
+    try {
+      MakeProvider(o);
+    } catch (const std::runtime_error& e) {
+      return e.what();
+    }
+    return {};
+  };
+  for (const std::string& bad : {dir, fifo, empty, dir + "/absent"}) {
+    const std::string why = refusal(bad);  // a FIFO with no writer must not block
+    EXPECT_NE(why.find(bad), std::string::npos) << bad << ": " << why;
+    EXPECT_EQ(why.find("s3cret"), std::string::npos);
+  }
+
+  ProviderOptions o;
+  o.user = "EXAMPLE\\auditor";
+  o.passwordFile = shared;
+  const Provider readable = MakeProvider(o);
+  EXPECT_NE(readable.note.find("read by others"), std::string::npos) << readable.note;
+  o.passwordFile = own;
+  EXPECT_TRUE(MakeProvider(o).note.empty());
+
+  // Credentials with simulated data are a mistake in the command.
+  ProviderOptions sim;
+  sim.simulate = true;
+  sim.user = "EXAMPLE\\auditor";
+  EXPECT_THROW(MakeProvider(sim), std::runtime_error);
+  sim.user.clear();
+  sim.passwordFile = own;
+  EXPECT_THROW(MakeProvider(sim), std::runtime_error);
+
+  for (const std::string& f : {fifo, empty, shared, own}) std::remove(f.c_str());
+  rmdir(dir.c_str());
 }
 
 }  // namespace

@@ -14,6 +14,11 @@ std::mutex& LibraryLock() {
   return lock;
 }
 
+std::shared_mutex& LibraryStateLock() {
+  static std::shared_mutex lock;
+  return lock;
+}
+
 const char* ConfigFile() {
   static const std::string path = [] {
     const char* system = "/etc/samba/smb.conf";

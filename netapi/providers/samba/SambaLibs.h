@@ -3,6 +3,7 @@
 #pragma once
 
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 
 #include "SambaSession.h"
@@ -14,6 +15,12 @@ namespace quorvix::samba {
 // Samba's libraries keep process-wide state and are not thread-safe: every
 // use of them happens under this lock.
 std::mutex& LibraryLock();
+
+// libnetapi's setup and release replace process-wide state that the RPC
+// calls made outside LibraryLock use too (character-set conversion, debug
+// classes): those calls hold this shared, setup and release exclusively
+// (taken after LibraryLock, never before it).
+std::shared_mutex& LibraryStateLock();
 
 // The configuration file the libraries read: the system's smb.conf when there
 // is one, else an empty file, so that a machine without Samba configured still

@@ -5,10 +5,8 @@
 // global scope (the provider's own records live in namespace quorvix).
 #include <netapi.h>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -18,6 +16,7 @@
 #include "AdDirectory.h"
 #include "KerberosLogon.h"
 #include "Reachability.h"
+#include "RpcConnect.h"
 #include "SambaLibs.h"
 #include "SambaStatus.h"
 #include "WkssvcClient.h"
@@ -78,9 +77,11 @@ NET_API_STATUS PrepareContext(std::uint64_t owner, const SambaCredentials& creds
                               const std::string* samrServer = nullptr) {
   NetapiContext& c = Context();
   const bool otherSamr = samrServer != nullptr && c.samrUsed && c.samrServer != *samrServer;
-  if (c.ctx != nullptr &&
-      (c.owner != owner || c.calls >= SambaNetApi::kCallsPerContext || otherSamr))
-    ReleaseContext(c);
+  const bool renew = c.ctx != nullptr &&
+                     (c.owner != owner || c.calls >= SambaNetApi::kCallsPerContext || otherSamr);
+  std::unique_lock<std::shared_mutex> state(LibraryStateLock(), std::defer_lock);
+  if (renew || c.ctx == nullptr) state.lock();
+  if (renew) ReleaseContext(c);
   if (samrServer != nullptr) {
     c.samrServer = *samrServer;
     c.samrUsed = true;
@@ -97,12 +98,22 @@ NET_API_STATUS PrepareContext(std::uint64_t owner, const SambaCredentials& creds
     // its name, or the user and password for NTLMSSP. Left to itself, the
     // library would get a ticket from the password and point the process's
     // KRB5CCNAME at it, under the feet of every other thread.
-    c.creds = MakeLibraryCredentials(creds);
-    if (c.creds == nullptr) {
-      libnetapi_free(ctx);
-      return ERROR_NOT_ENOUGH_MEMORY;
+    if (creds.UsesTicketCache()) {
+      libnetapi_set_use_kerberos(ctx);
+      libnetapi_set_use_ccache(ctx);
+      // With no password the library asks on the terminal; the ticket needs none.
+      libnetapi_set_password(ctx, "");
+    } else {
+      // Credentials made here, with Kerberos off: left to itself, the
+      // library would get a ticket from the password and point the
+      // process's KRB5CCNAME at it, under the feet of every other thread.
+      c.creds = MakeLibraryCredentials(creds);
+      if (c.creds == nullptr) {
+        libnetapi_free(ctx);
+        return ERROR_NOT_ENOUGH_MEMORY;
+      }
+      libnetapi_set_creds(ctx, c.creds);
     }
-    libnetapi_set_creds(ctx, c.creds);
     c.ctx = ctx;
     c.owner = owner;
   }
@@ -134,52 +145,66 @@ Arg ServerArg(LPCWSTR p) {
   return a;
 }
 
-// libnetapi prints some failures ("session setup failed: ...") straight to
-// the standard streams, past its logging settings. While the library works,
-// both streams point at /dev/null; what the program wrote before is flushed
-// to the real streams first.
+// A few of libnetapi's failures are printed with stdio, past its log
+// settings ("session setup failed: ..." on stdout). While the library works
+// (under its lock), the C library's stdout and stderr streams name a stream
+// to /dev/null. The file descriptors stay as they are, and so does every
+// C++ stream (bound to the original streams when the program started): the
+// program's own output, from any thread, is never lost.
 class QuietStdio {
  public:
   QuietStdio() {
-    static const int devNull = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (devNull < 0) return;
-    std::fflush(stdout);
-    std::fflush(stderr);
-    for (int i = 0; i < 2; ++i) {
-      saved_[i] = fcntl(i + 1, F_DUPFD_CLOEXEC, 3);
-      if (saved_[i] >= 0) dup2(devNull, i + 1);
-    }
+    static FILE* const devNull = std::fopen("/dev/null", "we");
+    if (devNull == nullptr) return;
+    saved_[0] = stdout;
+    saved_[1] = stderr;
+    stdout = devNull;
+    stderr = devNull;
   }
   ~QuietStdio() {
+    if (saved_[0] == nullptr) return;
     std::fflush(stdout);
-    std::fflush(stderr);
-    for (int i = 0; i < 2; ++i) {
-      if (saved_[i] < 0) continue;
-      dup2(saved_[i], i + 1);
-      close(saved_[i]);
-    }
+    stdout = saved_[0];
+    stderr = saved_[1];
   }
   QuietStdio(const QuietStdio&) = delete;
   QuietStdio& operator=(const QuietStdio&) = delete;
 
  private:
-  int saved_[2] = {-1, -1};
+  FILE* saved_[2] = {nullptr, nullptr};
 };
 
-// One use of the libraries: the lock, and quiet standard streams.
+// One use of libnetapi: its lock, quiet stdio, and when it began. The
+// library's diagnostics go to no file (its log settings).
 struct LibraryCall {
   std::lock_guard<std::mutex> lock{LibraryLock()};
   QuietStdio quiet;
+  std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
 };
 
+// libnetapi waits 20 s for a machine that takes the connection and never
+// answers; a call that took this long gave up waiting.
+constexpr std::chrono::seconds kLibraryGaveUp{15};
+
 // libnetapi answers 1003 for every connection it could not open; the reason
-// is found by opening one.
-NET_API_STATUS ConnectionStatus(NET_API_STATUS s, const Arg& server,
-                                const SambaCredentials& creds) {
+// is found by opening one, unless the machine gave no answer (then a second
+// connection would only wait as long again).
+NET_API_STATUS ConnectionStatus(NET_API_STATUS s, const Arg& server, const SambaCredentials& creds,
+                                const LibraryCall& call) {
   constexpr NET_API_STATUS kCanNotComplete = 1003;
   if (s != kCanNotComplete || !server.present) return s;
+  if (std::chrono::steady_clock::now() - call.start >= kLibraryGaveUp) {
+    RememberSilent(server.text);
+    return ERROR_BAD_NETPATH;
+  }
   const NET_API_STATUS why = DiagnoseConnection(server.text, creds);
   return why != NERR_Success ? why : s;
+}
+
+// A machine that gave no answer a moment ago is not asked again through
+// libnetapi, which cannot bound its wait.
+bool Silent(const Arg& server) {
+  return server.present && RecentlySilent(server.text);
 }
 
 void Notice(const SambaCredentials& creds, const std::string& text) {
@@ -305,13 +330,20 @@ NET_API_STATUS LocateDirectory(const Arg& server, const std::string& domain,
 SambaNetApi::SambaNetApi(SambaCredentials creds)
     : creds_(std::move(creds)), id_(g_nextId.fetch_add(1)) {
   UserDefaultCache();  // named before any library can move the default
+  // libnetapi set up now, with its diagnostics turned off, before any call
+  // of this provider runs outside its lock.
+  LibraryCall call;
+  PrepareContext(id_, creds_);
 }
 
 SambaNetApi::~SambaNetApi() {
   {
     std::lock_guard lock(LibraryLock());
     // The shared context must not keep this provider's password.
-    if (Context().owner == id_) ReleaseContext(Context());
+    if (Context().owner == id_) {
+      std::unique_lock<std::shared_mutex> state(LibraryStateLock());
+      ReleaseContext(Context());
+    }
   }
   std::fill(creds_.password.begin(), creds_.password.end(), '\0');
 }
@@ -379,6 +411,7 @@ NET_API_STATUS SambaNetApi::NetWkstaGetInfo(LPCWSTR servername, DWORD level, LPB
   *bufptr = nullptr;
   if (level != 100) return ERROR_INVALID_LEVEL;
   const Arg server = ServerArg(servername);
+  if (Silent(server)) return ERROR_BAD_NETPATH;
   std::vector<WKSTA_INFO_100> records(1);
   std::vector<std::array<Text, 2>> texts(1);
   {
@@ -403,7 +436,7 @@ NET_API_STATUS SambaNetApi::NetWkstaGetInfo(LPCWSTR servername, DWORD level, LPB
       texts[0] = {FromUtf8(LocalNetbiosName()), FromUtf8(LocalWorkgroup())};
       return PackRecords(buffers_, records, texts, kWkstaFields, bufptr);
     }
-    if (s != 0) return ConnectionStatus(FromLibnetapi(s), server, creds_);
+    if (s != 0) return ConnectionStatus(FromLibnetapi(s), server, creds_, call);
     if (b.p == nullptr) return ERROR_BAD_NET_RESP;
     const auto* w = reinterpret_cast<const QuorvixSambaWkstaInfo100*>(b.p);
     records[0] = {w->wki100_platform_id, nullptr, nullptr, w->wki100_ver_major,
@@ -418,6 +451,7 @@ NET_API_STATUS SambaNetApi::NetServerGetInfo(LPCWSTR servername, DWORD level, LP
   *bufptr = nullptr;
   if (level != 101) return ERROR_INVALID_LEVEL;
   const Arg server = ServerArg(servername);
+  if (Silent(server)) return ERROR_BAD_NETPATH;
   std::vector<SERVER_INFO_101> records(1);
   std::vector<std::array<Text, 2>> texts(1);
   {
@@ -425,7 +459,7 @@ NET_API_STATUS SambaNetApi::NetServerGetInfo(LPCWSTR servername, DWORD level, LP
     if (NET_API_STATUS s = PrepareContext(id_, creds_); s != NERR_Success) return s;
     LibBuffer b;
     const NET_API_STATUS s = ::NetServerGetInfo(server.get(), 101, &b.p);
-    if (s != 0) return ConnectionStatus(FromLibnetapi(s), server, creds_);
+    if (s != 0) return ConnectionStatus(FromLibnetapi(s), server, creds_, call);
     if (b.p == nullptr) return ERROR_BAD_NET_RESP;
     const auto* i = reinterpret_cast<const ::SERVER_INFO_101*>(b.p);
     records[0] = {i->sv101_platform_id,   nullptr,       i->sv101_version_major,
@@ -444,6 +478,7 @@ NET_API_STATUS SambaNetApi::NetGetDCName(LPCWSTR servername, LPCWSTR domainname,
     server.text = BareHost(creds_.dc);
     server.present = !server.text.empty();
   }
+  if (Silent(server)) return ERROR_BAD_NETPATH;
   const Arg domain = NameArg(domainname);
   std::u16string name;
   {
@@ -454,7 +489,7 @@ NET_API_STATUS SambaNetApi::NetGetDCName(LPCWSTR servername, LPCWSTR domainname,
         server.get(), domain.present && !domain.text.empty() ? domain.get() : nullptr, &b.p);
     // Asked of no particular server, a failure means no controller was found.
     if (s != 0 && !server.present) return NERR_DCNotFound;
-    if (s != 0) return ConnectionStatus(FromLibnetapi(s), server, creds_);
+    if (s != 0) return ConnectionStatus(FromLibnetapi(s), server, creds_, call);
     if (b.p == nullptr) return NERR_DCNotFound;
     name = FromUtf8(reinterpret_cast<const char*>(b.p));
   }
@@ -478,12 +513,13 @@ NET_API_STATUS SambaNetApi::NetWkstaUserEnum(LPCWSTR servername, DWORD level, LP
   // The call is only made through a layout that matches the library's.
   if (NET_API_STATUS s = CheckWkssvcLayout(); s != NERR_Success) return s;
   const Arg server = ServerArg(servername);
+  const std::string host = server.present ? server.text : "localhost";
+  const std::size_t start = resumehandle != nullptr ? *resumehandle : 0;
+  // A caller going on with a resume handle gets the rest of the answer it
+  // began: one connection per enumeration, not one per batch.
   std::vector<WkstaUser> users;
-  {
-    LibraryCall call;
-    if (NET_API_STATUS s = PrepareContext(id_, creds_); s != NERR_Success) return s;
-    const NET_API_STATUS s =
-        EnumWkstaUsers(server.present ? server.text : "localhost", creds_, users);
+  if (start == 0 || !answers_.Take(host, start, users)) {
+    const NET_API_STATUS s = EnumWkstaUsers(host, creds_, users);
     if (s != NERR_Success) return s;
   }
   std::vector<WKSTA_USER_INFO_1> records(users.size());
@@ -492,11 +528,11 @@ NET_API_STATUS SambaNetApi::NetWkstaUserEnum(LPCWSTR servername, DWORD level, LP
   for (const WkstaUser& u : users)
     texts.push_back({u.user, u.logonDomain, u.otherDomains, u.logonServer});
   std::size_t next = 0;
-  const std::size_t start = resumehandle != nullptr ? *resumehandle : 0;
   // The server may ignore the preferred length and the resume handle (Samba
   // does); the batches are cut here as a Windows server cuts them.
   const NET_API_STATUS s = AnswerBatch(buffers_, records, texts, kWkstaUserFields, start,
                                        prefmaxlen, bufptr, entriesread, totalentries, &next);
+  if (s == ERROR_MORE_DATA && resumehandle != nullptr) answers_.Keep(host, next, std::move(users));
   if (resumehandle != nullptr && (s == NERR_Success || s == ERROR_MORE_DATA))
     *resumehandle = static_cast<DWORD>(next);
   return s;
@@ -509,6 +545,7 @@ NET_API_STATUS SambaNetApi::NetUserGetInfo(LPCWSTR servername, LPCWSTR username,
   if (level != 2) return ERROR_INVALID_LEVEL;
   if (username == nullptr) return ERROR_INVALID_PARAMETER;
   const Arg server = ServerArg(servername);
+  if (Silent(server)) return ERROR_BAD_NETPATH;
   const Arg user = NameArg(username);
   std::vector<USER_INFO_2> records(1);
   std::vector<std::array<Text, 10>> texts(1);
@@ -517,7 +554,7 @@ NET_API_STATUS SambaNetApi::NetUserGetInfo(LPCWSTR servername, LPCWSTR username,
     if (NET_API_STATUS s = PrepareContext(id_, creds_, &server.text); s != NERR_Success) return s;
     LibBuffer b;
     const NET_API_STATUS s = ::NetUserGetInfo(server.get(), user.get(), 2, &b.p);
-    if (s != 0) return ConnectionStatus(UserLookupStatus(FromLibnetapi(s)), server, creds_);
+    if (s != 0) return ConnectionStatus(UserLookupStatus(FromLibnetapi(s)), server, creds_, call);
     if (b.p == nullptr) return ERROR_BAD_NET_RESP;
     const auto* u = reinterpret_cast<const ::USER_INFO_2*>(b.p);
     USER_INFO_2& r = records[0];
@@ -555,6 +592,7 @@ NET_API_STATUS SambaNetApi::NetGroupEnum(LPCWSTR servername, DWORD level, LPBYTE
   *totalentries = 0;
   if (level != 0) return ERROR_INVALID_LEVEL;
   const Arg server = ServerArg(servername);
+  if (Silent(server)) return ERROR_BAD_NETPATH;
   std::vector<std::array<Text, 1>> texts;
   {
     LibraryCall call;
@@ -569,7 +607,7 @@ NET_API_STATUS SambaNetApi::NetGroupEnum(LPCWSTR servername, DWORD level, LPBYTE
           ::NetGroupEnum(server.get(), 0, &b.p, MAX_PREFERRED_LENGTH, &read, &total, &resume);
       const NET_API_STATUS mapped = FromLibnetapi(s);
       if (mapped != NERR_Success && mapped != ERROR_MORE_DATA)
-        return ConnectionStatus(mapped, server, creds_);
+        return ConnectionStatus(mapped, server, creds_, call);
       if (read > 0 && b.p == nullptr) return ERROR_BAD_NET_RESP;
       const auto* g = reinterpret_cast<const ::GROUP_INFO_0*>(b.p);
       for (uint32_t i = 0; i < read; ++i) texts.push_back({T(g[i].grpi0_name)});
@@ -597,6 +635,7 @@ NET_API_STATUS SambaNetApi::NetUserGetGroups(LPCWSTR servername, LPCWSTR usernam
   if (level != 0) return ERROR_INVALID_LEVEL;
   if (username == nullptr) return ERROR_INVALID_PARAMETER;
   const Arg server = ServerArg(servername);
+  if (Silent(server)) return ERROR_BAD_NETPATH;
   const Arg user = NameArg(username);
   std::vector<std::array<Text, 1>> texts;
   {
@@ -609,7 +648,7 @@ NET_API_STATUS SambaNetApi::NetUserGetGroups(LPCWSTR servername, LPCWSTR usernam
         ::NetUserGetGroups(server.get(), user.get(), 0, &b.p, MAX_PREFERRED_LENGTH, &read, &total);
     const NET_API_STATUS mapped = FromLibnetapi(s);
     if (mapped != NERR_Success && mapped != ERROR_MORE_DATA)
-      return ConnectionStatus(mapped, server, creds_);
+      return ConnectionStatus(mapped, server, creds_, call);
     if (read > 0 && b.p == nullptr) return ERROR_BAD_NET_RESP;
     const auto* g = reinterpret_cast<const ::GROUP_USERS_INFO_0*>(b.p);
     for (uint32_t i = 0; i < read; ++i) texts.push_back({T(g[i].grui0_name)});
@@ -627,6 +666,7 @@ NET_API_STATUS SambaNetApi::NetGroupGetInfo(LPCWSTR servername, LPCWSTR groupnam
   if (level != 1) return ERROR_INVALID_LEVEL;
   if (groupname == nullptr) return ERROR_INVALID_PARAMETER;
   const Arg server = ServerArg(servername);
+  if (Silent(server)) return ERROR_BAD_NETPATH;
   const Arg group = NameArg(groupname);
   std::vector<GROUP_INFO_1> records(1);
   std::vector<std::array<Text, 2>> texts(1);
@@ -646,7 +686,7 @@ NET_API_STATUS SambaNetApi::NetGroupGetInfo(LPCWSTR servername, LPCWSTR groupnam
           ::NetGroupEnum(server.get(), 1, &b.p, MAX_PREFERRED_LENGTH, &read, &total, &resume);
       const NET_API_STATUS mapped = FromLibnetapi(s);
       if (mapped != NERR_Success && mapped != ERROR_MORE_DATA)
-        return ConnectionStatus(mapped, server, creds_);
+        return ConnectionStatus(mapped, server, creds_, call);
       if (read > 0 && b.p == nullptr) return ERROR_BAD_NET_RESP;
       const auto* g = reinterpret_cast<const ::GROUP_INFO_1*>(b.p);
       for (uint32_t i = 0; i < read && !found; ++i) {
@@ -666,6 +706,7 @@ NET_API_STATUS SambaNetApi::NetLocalGroupAddMembers(LPCWSTR servername, LPCWSTR 
   if (level != 3) return ERROR_INVALID_LEVEL;
   if (groupname == nullptr || (buf == nullptr && totalentries > 0)) return ERROR_INVALID_PARAMETER;
   const Arg server = ServerArg(servername);
+  if (Silent(server)) return ERROR_BAD_NETPATH;
   const Arg group = NameArg(groupname);
   const auto* members = reinterpret_cast<const LOCALGROUP_MEMBERS_INFO_3*>(buf);
   std::vector<std::string> accounts;
@@ -690,7 +731,7 @@ NET_API_STATUS SambaNetApi::NetLocalGroupAddMembers(LPCWSTR servername, LPCWSTR 
     const NET_API_STATUS s = ::NetUserGetInfo(server.get(), a.c_str(), 23, &b->p);
     const NET_API_STATUS mapped = UserLookupStatus(FromLibnetapi(s));
     if (mapped == NERR_UserNotFound) return ERROR_NO_SUCH_MEMBER;
-    if (mapped != NERR_Success) return ConnectionStatus(mapped, server, creds_);
+    if (mapped != NERR_Success) return ConnectionStatus(mapped, server, creds_, call);
     const auto* u = reinterpret_cast<const USER_INFO_23*>(b->p);
     if (u == nullptr || u->usri23_user_sid == nullptr) return ERROR_NO_SUCH_MEMBER;
     sids.push_back({u->usri23_user_sid});
@@ -699,7 +740,7 @@ NET_API_STATUS SambaNetApi::NetLocalGroupAddMembers(LPCWSTR servername, LPCWSTR 
   const NET_API_STATUS s = ::NetLocalGroupAddMembers(server.get(), group.get(), 0,
                                                      reinterpret_cast<uint8_t*>(sids.data()),
                                                      static_cast<uint32_t>(sids.size()));
-  return ConnectionStatus(FromLibnetapi(s), server, creds_);
+  return ConnectionStatus(FromLibnetapi(s), server, creds_, call);
 }
 
 NET_API_STATUS SambaNetApi::NetApiBufferAllocate(DWORD ByteCount, LPVOID* Buffer) {

@@ -18,6 +18,7 @@
 #include "KerberosLogon.h"
 #include "NetApi.h"
 #include "SambaSession.h"
+#include "WkssvcClient.h"
 
 namespace quorvix::samba {
 
@@ -57,13 +58,14 @@ class SambaNetApi : public NetApi {
 
   // libnetapi keeps what its calls allocate until its context is released;
   // after this many calls the context is released and made anew.
-  static constexpr unsigned kCallsPerContext = 256;
+  static constexpr unsigned kCallsPerContext = 1024;
 
  private:
   SambaCredentials creds_;
   BufferRegistry buffers_;
   std::mutex directoryLock_;  // guards tickets_
   TicketCache tickets_;       // the directory's Kerberos logon
+  PendingAnswers answers_;    // logged-on users still being fetched in batches
   std::uint64_t id_;          // whose credentials the shared library context holds
 };
 

@@ -3,8 +3,10 @@
 #include <cstdbool>
 #include <cstring>
 #include <memory>
+#include <shared_mutex>
 
-#include "Reachability.h"
+#include "RpcConnect.h"
+#include "SambaLibs.h"
 #include "SambaRpc.h"
 #include "SambaStatus.h"
 #include "basStringHandler.h"
@@ -87,20 +89,22 @@ NET_API_STATUS EnumWkstaUsers(const std::string& host, const SambaCredentials& c
                               std::vector<WkstaUser>& users) {
   if (NET_API_STATUS s = CheckWkssvcLayout(); s != NERR_Success) return s;
   if (host.empty() || host.find_first_of("[]\\/:") != std::string::npos) return ERROR_INVALID_NAME;
-  // The RPC library's own failures for a host that is not there are vague.
-  if (NET_API_STATUS s = CheckReachable(host); s != NERR_Success) return s;
+  std::shared_lock<std::shared_mutex> state(LibraryStateLock());
+  const Deadline deadline(creds.hostTimeout);
+  // Everything of this call lives on mem and runs on ev: nothing is shared
+  // with other threads' calls.
   std::unique_ptr<void, TallocFree> mem(talloc_new(nullptr));
   if (!mem) return ERROR_NOT_ENOUGH_MEMORY;
-  loadparm_context* lp = RpcLoadparm();
   tevent_context* ev = tevent_context_init(mem.get());
-  cli_credentials* cc = MakeRpcCredentials(mem.get(), lp, creds);
-  if (lp == nullptr || ev == nullptr || cc == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
+  if (ev == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
 
-  const std::string binding = "ncacn_np:" + host + "[\\pipe\\wkssvc]";
   dcerpc_pipe* pipe = nullptr;
-  NTSTATUS st =
-      dcerpc_pipe_connect(mem.get(), &pipe, binding.c_str(), &ndr_table_wkssvc, cc, ev, lp);
-  if (!NT_STATUS_IS_OK(st)) return FromNtStatus(NT_STATUS_V(st));
+  if (NET_API_STATUS s =
+          ConnectPipe(mem.get(), ev, host, "wkssvc", &ndr_table_wkssvc, creds, deadline, &pipe);
+      s != NERR_Success) {
+    if (s == ERROR_BAD_NETPATH) RememberSilent(host);
+    return s;
+  }
 
   wkssvc_NetWkstaEnumUsersCtr1 ctr1{};
   wkssvc_NetWkstaEnumUsersInfo info{};
@@ -116,9 +120,10 @@ NET_API_STATUS EnumWkstaUsers(const std::string& host, const SambaCredentials& c
   r.out.entries_read = &read;
   r.out.info = &info;
   r.out.resume_handle = &resume;
-  st = dcerpc_binding_handle_call(pipe->binding_handle, nullptr, &ndr_table_wkssvc, kEnumUsersOpnum,
-                                  mem.get(), &r);
-  if (!NT_STATUS_IS_OK(st)) return FromNtStatus(NT_STATUS_V(st));
+  if (NET_API_STATUS s =
+          CallPipe(pipe, ev, &ndr_table_wkssvc, kEnumUsersOpnum, mem.get(), &r, deadline);
+      s != NERR_Success)
+    return s;
   const NET_API_STATUS result = FromWerror(W_ERROR_V(r.out.result));
   if (result != NERR_Success && result != ERROR_MORE_DATA) return result;
   // A hostile answer may claim another level or more entries than it carries.
@@ -135,6 +140,29 @@ NET_API_STATUS EnumWkstaUsers(const std::string& host, const SambaCredentials& c
   }
   users = std::move(out);
   return NERR_Success;
+}
+
+void PendingAnswers::Keep(const std::string& host, std::size_t next, std::vector<WkstaUser> users) {
+  std::lock_guard lock(lock_);
+  for (auto it = kept_.begin(); it != kept_.end(); ++it)
+    if (it->host == host) {
+      kept_.erase(it);
+      break;
+    }
+  if (kept_.size() >= kMaxKept) kept_.pop_front();
+  kept_.push_back({host, next, std::move(users)});
+}
+
+bool PendingAnswers::Take(const std::string& host, std::size_t start,
+                          std::vector<WkstaUser>& users) {
+  std::lock_guard lock(lock_);
+  for (auto it = kept_.begin(); it != kept_.end(); ++it)
+    if (it->host == host && it->next == start) {
+      users = std::move(it->users);
+      kept_.erase(it);
+      return true;
+    }
+  return false;
 }
 
 Batch SliceBatch(const std::vector<std::size_t>& entryBytes, std::size_t start, DWORD prefmaxlen) {

@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <list>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -25,10 +27,31 @@ struct WkstaUser {
 // client must not make the call.
 NET_API_STATUS CheckWkssvcLayout();
 
-// Asks host for every user logged on to it (level 1). The caller holds the
-// provider's library lock.
+// Asks host for every user logged on to it (level 1), within
+// creds.hostTimeout: one connection, one call. Needs no lock; machines that
+// give no answer are remembered (RecentlySilent).
 NET_API_STATUS EnumWkstaUsers(const std::string& host, const SambaCredentials& creds,
                               std::vector<WkstaUser>& users);
+
+// Answers whose later batches a caller has yet to fetch with its resume
+// handle, by machine and position. Bounded: the oldest goes first.
+class PendingAnswers {
+ public:
+  void Keep(const std::string& host, std::size_t next, std::vector<WkstaUser> users);
+  // The answer kept for host at position start, taken out; false if none.
+  bool Take(const std::string& host, std::size_t start, std::vector<WkstaUser>& users);
+
+  static constexpr std::size_t kMaxKept = 256;
+
+ private:
+  struct Entry {
+    std::string host;
+    std::size_t next;
+    std::vector<WkstaUser> users;
+  };
+  std::mutex lock_;
+  std::list<Entry> kept_;
+};
 
 // One batch of an enumeration: entries [begin, end) of the whole answer.
 struct Batch {

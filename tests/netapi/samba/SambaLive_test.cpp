@@ -4,8 +4,14 @@
 // every test is skipped.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -311,6 +317,96 @@ TEST_F(LiveTest, CallsFromSeveralThreadsAndContextRenewal) {
     NetBuffer buf(api);
     ASSERT_EQ(api.NetUserGetInfo(Standalone().c_str(), u"alice", 2, buf.out()), NERR_Success) << i;
   }
+  ExpectAllReleased(api);
+}
+
+// A loopback address whose SMB ports take connections and never answer
+// (the kernel completes the handshake; nobody accepts or reads), or, with
+// dropping set, whose accept queues are full so that connection attempts get
+// no answer at all, as behind a firewall that drops them.
+class DeadMachine {
+ public:
+  DeadMachine(const char* address, bool dropping) {
+    for (int port : {445, 139}) {
+      sockaddr_in sa{};
+      sa.sin_family = AF_INET;
+      sa.sin_port = htons(static_cast<uint16_t>(port));
+      inet_pton(AF_INET, address, &sa.sin_addr);
+      const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      const int on = 1;
+      setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+      ok_ = ok_ && bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 && listen(fd, 0) == 0;
+      fds_.push_back(fd);
+      // A backlog of 0 holds one connection: with it taken, SYNs are dropped.
+      for (int i = 0; dropping && i < 2; ++i) {
+        const int c = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        connect(c, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+        fds_.push_back(c);
+      }
+    }
+    if (dropping) usleep(200000);
+  }
+  ~DeadMachine() {
+    for (int fd : fds_) close(fd);
+  }
+  bool ok() const { return ok_; }
+
+ private:
+  std::vector<int> fds_;
+  bool ok_ = true;
+};
+
+double Seconds(std::chrono::steady_clock::time_point since) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+}
+
+// Each kind of machine that cannot be asked ends within the host timeout
+// with "no answer"; once it gave none, the calls that go through libnetapi
+// (which cannot bound its waits) answer at once.
+TEST_F(LiveTest, DeadMachinesCostNoMoreThanTheHostTimeout) {
+  DeadMachine silent("127.0.0.31", false);
+  DeadMachine dropping("127.0.0.32", true);
+  ASSERT_TRUE(silent.ok() && dropping.ok());
+  SambaCredentials c = Admin("QVXFILES");
+  c.hostTimeout = std::chrono::milliseconds(1500);
+  SambaNetApi api(c);
+  for (const std::u16string host : {u"127.0.0.31", u"127.0.0.32", u"127.0.0.33"}) {
+    std::vector<LoggedOnUser> users;
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(fnNetWkstaUserEnum(api, host, users), ERROR_BAD_NETPATH) << ToUtf8(host);
+    EXPECT_LT(Seconds(t0), 1.5 + 2.0) << ToUtf8(host);
+    t0 = std::chrono::steady_clock::now();
+    NetBuffer buf(api);
+    EXPECT_EQ(api.NetServerGetInfo(host.c_str(), 101, buf.out()), ERROR_BAD_NETPATH);
+    EXPECT_LT(Seconds(t0), 1.0) << ToUtf8(host);
+  }
+  ExpectAllReleased(api);
+}
+
+// Calls to different machines overlap: a healthy machine answers while
+// another thread still waits on a silent one.
+TEST_F(LiveTest, AHealthyMachineAnswersWhileAnotherWaitsOnASilentOne) {
+  DeadMachine silent("127.0.0.34", false);
+  ASSERT_TRUE(silent.ok());
+  SambaCredentials c = Admin("QVXFILES");
+  c.hostTimeout = std::chrono::milliseconds(6000);
+  SambaNetApi api(c);
+  std::atomic<bool> waitingDone{false};
+  std::atomic<NET_API_STATUS> waitingStatus{0};
+  std::thread waiting([&] {
+    std::vector<LoggedOnUser> users;
+    waitingStatus = static_cast<NET_API_STATUS>(fnNetWkstaUserEnum(api, u"127.0.0.34", users));
+    waitingDone = true;
+  });
+  usleep(300000);  // the other thread is connected and waiting by now
+  std::vector<LoggedOnUser> users;
+  const auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(fnNetWkstaUserEnum(api, Standalone(), users), 0);
+  EXPECT_NE(Find(users, u"bob"), nullptr);
+  EXPECT_LT(Seconds(t0), 3.0);
+  EXPECT_FALSE(waitingDone.load());  // answered well before the silent one gave up
+  waiting.join();
+  EXPECT_EQ(waitingStatus.load(), ERROR_BAD_NETPATH);
   ExpectAllReleased(api);
 }
 

@@ -1,0 +1,207 @@
+#include "RpcConnect.h"
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+
+#include "SambaRpc.h"
+#include "SambaStatus.h"
+
+extern "C" {
+// From libdcerpc-binding (public, undeclared in the installed headers).
+NTSTATUS dcerpc_parse_binding(TALLOC_CTX* mem_ctx, const char* s, struct dcerpc_binding** b_out);
+NTSTATUS dcerpc_binding_set_string_option(struct dcerpc_binding* b, const char* name,
+                                          const char* value);
+struct tevent_req* dcerpc_binding_handle_call_send(TALLOC_CTX* mem_ctx, struct tevent_context* ev,
+                                                   struct dcerpc_binding_handle* h,
+                                                   const struct GUID* object,
+                                                   const struct ndr_interface_table* table,
+                                                   uint32_t opnum, TALLOC_CTX* r_mem, void* r_ptr);
+NTSTATUS dcerpc_binding_handle_call_recv(struct tevent_req* req);
+}
+
+namespace quorvix::samba {
+
+namespace {
+
+// The head of the RPC library's composite request: its state comes first
+// (init, in progress, done, error) and has done so since the type exists.
+struct CompositeHead {
+  int state;
+};
+constexpr int kCompositeDone = 2;
+
+constexpr std::chrono::milliseconds kLibraryLimit{60000};
+
+// The first address of host, as text; IPv4 preferred (the binding takes it
+// bare). Looked up here, in the calling thread, so that the RPC library
+// neither resolves names itself nor waits on it.
+std::string AddressOf(const std::string& host) {
+  addrinfo hints{};
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* list = nullptr;
+  if (getaddrinfo(host.c_str(), nullptr, &hints, &list) != 0 || list == nullptr) return {};
+  std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> hold(list, &freeaddrinfo);
+  std::string v6;
+  for (const addrinfo* ai = list; ai != nullptr; ai = ai->ai_next) {
+    char text[NI_MAXHOST] = {};
+    if (getnameinfo(ai->ai_addr, ai->ai_addrlen, text, sizeof text, nullptr, 0, NI_NUMERICHOST) !=
+        0)
+      continue;
+    if (ai->ai_family == AF_INET) return text;
+    if (v6.empty() && ai->ai_family == AF_INET6) v6 = text;
+  }
+  return v6;
+}
+
+// Whether address takes a TCP connection on an SMB port before deadline.
+// Only asked after a failed connection, whose status the library may have
+// lost ("no memory" for a refused one).
+bool TakesConnections(const std::string& address, const Deadline& deadline) {
+  for (const char* port : {"445", "139"}) {
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+    addrinfo* ai = nullptr;
+    if (getaddrinfo(address.c_str(), port, &hints, &ai) != 0 || ai == nullptr) continue;
+    std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> hold(ai, &freeaddrinfo);
+    const int fd = socket(ai->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) continue;
+    bool ok = connect(fd, ai->ai_addr, ai->ai_addrlen) == 0;
+    if (!ok && errno == EINPROGRESS) {
+      pollfd pfd{fd, POLLOUT, 0};
+      if (poll(&pfd, 1, static_cast<int>(deadline.Left().count())) == 1) {
+        int err = 0;
+        socklen_t len = sizeof err;
+        ok = getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0;
+      }
+    }
+    close(fd);
+    if (ok) return true;
+  }
+  return false;
+}
+
+void Expire(tevent_context*, tevent_timer*, timeval, void* flag) {
+  *static_cast<bool*>(flag) = true;
+}
+
+timeval TeventDeadline(const Deadline& d) {
+  const auto ms = d.Left().count();
+  return tevent_timeval_current_ofs(static_cast<uint32_t>(ms / 1000),
+                                    static_cast<uint32_t>((ms % 1000) * 1000));
+}
+
+struct Silent {
+  std::mutex lock;
+  std::map<std::string, std::chrono::steady_clock::time_point> until;
+};
+
+Silent& SilentHosts() {
+  static Silent s;
+  return s;
+}
+
+}  // namespace
+
+Deadline::Deadline(std::chrono::milliseconds budget)
+    : at_(std::chrono::steady_clock::now() + (budget.count() > 0 ? budget : kLibraryLimit)) {}
+
+std::chrono::milliseconds Deadline::Left() const {
+  const auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(at_ - std::chrono::steady_clock::now());
+  return left.count() > 0 ? left : std::chrono::milliseconds(0);
+}
+
+NET_API_STATUS ConnectPipe(void* mem, tevent_context* ev, const std::string& host,
+                           const char* pipeName, const ndr_interface_table* table,
+                           const SambaCredentials& creds, const Deadline& deadline,
+                           dcerpc_pipe** out) {
+  *out = nullptr;
+  if (host.empty() || host.find_first_of("[]\\/:, ") != std::string::npos)
+    return ERROR_INVALID_NAME;
+  const std::string address = AddressOf(host);
+  if (address.empty()) return ERROR_BAD_NETPATH;
+  loadparm_context* lp = RpcLoadparm();
+  cli_credentials* cc = lp != nullptr ? MakeRpcCredentials(mem, lp, creds) : nullptr;
+  if (cc == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
+  const std::string text = "ncacn_np:" + address + "[\\pipe\\" + pipeName + "]";
+  dcerpc_binding* binding = nullptr;
+  if (!NT_STATUS_IS_OK(dcerpc_parse_binding(mem, text.c_str(), &binding)))
+    return ERROR_INVALID_NAME;
+  // Kerberos asks for the service of the machine's name, not of its address.
+  dcerpc_binding_set_string_option(binding, "target_hostname", host.c_str());
+
+  composite_context* c = dcerpc_pipe_connect_b_send(mem, binding, table, cc, ev, lp);
+  if (c == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
+  bool expired = deadline.Passed();
+  tevent_timer* timer = tevent_add_timer(ev, mem, TeventDeadline(deadline), Expire, &expired);
+  const auto* head = reinterpret_cast<const CompositeHead*>(c);
+  while (head->state < kCompositeDone && !expired)
+    if (tevent_loop_once(ev) != 0) break;
+  if (!expired) talloc_free(timer);  // a timer that fired is gone already
+  // Given up: the half-made connection goes with mem.
+  if (head->state < kCompositeDone) return ERROR_BAD_NETPATH;
+  const NTSTATUS st = dcerpc_pipe_connect_b_recv(c, mem, out);
+  if (!NT_STATUS_IS_OK(st)) {
+    *out = nullptr;
+    const NET_API_STATUS s = FromNtStatus(NT_STATUS_V(st));
+    if (s == ERROR_NOT_ENOUGH_MEMORY || s == ERROR_UNEXP_NET_ERR || s == ERROR_NETNAME_DELETED)
+      return TakesConnections(address, deadline) ? s : ERROR_BAD_NETPATH;
+    return s;
+  }
+  return NERR_Success;
+}
+
+NET_API_STATUS CallPipe(dcerpc_pipe* pipe, tevent_context* ev, const ndr_interface_table* table,
+                        std::uint32_t opnum, void* mem, void* r, const Deadline& deadline) {
+  tevent_req* req =
+      dcerpc_binding_handle_call_send(mem, ev, pipe->binding_handle, nullptr, table, opnum, mem, r);
+  if (req == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
+  bool expired = deadline.Passed();
+  tevent_timer* timer = tevent_add_timer(ev, mem, TeventDeadline(deadline), Expire, &expired);
+  while (tevent_req_is_in_progress(req) && !expired)
+    if (tevent_loop_once(ev) != 0) break;
+  if (!expired) talloc_free(timer);
+  if (tevent_req_is_in_progress(req)) {
+    talloc_free(req);
+    return ERROR_BAD_NETPATH;
+  }
+  const NTSTATUS st = dcerpc_binding_handle_call_recv(req);
+  talloc_free(req);
+  return NT_STATUS_IS_OK(st) ? NERR_Success : FromNtStatus(NT_STATUS_V(st));
+}
+
+void RememberSilent(const std::string& host) {
+  constexpr std::size_t kMaxHosts = 4096;
+  Silent& s = SilentHosts();
+  const auto now = std::chrono::steady_clock::now();
+  std::lock_guard lock(s.lock);
+  if (s.until.size() >= kMaxHosts) {
+    for (auto it = s.until.begin(); it != s.until.end();)
+      it = it->second <= now ? s.until.erase(it) : std::next(it);
+    if (s.until.size() >= kMaxHosts) s.until.erase(s.until.begin());
+  }
+  s.until[host] = now + std::chrono::minutes(1);
+}
+
+bool RecentlySilent(const std::string& host) {
+  Silent& s = SilentHosts();
+  std::lock_guard lock(s.lock);
+  const auto it = s.until.find(host);
+  if (it == s.until.end()) return false;
+  if (it->second > std::chrono::steady_clock::now()) return true;
+  s.until.erase(it);
+  return false;
+}
+
+}  // namespace quorvix::samba

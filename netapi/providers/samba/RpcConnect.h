@@ -1,0 +1,52 @@
+// Connections to a machine's named pipes within the scan's deadline for that
+// machine, without the provider's library lock: every call has a talloc and
+// tevent context of its own.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include "NetApi.h"
+#include "SambaSession.h"
+
+struct dcerpc_pipe;
+struct ndr_interface_table;
+struct tevent_context;
+
+namespace quorvix::samba {
+
+// The moment a machine's wait ends: the host timeout from now, or, with none
+// given, the RPC library's own limit (60 s).
+class Deadline {
+ public:
+  explicit Deadline(std::chrono::milliseconds budget);
+  bool Passed() const { return std::chrono::steady_clock::now() >= at_; }
+  std::chrono::milliseconds Left() const;
+
+ private:
+  std::chrono::steady_clock::time_point at_;
+};
+
+// Opens \pipe\PIPE on host with creds, bound to table, on mem and ev, before
+// deadline. NERR_Success with *out set; ERROR_BAD_NETPATH when the name has
+// no address, nothing takes the connection or nothing answers in time; else
+// the logon's or the bind's status. On failure mem may hold a half-made
+// connection: the caller frees mem.
+NET_API_STATUS ConnectPipe(void* mem, tevent_context* ev, const std::string& host,
+                           const char* pipeName, const ndr_interface_table* table,
+                           const SambaCredentials& creds, const Deadline& deadline,
+                           dcerpc_pipe** out);
+
+// One call on an open pipe, before deadline. NERR_Success or the call's
+// mapped failure (ERROR_BAD_NETPATH when the deadline passed).
+NET_API_STATUS CallPipe(dcerpc_pipe* pipe, tevent_context* ev, const ndr_interface_table* table,
+                        std::uint32_t opnum, void* mem, void* r, const Deadline& deadline);
+
+// Machines that gave no answer lately: calls to them that cannot bound their
+// own waits (libnetapi's) are answered at once from here. Bounded in size and
+// age (a minute).
+void RememberSilent(const std::string& host);
+bool RecentlySilent(const std::string& host);
+
+}  // namespace quorvix::samba

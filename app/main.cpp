@@ -69,8 +69,10 @@ int main(int argc, char* argv[]) {
 
   std::unique_ptr<quorvix::frmMain> mainWindow;
   QPointer<quorvix::frmSplash> splash = new quorvix::frmSplash([&] {
-    if (!mainWindow)
+    if (!mainWindow) {
       mainWindow = std::make_unique<quorvix::frmMain>(*provider.api, provider.simulated);
+      mainWindow->SetScanSettings({options.jobs, options.hostTimeout});
+    }
     mainWindow->ShowWindow();
   });
   splash->show();
@@ -84,5 +86,8 @@ int main(int argc, char* argv[]) {
   tour.reset();
   delete splash.data();  // still there only when the program ended before the timer fired
   mainWindow.reset();
+  // Machines given up by a scan may still be inside a call to the provider,
+  // which must outlive them; the program ends now, and so do they.
+  if (quorvix::BusyScanWorkers() > 0) static_cast<void>(provider.api.release());
   return rc;
 }

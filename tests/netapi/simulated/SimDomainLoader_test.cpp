@@ -86,7 +86,7 @@ TEST(DomainFileLoader, InconsistentDomainsAreRefused) {
   EXPECT_EQ(machines(R"({"name": "PC-01", "domain": "CORP", "type": 3, "sesions": []})"),
             "inline.json: /machines/0/sesions: unknown field \"sesions\" (known: name, domain, "
             "type, comment, versionMajor, versionMinor, sessions, sessionsStatus, users, "
-            "globalGroups, localGroups)");
+            "globalGroups, localGroups, latencyMicros, unreachable, silentMicros)");
   EXPECT_EQ(machines(R"({"name": "", "domain": "CORP", "type": 3})"),
             "inline.json: /machines/0/name: must not be empty");
   EXPECT_EQ(machines(R"({"name": "\\\\PC-01", "domain": "CORP", "type": 3})"),

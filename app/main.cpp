@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <memory>
 #include <optional>
@@ -86,8 +87,12 @@ int main(int argc, char* argv[]) {
   tour.reset();
   delete splash.data();  // still there only when the program ended before the timer fired
   mainWindow.reset();
-  // Machines given up by a scan may still be inside a call to the provider,
-  // which must outlive them; the program ends now, and so do they.
-  if (quorvix::BusyScanWorkers() > 0) static_cast<void>(provider.api.release());
+  // Machines given up by a scan may still be inside a call to the provider:
+  // end without waiting for them, and without tearing down what they may
+  // still touch.
+  if (quorvix::BusyScanWorkers() > 0) {
+    std::fflush(nullptr);
+    std::_Exit(rc);
+  }
   return rc;
 }

@@ -32,6 +32,8 @@ int main(int argc, char* argv[]) {
   QApplication app(argc, argv);  // takes the window system's own options out of argv
   QApplication::setApplicationName(QStringLiteral("quorvix-audit"));
   QApplication::setApplicationVersion(QStringLiteral(QUORVIX_VERSION_TEXT));
+  // Ties the windows to the menu entry quorvix-audit.desktop (its icon, on Wayland too).
+  QGuiApplication::setDesktopFileName(QStringLiteral("quorvix-audit"));
   QApplication::setFont(quorvix::WindowFont());
 
   quorvix::ProviderOptions options;

@@ -235,6 +235,11 @@ DWORD ComputerType(unsigned uac, bool holdsPdcRole, const std::string& os) {
   return type;
 }
 
+DWORD WithDirectoryRole(DWORD answered, DWORD fromDirectory) {
+  constexpr DWORD kRole = SV_TYPE_DOMAIN_CTRL | SV_TYPE_DOMAIN_BAKCTRL;
+  return (answered & ~kRole) | (fromDirectory & (kRole | SV_TYPE_SERVER_NT));
+}
+
 void ParseOsVersion(const std::string& text, DWORD& major, DWORD& minor) {
   major = 0;
   minor = 0;

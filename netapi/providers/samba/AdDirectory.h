@@ -32,6 +32,12 @@ struct AdListing {
 DWORD ComputerType(unsigned userAccountControl, bool holdsPdcRole,
                    const std::string& operatingSystem);
 
+// The type word of a machine's own answer with the role the directory gives
+// it: a controller that its server service does not call one (a Samba
+// controller answers no controller bit) stays the controller the directory
+// knows; the directory's server-system bit is added.
+DWORD WithDirectoryRole(DWORD answered, DWORD fromDirectory);
+
 // Major and minor version from operatingSystemVersion ("10.0 (19045)").
 void ParseOsVersion(const std::string& text, DWORD& major, DWORD& minor);
 

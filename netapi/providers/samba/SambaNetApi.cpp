@@ -244,6 +244,14 @@ std::string Lower(std::string text) {
   return text;
 }
 
+// Machine names compare without case; a DNS name by its first label.
+std::u16string Upper(std::u16string name) {
+  name = name.substr(0, name.find(u'.'));
+  for (char16_t& c : name)
+    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
+  return name;
+}
+
 bool ValidOut(const void* p) {
   return p != nullptr;
 }
@@ -391,6 +399,13 @@ NET_API_STATUS SambaNetApi::NetServerEnum(LPCWSTR servername, DWORD level, LPBYT
       texts.push_back({d, std::u16string()});
     }
   } else {
+    {
+      // The machines' roles as the directory gives them, for their own
+      // answers later (NetServerGetInfo).
+      std::lock_guard lock(rolesLock_);
+      roles_.clear();
+      for (const AdComputer& c : listing.computers) roles_[Upper(c.name)] = c.type;
+    }
     for (const AdComputer& c : listing.computers) {
       if ((c.type & servertype) == 0) continue;
       records.push_back({PLATFORM_ID_NT, nullptr, c.versionMajor, c.versionMinor, c.type, nullptr});
@@ -465,6 +480,13 @@ NET_API_STATUS SambaNetApi::NetServerGetInfo(LPCWSTR servername, DWORD level, LP
     records[0] = {i->sv101_platform_id,   nullptr,       i->sv101_version_major,
                   i->sv101_version_minor, i->sv101_type, nullptr};
     texts[0] = {T(i->sv101_name), T(i->sv101_comment)};
+  }
+  {
+    std::lock_guard lock(rolesLock_);
+    auto known = roles_.find(Upper(FromUtf8(server.text)));
+    if (known == roles_.end() && texts[0][0]) known = roles_.find(Upper(*texts[0][0]));
+    if (known != roles_.end())
+      records[0].sv101_type = WithDirectoryRole(records[0].sv101_type, known->second);
   }
   return PackRecords(buffers_, records, texts, kServerFields, bufptr);
 }

@@ -12,7 +12,9 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <mutex>
+#include <string>
 
 #include "AnswerBuffer.h"
 #include "KerberosLogon.h"
@@ -66,7 +68,10 @@ class SambaNetApi : public NetApi {
   std::mutex directoryLock_;  // guards tickets_
   TicketCache tickets_;       // the directory's Kerberos logon
   PendingAnswers answers_;    // logged-on users still being fetched in batches
-  std::uint64_t id_;          // whose credentials the shared library context holds
+  std::mutex rolesLock_;
+  std::map<std::u16string, DWORD>
+      roles_;         // type words of the last machine list, by upper-case name
+  std::uint64_t id_;  // whose credentials the shared library context holds
 };
 
 }  // namespace quorvix::samba

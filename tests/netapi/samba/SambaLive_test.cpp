@@ -200,6 +200,12 @@ TEST_F(LiveTest, DomainsMachinesAndRolesFromTheDirectory) {
   EXPECT_EQ(typeOf(u"WKS01") & (SV_TYPE_SERVER_NT | SV_TYPE_DOMAIN_CTRL), 0u);
   for (const auto& m : machines) EXPECT_NE(m.first, u"OLDWKS");
 
+  // The controller's own answer carries no controller bit; the directory's
+  // role stands.
+  std::u16string role;
+  ASSERT_EQ(net.GetServerType(u"DC1", role), 0);
+  EXPECT_EQ(role, u"PDC");
+
   std::vector<std::u16string> dcs;
   ASSERT_EQ(net.fnNetServerEnum(u"QVXAD", static_cast<int32_t>(SV_TYPE_DOMAIN_CTRL), dcs, false),
             0);

@@ -124,6 +124,14 @@ TEST(SambaDirectory, TypeWordsOfEachRole) {
             base | SV_TYPE_SERVER_NT | SV_TYPE_DOMAIN_BAKCTRL);
   EXPECT_EQ(ComputerType(0x04001000, false, ""), base | SV_TYPE_SERVER_NT | SV_TYPE_DOMAIN_BAKCTRL);
 
+  // A machine's own answer keeps its bits but takes the directory's role.
+  const DWORD samba = base | SV_TYPE_SERVER_NT;  // a Samba controller's own word
+  EXPECT_EQ(WithDirectoryRole(samba, base | SV_TYPE_SERVER_NT | SV_TYPE_DOMAIN_CTRL),
+            samba | SV_TYPE_DOMAIN_CTRL);
+  EXPECT_EQ(WithDirectoryRole(samba | SV_TYPE_DOMAIN_CTRL, base | SV_TYPE_DOMAIN_BAKCTRL),
+            samba | SV_TYPE_DOMAIN_BAKCTRL);
+  EXPECT_EQ(WithDirectoryRole(base | 0x40000u, base), base | 0x40000u);
+
   DWORD major = 9, minor = 9;
   ParseOsVersion("10.0 (19045)", major, minor);
   EXPECT_EQ(major, 10u);

@@ -39,6 +39,11 @@ computers = [
     # its own; a standalone server refuses a PAC, so its tickets carry none
     # (0x2000000: no authorization data required).
     ("QVXFILES", 0x2001000, "Samba", "4.17"),
+    # Machines that cannot be asked (test-samba gives them their behaviour):
+    # nothing listens, it takes connections and never answers, it drops them.
+    ("DEAD01", 0x1000, "Windows 10 Pro", "10.0 (19045)"),
+    ("SILENT01", 0x1000, "Windows 10 Pro", "10.0 (19045)"),
+    ("DROP01", 0x1000, "Windows 10 Pro", "10.0 (19045)"),
 ]
 for name, uac, os_name, version in computers:
     sam.add({

@@ -19,6 +19,7 @@
 #include "RpcConnect.h"
 #include "SambaLibs.h"
 #include "SambaStatus.h"
+#include "SamrClient.h"
 #include "WkssvcClient.h"
 #include "basStringHandler.h"
 
@@ -571,6 +572,29 @@ NET_API_STATUS SambaNetApi::NetUserGetInfo(LPCWSTR servername, LPCWSTR username,
   const Arg user = NameArg(username);
   std::vector<USER_INFO_2> records(1);
   std::vector<std::array<Text, 10>> texts(1);
+  if (server.present) {
+    // A named server's account database is asked directly, outside
+    // libnetapi's lock, within the host timeout, on a kept connection.
+    SamrAccount a;
+    if (NET_API_STATUS s = QueryAccount(server.text, user.text, creds_, a); s != NERR_Success)
+      return s;
+    USER_INFO_2& r = records[0];
+    r.usri2_password_age = a.passwordAge;
+    r.usri2_priv = a.priv;
+    r.usri2_flags = a.flags;
+    r.usri2_last_logon = a.lastLogon;
+    r.usri2_last_logoff = a.lastLogoff;
+    r.usri2_acct_expires = a.acctExpires;
+    r.usri2_max_storage = kTimeqForever;  // USER_MAXSTORAGE_UNLIMITED
+    r.usri2_units_per_week = a.unitsPerWeek;
+    r.usri2_bad_pw_count = a.badPwCount;
+    r.usri2_num_logons = a.numLogons;
+    r.usri2_country_code = a.countryCode;
+    r.usri2_code_page = a.codePage;
+    texts[0] = {a.name,     std::nullopt, a.homeDir, a.comment,      a.scriptPath,
+                a.fullName, a.usrComment, a.parms,   a.workstations, std::u16string(u"\\\\*")};
+    return PackRecords(buffers_, records, texts, kUser2Fields, bufptr);
+  }
   {
     LibraryCall call;
     if (NET_API_STATUS s = PrepareContext(id_, creds_, &server.text); s != NERR_Success) return s;

@@ -19,6 +19,7 @@
 #include "ProviderFactory.h"
 #include "SambaNetApi.h"
 #include "SambaStatus.h"
+#include "SamrClient.h"
 #include "WkssvcClient.h"
 #include "basMain.h"
 
@@ -113,6 +114,25 @@ TEST(SambaStatus, MapsToThePlatformsCodes) {
        {FromNtStatus(0xC0000022), FromNtStatus(0xC000006D), FromNtStatus(0xC00000BE),
         FromNtStatus(0xC0020017), FromNtStatus(0xC0001234), FromNtStatus(0xC0020099), FromLdap(-1)})
     EXPECT_FALSE(GetNetErrorText(static_cast<int32_t>(s)).empty()) << s;
+}
+
+// An account's times and flags as the platform reports them: times cut to
+// the second (14:22:56.669 is 14:22:56), never rounded up.
+TEST(SambaAccounts, TimesAreCutAndFlagsMapped) {
+  constexpr std::uint64_t kTicks = 10000000, kEpoch = 11644473600ull * kTicks;
+  const std::uint64_t at = kEpoch + 1796657798ull * kTicks;
+  EXPECT_EQ(SecondsOf(at + 6690000), 1796657798u);  // .669 s
+  EXPECT_EQ(SecondsOf(at + kTicks - 1), 1796657798u);
+  EXPECT_EQ(SecondsOf(at), 1796657798u);
+  EXPECT_EQ(SecondsOf(0), 0u);                // never
+  EXPECT_EQ(SecondsOf(kEpoch - kTicks), 0u);  // before 1970
+  EXPECT_EQ(SecondsOf(0x7FFFFFFFFFFFFFFFull), kTimeqForever);
+  EXPECT_EQ(SecondsOf(kEpoch + 0x1FFFFFFFFull * kTicks), kTimeqForever);  // past 2106
+
+  // ACB_NORMAL | ACB_PWNOEXP | ACB_DISABLED, and UF_SCRIPT always.
+  EXPECT_EQ(AccountFlags(0x0010 | 0x0200 | 0x0001), 0x0001u | 0x0200 | 0x10000 | 0x0002);
+  EXPECT_EQ(AccountFlags(0x0080), 0x0001u | 0x1000);  // workstation trust
+  EXPECT_EQ(AccountFlags(0), 0x0001u);
 }
 
 TEST(SambaDirectory, TypeWordsOfEachRole) {

@@ -17,7 +17,9 @@ for port in (445, 139):
     s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     s.bind((address, port))
-    s.listen(0)  # one connection waits at most; nobody accepts
+    # Nobody accepts: a silent machine's kernel completes many handshakes,
+    # a dropping one's queue holds one connection and is then full.
+    s.listen(64 if mode == "silent" else 0)
     held.append(s)
     if mode == "drop":
         for _ in range(2):

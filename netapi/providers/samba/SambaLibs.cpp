@@ -3,11 +3,92 @@
 
 #include "KerberosLogon.h"
 
+#include <pthread.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <new>
 #include <string>
 
+// libsamba-util's thread hooks (its smb_threads.h is not installed).
+extern "C" {
+struct smb_thread_functions {
+  int (*create_mutex)(const char* lockname, void** pplock, const char* location);
+  void (*destroy_mutex)(void* plock, const char* location);
+  int (*lock_mutex)(void* plock, int lock_type, const char* location);
+  int (*create_tls)(const char* keyname, void** ppkey, const char* location);
+  void (*destroy_tls)(void** ppkey, const char* location);
+  int (*set_tls)(void* pkey, const void* pval, const char* location);
+  void* (*get_tls)(void* pkey, const char* location);
+};
+int smb_thread_set_functions(const struct smb_thread_functions* tf);
+}
+
 namespace quorvix::samba {
+
+namespace {
+
+constexpr int kSmbThreadLock = 1;
+
+int CreateMutex(const char*, void** pplock, const char*) {
+  auto* m = new (std::nothrow) pthread_mutex_t;
+  if (m == nullptr) return ENOMEM;
+  pthread_mutex_init(m, nullptr);
+  *pplock = m;
+  return 0;
+}
+
+void DestroyMutex(void* plock, const char*) {
+  auto* m = static_cast<pthread_mutex_t*>(plock);
+  pthread_mutex_destroy(m);
+  delete m;
+}
+
+int LockMutex(void* plock, int type, const char*) {
+  auto* m = static_cast<pthread_mutex_t*>(plock);
+  return type == kSmbThreadLock ? pthread_mutex_lock(m) : pthread_mutex_unlock(m);
+}
+
+int CreateTls(const char*, void** ppkey, const char*) {
+  auto* key = new (std::nothrow) pthread_key_t;
+  if (key == nullptr) return ENOMEM;
+  if (const int e = pthread_key_create(key, nullptr); e != 0) {
+    delete key;
+    return e;
+  }
+  *ppkey = key;
+  return 0;
+}
+
+void DestroyTls(void** ppkey, const char*) {
+  auto* key = static_cast<pthread_key_t*>(*ppkey);
+  pthread_key_delete(*key);
+  delete key;
+  *ppkey = nullptr;
+}
+
+// The library reads a variable before it made its key (and so learns that
+// the key must be made).
+int SetTls(void* pkey, const void* value, const char*) {
+  if (pkey == nullptr) return EINVAL;
+  return pthread_setspecific(*static_cast<pthread_key_t*>(pkey), value);
+}
+
+void* GetTls(void* pkey, const char*) {
+  if (pkey == nullptr) return nullptr;
+  return pthread_getspecific(*static_cast<pthread_key_t*>(pkey));
+}
+
+}  // namespace
+
+void UseLibrariesFromThreads() {
+  static const bool done = [] {
+    static const smb_thread_functions hooks = {CreateMutex, DestroyMutex, LockMutex, CreateTls,
+                                               DestroyTls,  SetTls,       GetTls};
+    return smb_thread_set_functions(&hooks) == 0;
+  }();
+  (void)done;
+}
 
 std::mutex& LibraryLock() {
   static std::mutex lock;

@@ -1,5 +1,6 @@
-// What the provider's parts share of Samba's libraries: the one lock around
-// them and the configuration file they read.
+// What the provider's parts share of Samba's libraries: libnetapi's lock,
+// the state lock of the RPC calls made beside it, and the configuration file
+// they read.
 #pragma once
 
 #include <mutex>
@@ -12,8 +13,9 @@ struct cli_credentials;
 
 namespace quorvix::samba {
 
-// Samba's libraries keep process-wide state and are not thread-safe: every
-// use of them happens under this lock.
+// libnetapi keeps process-wide state and is not thread-safe: every use of
+// it happens under this lock. The RPC calls of the workstation service and
+// the account database do not take it.
 std::mutex& LibraryLock();
 
 // libnetapi's setup and release replace process-wide state that the RPC
@@ -21,6 +23,11 @@ std::mutex& LibraryLock();
 // classes): those calls hold this shared, setup and release exclusively
 // (taken after LibraryLock, never before it).
 std::shared_mutex& LibraryStateLock();
+
+// Makes Samba's libraries keep their per-call scratch state (talloc stack
+// frames) per thread instead of in one global: needed before any library
+// call once calls run on several threads. Safe to call again.
+void UseLibrariesFromThreads();
 
 // The configuration file the libraries read: the system's smb.conf when there
 // is one, else an empty file, so that a machine without Samba configured still

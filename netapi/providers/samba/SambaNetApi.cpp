@@ -183,22 +183,29 @@ struct LibraryCall {
   std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
 };
 
-// libnetapi waits 20 s for a machine that takes the connection and never
-// answers; a call that took this long gave up waiting.
-constexpr std::chrono::seconds kLibraryGaveUp{15};
+// libnetapi gives up on a machine that does not answer after some seconds
+// of its own (5 s here, 20 s on older releases); a refused logon or a missing
+// service answers in milliseconds. A failed call that took this long waited
+// for an answer that did not come.
+constexpr std::chrono::seconds kLibraryGaveUp{3};
 
 // libnetapi answers 1003 for every connection it could not open; the reason
-// is found by opening one, unless the machine gave no answer (then a second
-// connection would only wait as long again).
+// is found by opening one, within what is left of the machine's deadline. A
+// machine that gave no answer until then is not asked a second time (the
+// second connection would only wait as long again).
 NET_API_STATUS ConnectionStatus(NET_API_STATUS s, const Arg& server, const SambaCredentials& creds,
                                 const LibraryCall& call) {
   constexpr NET_API_STATUS kCanNotComplete = 1003;
   if (s != kCanNotComplete || !server.present) return s;
-  if (std::chrono::steady_clock::now() - call.start >= kLibraryGaveUp) {
+  const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now() - call.start);
+  SambaCredentials rest = creds;
+  if (creds.hostTimeout.count() > 0) rest.hostTimeout = creds.hostTimeout - took;
+  if (took >= kLibraryGaveUp || (creds.hostTimeout.count() > 0 && rest.hostTimeout.count() <= 0)) {
     RememberSilent(server.text);
     return ERROR_BAD_NETPATH;
   }
-  const NET_API_STATUS why = DiagnoseConnection(server.text, creds);
+  const NET_API_STATUS why = DiagnoseConnection(server.text, rest);
   return why != NERR_Success ? why : s;
 }
 
@@ -338,7 +345,8 @@ NET_API_STATUS LocateDirectory(const Arg& server, const std::string& domain,
 
 SambaNetApi::SambaNetApi(SambaCredentials creds)
     : creds_(std::move(creds)), id_(g_nextId.fetch_add(1)) {
-  UserDefaultCache();  // named before any library can move the default
+  UseLibrariesFromThreads();  // before the first library call
+  UserDefaultCache();         // named before any library can move the default
   // libnetapi set up now, with its diagnostics turned off, before any call
   // of this provider runs outside its lock.
   LibraryCall call;
@@ -354,6 +362,8 @@ SambaNetApi::~SambaNetApi() {
       ReleaseContext(Context());
     }
   }
+  // Kept account-database connections hold credentials too.
+  ForgetAccountServers();
   std::fill(creds_.password.begin(), creds_.password.end(), '\0');
 }
 

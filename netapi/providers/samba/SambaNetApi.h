@@ -1,12 +1,15 @@
 // The native provider on Linux: real Windows (or Samba) domains through
-// Samba's libraries. libnetapi answers the server, user and group queries;
-// the workstation service is asked over DCE/RPC for logged-on users; Active
-// Directory is read over LDAP for the machine and domain lists.
+// Samba's libraries. The workstation service (logged-on users) and the
+// account database (NetUserGetInfo) are asked over DCE/RPC; Active Directory
+// is read over LDAP for the machine and domain lists; libnetapi answers the
+// other server and group queries.
 //
 // Every buffer it hands out is one allocation of its own (records followed by
 // their UTF-16 strings), tracked so that NetApiBufferFree releases exactly
-// those, once. Calls may come from several threads: the libraries are used
-// behind one process-wide lock.
+// those, once. Calls may come from several threads: the RPC and LDAP calls
+// to different machines run side by side, each on its own talloc and tevent
+// context and bounded by the host timeout; libnetapi, which keeps
+// process-wide state, is used behind one lock.
 #pragma once
 
 #include <atomic>

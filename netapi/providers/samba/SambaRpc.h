@@ -33,10 +33,12 @@ const char* lpcfg_netbios_name(struct loadparm_context* lp_ctx);
 
 namespace quorvix::samba {
 
-// The RPC libraries' settings (created once, quiet). Call under the lock.
+// The RPC libraries' settings (created once, quiet; read-only afterwards,
+// so any thread may use them).
 loadparm_context* RpcLoadparm();
 
-// Credentials for one RPC connection, on mem. Call under the lock.
+// Credentials for one RPC connection, on mem (the caller's own talloc
+// context; no lock needed).
 cli_credentials* MakeRpcCredentials(TALLOC_CTX* mem, loadparm_context* lp,
                                     const SambaCredentials& creds);
 

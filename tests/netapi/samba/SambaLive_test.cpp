@@ -341,7 +341,8 @@ class DeadMachine {
       const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
       const int on = 1;
       setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-      ok_ = ok_ && bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 && listen(fd, 0) == 0;
+      ok_ = ok_ && bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 &&
+            listen(fd, dropping ? 0 : 64) == 0;
       fds_.push_back(fd);
       // A backlog of 0 holds one connection: with it taken, SYNs are dropped.
       for (int i = 0; dropping && i < 2; ++i) {

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <iostream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -220,8 +221,8 @@ void Notice(const SambaCredentials& creds, const std::string& text) {
     creds.notice(text);
     return;
   }
-  std::fprintf(stderr, "%s\n", text.c_str());
-  std::fflush(stderr);
+  // The C++ stream: libnetapi's quiet spells on stdio (other threads) leave it be.
+  std::cerr << text << std::endl;
 }
 
 Text T(const char* s) {

@@ -85,6 +85,7 @@ enum class SlotState { Waiting, Running, Finished, GivenUp };
 
 struct Slot {
   SlotState state = SlotState::Waiting;
+  bool asking = false;  // a worker is inside this machine's calls
   Clock::time_point started;
 };
 
@@ -103,6 +104,7 @@ struct ScanState {
   std::condition_variable finishedReady;
   std::size_t next = 1;  // the next machine to hand out
   bool closed = false;   // no further machine is handed out
+  std::size_t workers = 0;  // this scan's worker threads still running
   std::vector<Slot> slots;
   std::deque<std::pair<std::size_t, MachineWork>> finished;
 
@@ -199,6 +201,7 @@ void Work(const std::shared_ptr<ScanState>& s) {
       if (s->closed || s->next >= s->machines.size()) return;
       i = s->next++;
       s->slots[i].state = SlotState::Running;
+      s->slots[i].asking = true;
       s->slots[i].started = Clock::now();
     }
     MachineWork work;
@@ -213,6 +216,7 @@ void Work(const std::shared_ptr<ScanState>& s) {
     }
     {
       std::lock_guard lock(s->mu);
+      s->slots[i].asking = false;
       if (s->slots[i].state != SlotState::Running) return;  // given up: the answer is dropped
       s->slots[i].state = SlotState::Finished;
       s->finished.emplace_back(i, std::move(work));
@@ -221,24 +225,52 @@ void Work(const std::shared_ptr<ScanState>& s) {
   }
 }
 
+void WorkerLeft() {
+  std::lock_guard lock(g_workersMu);
+  if (--g_workers == 0) g_workersIdle.notify_all();
+}
+
 // Starts one worker thread; false when the system has no thread to give.
 bool StartWorker(const std::shared_ptr<ScanState>& s) {
   {
     std::lock_guard lock(g_workersMu);
     ++g_workers;
   }
+  {
+    std::lock_guard lock(s->mu);
+    ++s->workers;
+  }
   try {
     std::thread([s] {
       Work(s);
-      std::lock_guard lock(g_workersMu);
-      if (--g_workers == 0) g_workersIdle.notify_all();
+      // Counted out of the process first, so that once the scan sees its
+      // workers gone, BusyScanWorkers() no longer counts them either.
+      WorkerLeft();
+      {
+        std::lock_guard lock(s->mu);
+        --s->workers;
+      }
+      s->finishedReady.notify_all();
     }).detach();
     return true;
   } catch (const std::system_error&) {
-    std::lock_guard lock(g_workersMu);
-    if (--g_workers == 0) g_workersIdle.notify_all();
+    WorkerLeft();
+    std::lock_guard lock(s->mu);
+    --s->workers;
     return false;
   }
+}
+
+// Once the scan is closed: waits for the workers that are not stuck inside a
+// given-up machine, which leave at once.
+void WaitForFreeWorkers(ScanState& s) {
+  std::unique_lock lock(s.mu);
+  s.closed = true;
+  s.finishedReady.wait(lock, [&s] {
+    const auto stuck = static_cast<std::size_t>(std::count_if(
+        s.slots.begin(), s.slots.end(), [](const Slot& slot) { return slot.asking; }));
+    return s.workers <= stuck;
+  });
 }
 
 // Longest the window's thread waits for finished work before it yields.
@@ -385,6 +417,7 @@ ScanOutcome RunAuditScan(NetApi& api, ReportWindow& window, const ScanSettings& 
     }
   }
 
+  WaitForFreeWorkers(*state);
   window.SetMousePointer(MousePointer::Default);
   window.SetMachineOutcomes(outcomes);
   window.SetStatusText(EndStatusText(outcome, outcomes));

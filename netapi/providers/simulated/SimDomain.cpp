@@ -692,10 +692,11 @@ SimDomain GenerateDomain(const GeneratorOptions& options) {
   d.computerName = d.machines.size() > 1 ? d.machines[1].name : d.machines[0].name;
   if (options.latencyMicros > 0) d.latencyMicros["*"] = options.latencyMicros;
 
-  // Dead machines: a seeded shuffle of the machines after the controller,
-  // the first ones off, the next ones silent.
-  std::vector<std::size_t> others(d.machines.size() - 1);
-  for (std::size_t i = 0; i < others.size(); ++i) others[i] = i + 1;
+  // Dead machines: a seeded shuffle of the machines other than the
+  // controller and the local machine, the first ones off, the next silent.
+  std::vector<std::size_t> others;
+  for (std::size_t i = 1; i < d.machines.size(); ++i)
+    if (d.machines[i].name != d.computerName) others.push_back(i);
   for (std::size_t i = others.size(); i > 1; --i)
     std::swap(others[i - 1], others[pick(static_cast<uint32_t>(i))]);
   auto share = [&](double s) {

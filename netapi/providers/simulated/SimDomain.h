@@ -112,9 +112,10 @@ struct GeneratorOptions {
   uint32_t entriesPerMachine = 3;
   uint32_t seed = 1;
   uint32_t latencyMicros = 0;  // for every call
-  // Shares (0 to 1) of the machines other than the controller that are off
-  // (every call answers unreachableStatus after unreachableMicros) or silent
-  // (no answer for silentMicros); the machines are picked by the seed.
+  // Shares (0 to 1) of the machines other than the controller and the local
+  // machine that are off (every call answers unreachableStatus after
+  // unreachableMicros) or silent (no answer for silentMicros); the machines
+  // are picked by the seed.
   double unreachableShare = 0;
   NET_API_STATUS unreachableStatus = ERROR_BAD_NETPATH;
   uint32_t unreachableMicros = 0;

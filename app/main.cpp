@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
+#include <clocale>
 #include <cstdio>
 #include <exception>
 #include <memory>
@@ -29,6 +30,7 @@ bool CanShowDialogs() {
 
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);  // takes the window system's own options out of argv
+  std::setlocale(LC_ALL, "");    // month names follow LC_TIME, as in quorvix-scan
   QApplication::setApplicationName(QStringLiteral("quorvix-audit"));
   QApplication::setApplicationVersion(QStringLiteral(QUORVIX_VERSION_TEXT));
   QApplication::setFont(quorvix::WindowFont());

@@ -156,11 +156,25 @@ std::u16string PdcComputerDn(LDAP* ld, const std::u16string& domainDn, l_timeval
   return e == nullptr ? std::u16string() : FirstValue(ld, e, L"serverReference");
 }
 
-// The host name of a controller of domain (empty: this machine's own).
+// True when this machine is joined to a domain.
+bool JoinedToDomain() {
+  ::LPWSTR name = nullptr;
+  NETSETUP_JOIN_STATUS status = NetSetupUnknownStatus;
+  const bool joined = NetGetJoinInformation(nullptr, &name, &status) == NERR_Success &&
+                      status == NetSetupDomainName;
+  if (name != nullptr) NetApiBufferFree(name);
+  return joined;
+}
+
+// The host name of a controller of domain (empty: this machine's own): the
+// one named by --dc, or on a machine joined to a domain the one the platform
+// locates. A machine outside any domain looks for none (no DNS queries on its
+// behalf); there the controller is named.
 NET_API_STATUS LocateController(const std::u16string& domain, const std::u16string& dc,
                                 std::u16string& host) {
   std::u16string found = dc;
   if (found.empty()) {
+    if (!JoinedToDomain()) return ERROR_NO_SUCH_DOMAIN;
     PDOMAIN_CONTROLLER_INFOW info = nullptr;
     const DWORD s = DsGetDcNameW(nullptr, domain.empty() ? nullptr : W(domain), nullptr, nullptr,
                                  DS_DIRECTORY_SERVICE_REQUIRED | DS_RETURN_DNS_NAME, &info);

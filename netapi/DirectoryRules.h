@@ -109,6 +109,7 @@ class DirectoryReader {
 // no browser answered (NoBrowserAnswered) and a reader is given, the answer
 // comes from the directory: any buffer the browser left is released, and
 // the call's outputs are written as the browser would have written them.
+// *bufptr must be null or a buffer of allocator when the browser failed.
 // Otherwise browserStatus is returned and nothing is touched. Domains are
 // listed by this machine's own directory, whatever domain the call names.
 NET_API_STATUS ServerEnumFromDirectory(NetApi& allocator, const DirectoryReader* reader,

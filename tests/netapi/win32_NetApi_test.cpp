@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
+#include <stdexcept>
 #include <string>
 
 #include "DirectoryRules.h"
@@ -190,6 +192,39 @@ TEST(Win32Directory, ReaderFailsCleanlyWhereNoDirectoryAnswers) {
   named.dc = u"dc1/evil";
   EXPECT_EQ(LdapDirectoryReader(named).Read(u"NOWHERE", listing), ERROR_NO_SUCH_DOMAIN);
   EXPECT_EQ(listing.netbiosDomain, u"untouched");
+}
+
+TEST(Win32Provider, DirectoryAccountNeedsDomainNameAndPassword) {
+  // Throws, with a message naming what is wrong.
+  auto fails = [](const ProviderOptions& o, const std::string& named) {
+    try {
+      MakeProvider(o);
+    } catch (const std::runtime_error& e) {
+      EXPECT_NE(std::string(e.what()).find(named), std::string::npos) << e.what();
+      return;
+    }
+    ADD_FAILURE() << "no error for " << o.user;
+  };
+  ProviderOptions o;
+  o.user = "QVXAD\\auditor";
+  fails(o, "--password-file");  // no way to get the password
+  o.user = "auditor";
+  o.askPassword = [](const std::string&) { return std::optional<std::string>("pw"); };
+  fails(o, "DOMAIN\\NAME");
+  o.user.clear();
+  o.passwordFile = "pw.txt";
+  fails(o, "--user");
+
+  o.passwordFile.clear();
+  o.user = "QVXAD\\auditor";
+  std::string asked;
+  o.askPassword = [&asked](const std::string& user) {
+    asked = user;
+    return std::optional<std::string>("pw");
+  };
+  Provider p = MakeProvider(o);
+  EXPECT_NE(dynamic_cast<Win32NetApi*>(p.api.get()), nullptr);
+  EXPECT_EQ(asked, "QVXAD\\auditor");
 }
 
 TEST(Win32ErrorText, MessagesComeWithoutPaddingAndUnknownCodesAreEmpty) {

@@ -115,6 +115,9 @@ NET_API_STATUS Win32NetApi::NetServerEnum(LPCWSTR servername, DWORD level, LPBYT
                                           DWORD prefmaxlen, LPDWORD entriesread,
                                           LPDWORD totalentries, DWORD servertype, LPCWSTR domain,
                                           LPDWORD resume_handle) {
+  // Whatever the call leaves here on failure was handed back by the platform
+  // (Wine's stub leaves the slot untouched), so the fallback may release it.
+  if (bufptr != nullptr) *bufptr = nullptr;
   const NET_API_STATUS browser =
       ::NetServerEnum(In(servername), level, bufptr, prefmaxlen, Out(entriesread),
                       Out(totalentries), servertype, In(domain), Out(resume_handle));

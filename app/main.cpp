@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -30,6 +31,7 @@ bool CanShowDialogs() {
 
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);  // takes the window system's own options out of argv
+  std::setlocale(LC_ALL, "");    // month names follow LC_TIME, as in quorvix-scan
   QApplication::setApplicationName(QStringLiteral("quorvix-audit"));
   QApplication::setApplicationVersion(QStringLiteral(QUORVIX_VERSION_TEXT));
   // Ties the windows to the menu entry quorvix-audit.desktop (its icon, on Wayland too).

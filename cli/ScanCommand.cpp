@@ -44,6 +44,7 @@ struct Options {
   std::string domain;
   bool domainGiven = false;
   bool listDomains = false;
+  bool listMachines = false;
   std::string format = "table";
   std::string sortColumn = "Username";
   bool descending = false;
@@ -105,6 +106,39 @@ int ListDomains(NetApi& api, std::ostream& out, std::ostream& err) {
   return kExitOk;
 }
 
+// The role text of a type word, tested in the order GetServerType tests it.
+const char* RoleOfType(DWORD type) {
+  const char* role = "";
+  if ((type & SV_TYPE_WORKSTATION) != 0) role = "Wks";
+  if ((type & SV_TYPE_SERVER_NT) != 0) role = "Wks/Srv";
+  if ((type & SV_TYPE_DOMAIN_BAKCTRL) != 0) role = "BDC";
+  if ((type & SV_TYPE_DOMAIN_CTRL) != 0) role = "PDC";
+  return role;
+}
+
+// The domain's machines as the enumeration names them, each with the role
+// its type word gives, one a line ("NAME<tab>ROLE").
+int ListMachines(NetApi& api, const std::u16string& domain, std::ostream& out, std::ostream& err) {
+  NetBuffer buffer(api);
+  DWORD read = 0;
+  DWORD total = 0;
+  DWORD resume = 0;
+  const NET_API_STATUS status =
+      api.NetServerEnum(nullptr, 101, buffer.out(), MAX_PREFERRED_LENGTH, &read, &total,
+                        SV_TYPE_ALL, domain.empty() ? nullptr : NameArgument(domain), &resume);
+  if (status != NERR_Success) {
+    err << kProgram << ": the machines of domain \"" << ToUtf8(domain)
+        << "\" could not be listed: " << StatusDescription(status) << "\n";
+    return kExitNetworkFailure;
+  }
+  for (DWORD k = 0; k < read; ++k) {
+    const auto& info = buffer.record<SERVER_INFO_101>(k);
+    out << ToUtf8(fnPointerToString(info.sv101_name)) << "\t" << RoleOfType(info.sv101_type)
+        << "\n";
+  }
+  return kExitOk;
+}
+
 }  // namespace
 
 int RunScanCommand(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
@@ -121,6 +155,9 @@ int RunScanCommand(int argc, const char* const* argv, std::ostream& out, std::os
       app.add_option("DOMAIN", opt.domain, "The domain to scan (default: this machine's domain)");
   app.add_flag("--list-domains", opt.listDomains, "Print the visible domains, one a line")
       ->excludes(domainOpt);
+  app.add_flag("--list-machines", opt.listMachines,
+               "Print the domain's machines with their roles, one a line")
+      ->excludes("--list-domains");
   app.add_option("--format", opt.format, "Output format: table, csv or json")
       ->transform(CLI::IsMember({"table", "csv", "json"}, CLI::ignore_case))
       ->capture_default_str();
@@ -155,7 +192,7 @@ int RunScanCommand(int argc, const char* const* argv, std::ostream& out, std::os
   if (opt.listDomains) return ListDomains(api, out, err);
 
   std::u16string domain = FromUtf8(opt.domain);
-  if (!opt.domainGiven) {
+  if (!opt.domainGiven && !opt.listMachines) {
     classNetAPI net(api);
     const std::u16string result = net.fnGetDomainName(domain);
     if (result != u"0") {
@@ -170,6 +207,8 @@ int RunScanCommand(int argc, const char* const* argv, std::ostream& out, std::os
       return kExitNetworkFailure;
     }
   }
+
+  if (opt.listMachines) return ListMachines(api, domain, out, err);
 
   ConsoleReport report(domain, &g_interrupted);
   ScanHooks hooks;

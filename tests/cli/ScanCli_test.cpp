@@ -250,6 +250,15 @@ TEST(ScanCli, SortsByTheNamedColumnAndScansTheOwnDomainByDefault) {
   ASSERT_EQ(domains.exit, 0) << domains.err;
   EXPECT_EQ(domains.out, "HQ\nEMPTY\n");
 
+  // The machines with the roles of their type words; the own domain by default.
+  const Result machines = Scan({SmallDomain(), "--list-machines"});
+  ASSERT_EQ(machines.exit, 0) << machines.err;
+  EXPECT_EQ(machines.out, "PDC01\tPDC\nPC017\tWks\nPC020\tWks\nSRV1\tWks/Srv\nПК-01\tWks\n");
+  EXPECT_EQ(Scan({SmallDomain(), "--list-machines", "EMPTY"}).out, "");
+  const Result failed = Scan({"--simulate=" + Data("scan-fault.json"), "--list-machines", "HQ"});
+  EXPECT_EQ(failed.exit, 1);
+  EXPECT_NE(failed.err.find("(status 53)"), std::string::npos) << failed.err;
+
   const Result empty = Scan({SmallDomain(), "EMPTY", "--format", "csv"});
   ASSERT_EQ(empty.exit, 0) << empty.err;
   EXPECT_EQ(ParseCsv(empty.out).size(), 1u);
@@ -259,7 +268,7 @@ TEST(ScanCli, HelpAndVersion) {
   const Result help = Scan({"--help"});
   EXPECT_EQ(help.exit, 0);
   for (const char* option : {"--simulate", "--format", "--sort", "--descending", "--list-domains",
-                             "--version", "DOMAIN"}) {
+                             "--list-machines", "--version", "DOMAIN"}) {
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
   }
   const Result version = Scan({"--version"});

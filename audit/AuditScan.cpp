@@ -86,7 +86,6 @@ enum class SlotState { Waiting, Running, Finished, GivenUp };
 
 struct Slot {
   SlotState state = SlotState::Waiting;
-  bool asking = false;  // a worker is inside this machine's calls
   Clock::time_point started;
 };
 
@@ -106,6 +105,7 @@ struct ScanState {
   std::size_t next = 1;     // the next machine to hand out
   bool closed = false;      // no further machine is handed out
   std::size_t workers = 0;  // this scan's worker threads still running
+  std::size_t asking = 0;   // workers inside a machine's calls
   std::vector<Slot> slots;
   std::deque<std::pair<std::size_t, MachineWork>> finished;
 
@@ -202,7 +202,7 @@ void Work(const std::shared_ptr<ScanState>& s) {
       if (s->closed || s->next >= s->machines.size()) return;
       i = s->next++;
       s->slots[i].state = SlotState::Running;
-      s->slots[i].asking = true;
+      ++s->asking;
       s->slots[i].started = Clock::now();
     }
     MachineWork work;
@@ -217,7 +217,7 @@ void Work(const std::shared_ptr<ScanState>& s) {
     }
     {
       std::lock_guard lock(s->mu);
-      s->slots[i].asking = false;
+      --s->asking;
       if (s->slots[i].state != SlotState::Running) return;  // given up: the answer is dropped
       s->slots[i].state = SlotState::Finished;
       s->finished.emplace_back(i, std::move(work));
@@ -276,11 +276,7 @@ bool StartWorker(const std::shared_ptr<ScanState>& s) {
 void WaitForFreeWorkers(ScanState& s) {
   std::unique_lock lock(s.mu);
   s.closed = true;
-  s.finishedReady.wait(lock, [&s] {
-    const auto stuck = static_cast<std::size_t>(std::count_if(
-        s.slots.begin(), s.slots.end(), [](const Slot& slot) { return slot.asking; }));
-    return s.workers <= stuck;
-  });
+  s.finishedReady.wait(lock, [&s] { return s.workers <= s.asking; });
 }
 
 // Longest the window's thread waits for finished work before it yields.

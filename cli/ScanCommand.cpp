@@ -11,6 +11,7 @@
 #include "ProviderFactory.h"
 #include "ReportFormat.h"
 #include "ReportOrder.h"
+#include "TerminalText.h"
 #include "basMain.h"
 #include "basStringHandler.h"
 #include "classNetAPI.h"
@@ -32,7 +33,8 @@ std::string StatusDescription(int32_t status) {
     text.pop_back();
   }
   if (text.empty()) text = "no message is known for this status";
-  return text + " (status " + std::to_string(status) + ")";
+  // Statuses are 32-bit words: 2^31 and above are not negative numbers.
+  return text + " (status " + std::to_string(static_cast<uint32_t>(status)) + ")";
 }
 
 struct Options {
@@ -41,6 +43,7 @@ struct Options {
   bool domainGiven = false;
   bool listDomains = false;
   std::string format = "table";
+  bool csvRaw = false;
   std::string sortColumn = "Username";
   bool descending = false;
 };
@@ -60,14 +63,18 @@ int ListDomains(NetApi& api, std::ostream& out, std::ostream& err) {
     err << kProgram << ": the domains could not be listed: " << StatusDescription(status) << "\n";
     return kExitNetworkFailure;
   }
-  for (std::size_t i = 1; i < domains.size(); ++i) out << ToUtf8(domains[i]) << "\n";
+  // One line per domain, whatever a name holds.
+  for (std::size_t i = 1; i < domains.size(); ++i) out << ToUtf8(VisibleText(domains[i])) << "\n";
   return kExitOk;
 }
 
 }  // namespace
 
-int RunScanCommand(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
+int RunScanCommand(int argc, const char* const* argv, std::ostream& out, std::ostream& errOut,
                    bool showProgress) {
+  // Messages echo names, keys and file content: nothing of them may steer the terminal.
+  TerminalStreamBuf errBuf(errOut);
+  std::ostream err(&errBuf);
   Options opt;
   CLI::App app{
       "Shows who is logged on where in a Windows domain: one row per logged-on user "
@@ -87,6 +94,9 @@ int RunScanCommand(int argc, const char* const* argv, std::ostream& out, std::os
       ->transform(CLI::IsMember(ColumnNames(), CLI::ignore_case))
       ->capture_default_str();
   app.add_flag("--descending", opt.descending, "Order the report in descending order");
+  app.add_flag("--csv-raw", opt.csvRaw,
+               "CSV with every field as it is (plain CSV puts an apostrophe before a field "
+               "that a spreadsheet would run as a formula)");
 
   try {
     app.parse(argc, argv);
@@ -97,6 +107,14 @@ int RunScanCommand(int argc, const char* const* argv, std::ostream& out, std::os
     return kExitBadInput;
   }
   opt.domainGiven = domainOpt->count() > 0;
+  if (opt.csvRaw) {
+    if (app.get_option("--format")->count() > 0 && opt.format != "csv") {
+      err << kProgram << ": --csv-raw writes CSV; it cannot go with --format " << opt.format
+          << "\n";
+      return kExitBadInput;
+    }
+    opt.format = "csv";
+  }
 
   Provider provider;
   try {
@@ -140,7 +158,7 @@ int RunScanCommand(int argc, const char* const* argv, std::ostream& out, std::os
 
   const ScanOutcome outcome = RunAuditScan(api, report, hooks);
   if (outcome == ScanOutcome::Failed) {
-    err << kProgram << ": the machines of domain \"" << ToUtf8(domain)
+    err << kProgram << ": the machines of domain \"" << TerminalLine(ToUtf8(domain))
         << "\" could not be listed: " << StatusDescription(failedStatus) << "\n";
     return kExitNetworkFailure;
   }
@@ -158,7 +176,7 @@ int RunScanCommand(int argc, const char* const* argv, std::ostream& out, std::os
   SortRows(report.Rows(), sort);
 
   if (opt.format == "csv") {
-    out << FormatCsv(report.Rows());
+    out << FormatCsv(report.Rows(), opt.csvRaw ? CsvFields::Raw : CsvFields::ForSpreadsheets);
   } else if (opt.format == "json") {
     out << FormatJson(report.Rows());
   } else {

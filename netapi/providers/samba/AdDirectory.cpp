@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 
+#include "AnswerConversion.h"
 #include "SambaStatus.h"
 #include "basStringHandler.h"
 
@@ -16,7 +17,6 @@ namespace quorvix::samba {
 
 namespace {
 
-constexpr unsigned kUfAccountDisable = 0x0002;
 constexpr unsigned kUfServerTrust = 0x2000;
 constexpr unsigned kUfPartialSecretsAccount = 0x04000000;  // read-only controller
 constexpr int kPageSize = 500;
@@ -258,23 +258,16 @@ NET_API_STATUS ReadDirectory(const std::string& host, const SambaCredentials& cr
                                           "description",
                                           nullptr};
   rc = PagedSearch(raw, domainDn, "(objectCategory=computer)", compAttrs, [&](LDAPMessage* e) {
-    std::string name = FirstValue(raw, e, "sAMAccountName");
-    if (!name.empty() && name.back() == '$') name.pop_back();
-    if (name.empty()) {
-      name = FirstValue(raw, e, "dNSHostName");
-      name = name.substr(0, name.find('.'));
-    }
-    if (name.empty()) return;
-    const unsigned uac = static_cast<unsigned>(
-        std::strtoul(FirstValue(raw, e, "userAccountControl").c_str(), nullptr, 10));
-    if ((uac & kUfAccountDisable) != 0) return;  // cannot log on, so nobody is there
-    AdComputer c;
-    c.name = FromUtf8(name);
-    const std::string os = FirstValue(raw, e, "operatingSystem");
-    c.type = ComputerType(uac, !pdcDn.empty() && Lower(EntryDn(raw, e)) == pdcDn, os);
-    ParseOsVersion(FirstValue(raw, e, "operatingSystemVersion"), c.versionMajor, c.versionMinor);
-    c.comment = FromUtf8(FirstValue(raw, e, "description"));
-    out.computers.push_back(std::move(c));
+    ComputerAttributes a;
+    a.samAccountName = FirstValue(raw, e, "sAMAccountName");
+    a.dnsHostName = FirstValue(raw, e, "dNSHostName");
+    a.userAccountControl = FirstValue(raw, e, "userAccountControl");
+    a.operatingSystem = FirstValue(raw, e, "operatingSystem");
+    a.operatingSystemVersion = FirstValue(raw, e, "operatingSystemVersion");
+    a.description = FirstValue(raw, e, "description");
+    a.holdsPdcRole = !pdcDn.empty() && Lower(EntryDn(raw, e)) == pdcDn;
+    if (std::optional<AdComputer> c = ComputerFromAttributes(a))
+      out.computers.push_back(std::move(*c));
   });
   if (rc != LDAP_SUCCESS) return FromLdap(rc);
   if (out.netbiosDomain.empty()) {

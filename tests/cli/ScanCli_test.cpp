@@ -327,6 +327,29 @@ TEST(ScanCli, HostileNamesReachTheTerminalHarmlessAndCsvIsSafeForSpreadsheets) {
   EXPECT_NE(clash.err.find("--csv-raw"), std::string::npos) << clash.err;
 }
 
+TEST(ScanCli, AMachineWithoutANetworkGetsAMessage) {
+#ifdef _WIN32
+  GTEST_SKIP() << "network namespaces are Linux";
+#else
+  // The Samba libraries end the program without a word when no network
+  // interface is up; the provider must answer with a status instead.
+  if (Scan({"--help"}).out.find("--dc") == std::string::npos)
+    GTEST_SKIP() << "no Samba provider in this build";
+  if (std::system("unshare -rn true >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "no network namespace can be made here";
+  const std::string err = ::testing::TempDir() + "scan-no-network-err";
+  const std::string command =
+      std::string("unshare -rn '") + QUORVIX_SCAN_PATH + "' HQ >/dev/null 2>'" + err + "'";
+  const int status = std::system(command.c_str());
+  const std::string text = ReadFile(err);
+  std::remove(err.c_str());
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_NE(text.find("network interface"), std::string::npos) << text;
+  EXPECT_NE(text.find("(status 1231)"), std::string::npos) << text;
+#endif
+}
+
 TEST(ScanCli, AFailingMachineEnumerationExitsWithOne) {
   const Result r = Scan({"--simulate=" + Data("scan-fault.json"), "HQ"});
   EXPECT_EQ(r.exit, 1);

@@ -792,21 +792,25 @@ namespace {
   throw DomainFileError(path + ": " + what);
 }
 
+#ifndef _WIN32
 std::string SystemReason(int error) {
   return std::generic_category().message(error);
 }
+#endif
 
 }  // namespace
 
 SimDomain LoadDomainFile(const std::string& path) {
   std::string text;
 #ifdef _WIN32
+  const std::filesystem::path file(
+      std::u8string(reinterpret_cast<const char8_t*>(path.data()), path.size()));
   std::error_code ec;
-  const auto status = std::filesystem::status(std::filesystem::u8path(path), ec);
+  const auto status = std::filesystem::status(file, ec);
   if (ec) ReadFailed(path, "cannot open the domain file: " + ec.message());
   if (!std::filesystem::is_regular_file(status))
     ReadFailed(path, "cannot read the domain file: not a regular file");
-  std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
+  std::ifstream in(file, std::ios::binary);
   if (!in) ReadFailed(path, "cannot open the domain file");
   char chunk[65536];
   while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {

@@ -10,10 +10,8 @@
 #include <iterator>
 #include <nlohmann/json.hpp>
 #include <random>
-#include <set>
 #include <system_error>
 #include <unordered_map>
-#include <unordered_set>
 #include <utility>
 
 #ifdef _WIN32

@@ -826,6 +826,8 @@ SimDomain LoadDomainFile(const std::string& path) {
       std::u8string(reinterpret_cast<const char8_t*>(path.data()), path.size()));
   std::error_code ec;
   const auto status = std::filesystem::status(file, ec);
+  if (status.type() == std::filesystem::file_type::not_found)
+    ReadFailed(path, "cannot open the domain file");
   if (ec) ReadFailed(path, "cannot open the domain file: " + ec.message());
   if (!std::filesystem::is_regular_file(status))
     ReadFailed(path, "cannot read the domain file: not a regular file");

@@ -15,6 +15,7 @@
 #include "ReportFormat.h"
 #include "ReportOrder.h"
 #include "ScanSummary.h"
+#include "TerminalText.h"
 #include "basMain.h"
 #include "basStringHandler.h"
 #include "classNetAPI.h"
@@ -36,7 +37,8 @@ std::string StatusDescription(int32_t status) {
     text.pop_back();
   }
   if (text.empty()) text = "no message is known for this status";
-  return text + " (status " + std::to_string(status) + ")";
+  // Statuses are 32-bit words: 2^31 and above are not negative numbers.
+  return text + " (status " + std::to_string(static_cast<uint32_t>(status)) + ")";
 }
 
 struct Options {
@@ -46,6 +48,7 @@ struct Options {
   bool listDomains = false;
   bool listMachines = false;
   std::string format = "table";
+  bool csvRaw = false;
   std::string sortColumn = "Username";
   bool descending = false;
   bool machines = false;
@@ -102,7 +105,8 @@ int ListDomains(NetApi& api, std::ostream& out, std::ostream& err) {
     err << kProgram << ": the domains could not be listed: " << StatusDescription(status) << "\n";
     return kExitNetworkFailure;
   }
-  for (std::size_t i = 1; i < domains.size(); ++i) out << ToUtf8(domains[i]) << "\n";
+  // One line per domain, whatever a name holds.
+  for (std::size_t i = 1; i < domains.size(); ++i) out << ToUtf8(VisibleText(domains[i])) << "\n";
   return kExitOk;
 }
 
@@ -127,13 +131,13 @@ int ListMachines(NetApi& api, const std::u16string& domain, std::ostream& out, s
       api.NetServerEnum(nullptr, 101, buffer.out(), MAX_PREFERRED_LENGTH, &read, &total,
                         SV_TYPE_ALL, domain.empty() ? nullptr : NameArgument(domain), &resume);
   if (status != NERR_Success) {
-    err << kProgram << ": the machines of domain \"" << ToUtf8(domain)
+    err << kProgram << ": the machines of domain \"" << TerminalLine(ToUtf8(domain))
         << "\" could not be listed: " << StatusDescription(status) << "\n";
     return kExitNetworkFailure;
   }
   for (DWORD k = 0; k < read; ++k) {
     const auto& info = buffer.record<SERVER_INFO_101>(k);
-    out << ToUtf8(fnPointerToString(info.sv101_name)) << "\t" << RoleOfType(info.sv101_type)
+    out << ToUtf8(VisibleText(fnPointerToString(info.sv101_name))) << "\t" << RoleOfType(info.sv101_type)
         << "\n";
   }
   return kExitOk;
@@ -141,8 +145,11 @@ int ListMachines(NetApi& api, const std::u16string& domain, std::ostream& out, s
 
 }  // namespace
 
-int RunScanCommand(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
+int RunScanCommand(int argc, const char* const* argv, std::ostream& out, std::ostream& errOut,
                    bool showProgress) {
+  // Messages echo names, keys and file content: nothing of them may steer the terminal.
+  TerminalStreamBuf errBuf(errOut);
+  std::ostream err(&errBuf);
   Options opt;
   CLI::App app{
       "Shows who is logged on where in a Windows domain: one row per logged-on user "
@@ -168,6 +175,9 @@ int RunScanCommand(int argc, const char* const* argv, std::ostream& out, std::os
   app.add_flag("--machines", opt.machines,
                "Print one line per machine instead of the rows: Machine, Role, Entries, "
                "Outcome, Status, Message");
+  app.add_flag("--csv-raw", opt.csvRaw,
+               "CSV with every field as it is (plain CSV puts an apostrophe before a field "
+               "that a spreadsheet would run as a formula)");
 
   try {
     app.parse(argc, argv);
@@ -178,6 +188,14 @@ int RunScanCommand(int argc, const char* const* argv, std::ostream& out, std::os
     return kExitBadInput;
   }
   opt.domainGiven = domainOpt->count() > 0;
+  if (opt.csvRaw) {
+    if (app.get_option("--format")->count() > 0 && opt.format != "csv") {
+      err << kProgram << ": --csv-raw writes CSV; it cannot go with --format " << opt.format
+          << "\n";
+      return kExitBadInput;
+    }
+    opt.format = "csv";
+  }
 
   Provider provider;
   try {
@@ -247,7 +265,7 @@ int RunScanCommand(int argc, const char* const* argv, std::ostream& out, std::os
   if (BusyScanWorkers() > 0) static_cast<void>(provider.api.release());
 
   if (outcome == ScanOutcome::Failed) {
-    err << kProgram << ": the machines of domain \"" << ToUtf8(domain)
+    err << kProgram << ": the machines of domain \"" << TerminalLine(ToUtf8(domain))
         << "\" could not be listed: " << StatusDescription(failedStatus) << "\n";
     return kExitNetworkFailure;
   }
@@ -262,7 +280,7 @@ int RunScanCommand(int argc, const char* const* argv, std::ostream& out, std::os
   if (opt.machines) {
     const auto& machines = report.Machines();
     if (opt.format == "csv") {
-      out << FormatMachinesCsv(machines);
+      out << FormatMachinesCsv(machines, opt.csvRaw ? CsvFields::Raw : CsvFields::ForSpreadsheets);
     } else if (opt.format == "json") {
       out << FormatMachinesJson(machines);
     } else {
@@ -285,7 +303,7 @@ int RunScanCommand(int argc, const char* const* argv, std::ostream& out, std::os
   SortRows(report.Rows(), sort);
 
   if (opt.format == "csv") {
-    out << FormatCsv(report.Rows());
+    out << FormatCsv(report.Rows(), opt.csvRaw ? CsvFields::Raw : CsvFields::ForSpreadsheets);
   } else if (opt.format == "json") {
     out << FormatJson(report.Rows());
   } else {

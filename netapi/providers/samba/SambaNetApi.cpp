@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "AdDirectory.h"
+#include "NetworkSetup.h"
 #include "Reachability.h"
 #include "SambaLibs.h"
 #include "SambaStatus.h"
@@ -82,6 +83,7 @@ NET_API_STATUS PrepareContext(std::uint64_t owner, const SambaCredentials& creds
     c.samrUsed = true;
   }
   if (c.ctx == nullptr) {
+    if (NET_API_STATUS s = CheckNetworkInterfaces(); s != NERR_Success) return s;
     set_dyn_CONFIGFILE(ConfigFile());
     libnetapi_ctx* ctx = nullptr;
     const NET_API_STATUS s = libnetapi_init(&ctx);

@@ -84,6 +84,7 @@ std::string TimeLeft(std::chrono::steady_clock::duration elapsed, std::size_t do
   if (done == 0 || done >= total) return {};
   const double perMachine = std::chrono::duration<double>(elapsed).count() / double(done);
   const auto seconds = static_cast<long long>(perMachine * double(total - done) + 0.5);
+  if (seconds < 1) return ", almost done";
   if (seconds < 60) return ", about " + std::to_string(seconds) + " s left";
   if (seconds < 3600) return ", about " + std::to_string((seconds + 30) / 60) + " min left";
   return ", about " + std::to_string(seconds / 3600) + " h " +

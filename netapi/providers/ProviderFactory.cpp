@@ -2,10 +2,24 @@
 
 #include <CLI/CLI.hpp>
 #include <cstdint>
+#include <stdexcept>
 
 #include "SimulatedNetApi.h"
 #ifdef _WIN32
+#include "LdapDirectory.h"
 #include "Win32NetApi.h"
+#include "basStringHandler.h"
+#endif
+
+#if QUORVIX_HAVE_SAMBA || defined(_WIN32)
+#include <algorithm>
+#include <fstream>
+#include <stdexcept>
+#define QUORVIX_HAVE_LOGON_OPTIONS 1
+#endif
+
+#ifdef _WIN32
+#include <filesystem>
 #endif
 
 #if QUORVIX_HAVE_SAMBA
@@ -14,10 +28,8 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <stdexcept>
 
 #include "SambaNetApi.h"
 #endif
@@ -38,6 +50,88 @@ class ProviderHelpFormatter : public CLI::Formatter {
     return name;
   }
 };
+
+#if QUORVIX_HAVE_LOGON_OPTIONS
+// The first line of a password file. Only a regular, non-empty file is read:
+// a directory or a FIFO would give an empty password (or block), and a logon
+// with a wrong password counts towards the account's lockout. A file that
+// others may read is used, with a warning.
+std::string ReadPasswordFile(const std::string& path, std::string& warning) {
+  std::string text;
+#ifdef _WIN32
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(
+          std::filesystem::path(std::u8string(path.begin(), path.end())), ec))
+    throw std::runtime_error("the password file " + path + " is not a readable regular file");
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read the password file " + path);
+  std::getline(in, text);
+#else
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0)
+    throw std::runtime_error("cannot read the password file " + path + ": " + std::strerror(errno));
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    throw std::runtime_error("the password file " + path + " is not a regular file");
+  }
+  char chunk[4096];
+  for (;;) {
+    const ssize_t n = read(fd, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const int e = errno;
+      close(fd);
+      throw std::runtime_error("cannot read the password file " + path + ": " + std::strerror(e));
+    }
+    if (n == 0) break;
+    text.append(chunk, static_cast<std::size_t>(n));
+    if (text.find('\n') != std::string::npos || text.size() > 65536) break;
+  }
+  close(fd);
+  std::fill(chunk, chunk + sizeof chunk, '\0');
+  if ((st.st_mode & (S_IRWXG | S_IRWXO)) != 0)
+    warning = "the password file " + path + " may be read by others (chmod 600 it)";
+#endif
+  std::string line = text.substr(0, text.find('\n'));
+  std::fill(text.begin(), text.end(), '\0');
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  if (line.empty()) throw std::runtime_error("the password file " + path + " holds no password");
+  return line;
+}
+#endif
+
+#ifdef _WIN32
+// netapi32 calls go out with the user's own logon; --user names another
+// account for reading the directory (a machine outside the domain), with its
+// password from --password-file or the program's own dialog.
+DirectoryLogon DirectoryLogonFrom(const ProviderOptions& options) {
+  DirectoryLogon logon;
+  logon.dc = FromUtf8(options.dc);
+  logon.timeout = options.hostTimeout.count() > 0 ? options.hostTimeout : logon.timeout;
+  if (!options.passwordFile.empty() && options.user.empty())
+    throw std::runtime_error("--password-file needs --user DOMAIN\\NAME");
+  if (options.user.empty()) return logon;
+  const std::u16string user = FromUtf8(options.user);
+  const auto slash = user.find(u'\\');
+  if (slash == std::u16string::npos || slash == 0 || slash + 1 == user.size())
+    throw std::runtime_error("--user takes DOMAIN\\NAME");
+  logon.userDomain = user.substr(0, slash);
+  logon.user = user.substr(slash + 1);
+  if (!options.passwordFile.empty()) {
+    std::string warning;  // Windows guards files with ACLs, not mode bits
+    logon.password = FromUtf8(ReadPasswordFile(options.passwordFile, warning));
+    return logon;
+  }
+  std::optional<std::string> pw =
+      options.askPassword ? options.askPassword(options.user) : std::nullopt;
+  if (!pw)
+    throw std::runtime_error("no password for " + options.user + ": give --password-file FILE");
+  logon.password = FromUtf8(*pw);
+  std::fill(pw->begin(), pw->end(), '\0');
+  return logon;
+}
+#endif
 
 #if QUORVIX_HAVE_SAMBA
 // Reads one line from the terminal with echo off; nullopt when the program
@@ -69,44 +163,6 @@ std::optional<std::string> AskTerminal(const std::string& user) {
   w = write(fd, "\n", 1);
   close(fd);
   if (!ended && line.empty()) return std::nullopt;
-  return line;
-}
-
-// The first line of a password file. Only a regular file is read: a
-// directory or a FIFO would give an empty password (or block), and a logon
-// with a wrong password counts towards the account's lockout. A file that
-// others may read is used with a warning.
-std::string ReadPasswordFile(const std::string& path, std::string& warning) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0)
-    throw std::runtime_error("cannot read the password file " + path + ": " + std::strerror(errno));
-  struct stat st {};
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    close(fd);
-    throw std::runtime_error("the password file " + path + " is not a regular file");
-  }
-  std::string text;
-  char chunk[4096];
-  for (;;) {
-    const ssize_t n = read(fd, chunk, sizeof chunk);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      const int e = errno;
-      close(fd);
-      throw std::runtime_error("cannot read the password file " + path + ": " + std::strerror(e));
-    }
-    if (n == 0) break;
-    text.append(chunk, static_cast<std::size_t>(n));
-    if (text.find('\n') != std::string::npos || text.size() > 65536) break;
-  }
-  close(fd);
-  std::fill(chunk, chunk + sizeof chunk, '\0');
-  std::string line = text.substr(0, text.find('\n'));
-  std::fill(text.begin(), text.end(), '\0');
-  if (!line.empty() && line.back() == '\r') line.pop_back();
-  if (line.empty()) throw std::runtime_error("the password file " + path + " holds no password");
-  if ((st.st_mode & (S_IRWXG | S_IRWXO)) != 0)
-    warning = "the password file " + path + " may be read by others (chmod 600 it)";
   return line;
 }
 
@@ -158,17 +214,26 @@ void AddProviderOptions(CLI::App& app, ProviderOptions& options) {
          "takes; default 30)")
       ->check(CLI::Range(0.0, 86400.0))
       ->option_text("SECONDS");
-#if QUORVIX_HAVE_SAMBA
+#if QUORVIX_HAVE_LOGON_OPTIONS
+#ifdef _WIN32
+  app.add_option("--user", options.user,
+                 "Read the domain's directory as DOMAIN\\NAME (the password from "
+                 "--password-file); default: your own logon")
+      ->option_text("DOMAIN\\NAME");
+#else
   app.add_option("--user", options.user,
                  "Connect as DOMAIN\\NAME (the password is asked for, or read from "
                  "--password-file); default: the Kerberos ticket cache")
       ->option_text("DOMAIN\\NAME");
+#endif
   app.add_option("--password-file", options.passwordFile,
                  "Read the password of --user from the first line of FILE")
       ->option_text("FILE");
   app.add_option("--dc", options.dc,
                  "A domain controller to ask, for a machine that is not joined to the domain")
       ->option_text("HOST");
+#endif
+#if QUORVIX_HAVE_SAMBA
   app.add_option("--ldap-ca", options.ldapCa,
                  "Trust this certificate authority (PEM) for the domain controller's TLS "
                  "certificate, beside the system's store")
@@ -195,7 +260,8 @@ Provider MakeProvider(const ProviderOptions& options) {
     throw std::runtime_error("--user and --password-file cannot be used with --simulate");
 #ifdef _WIN32
   if (!options.simulate) {
-    p.api = std::make_unique<Win32NetApi>();
+    p.api = std::make_unique<Win32NetApi>(
+        std::make_unique<LdapDirectoryReader>(DirectoryLogonFrom(options)));
     return p;
   }
 #endif

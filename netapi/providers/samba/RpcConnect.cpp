@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 
+#include "NetworkSetup.h"
 #include "SambaRpc.h"
 #include "SambaStatus.h"
 
@@ -129,6 +130,8 @@ NET_API_STATUS ConnectPipe(void* mem, tevent_context* ev, const std::string& hos
   *out = nullptr;
   if (host.empty() || host.find_first_of("[]\\/:, ") != std::string::npos)
     return ERROR_INVALID_NAME;
+  // The libraries end the program on a machine without a working interface.
+  if (NET_API_STATUS s = CheckNetworkInterfaces(); s != NERR_Success) return s;
   const std::string address = AddressOf(host);
   if (address.empty()) return ERROR_BAD_NETPATH;
   loadparm_context* lp = RpcLoadparm();

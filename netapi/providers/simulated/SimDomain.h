@@ -98,7 +98,12 @@ bool IsCallName(std::string_view call);
 
 // Parses a domain file's text; source names it in error messages.
 SimDomain ParseDomainJson(const std::string& text, const std::string& source);
-// Reads and parses a domain file.
+// The largest domain file that is read.
+constexpr std::size_t kMaxDomainFileBytes = std::size_t{256} * 1024 * 1024;
+
+// Reads and parses a domain file: a regular file of at most
+// kMaxDomainFileBytes; anything else (a FIFO, a device, a folder) is refused
+// before it is read.
 SimDomain LoadDomainFile(const std::string& path);
 // The demo domain compiled into the programs.
 SimDomain DemoDomain();
@@ -112,9 +117,10 @@ struct GeneratorOptions {
   uint32_t entriesPerMachine = 3;
   uint32_t seed = 1;
   uint32_t latencyMicros = 0;  // for every call
-  // Shares (0 to 1) of the machines other than the controller that are off
-  // (every call answers unreachableStatus after unreachableMicros) or silent
-  // (no answer for silentMicros); the machines are picked by the seed.
+  // Shares (0 to 1) of the machines other than the controller and the local
+  // machine that are off (every call answers unreachableStatus after
+  // unreachableMicros) or silent (no answer for silentMicros); the machines
+  // are picked by the seed.
   double unreachableShare = 0;
   NET_API_STATUS unreachableStatus = ERROR_BAD_NETPATH;
   uint32_t unreachableMicros = 0;

@@ -89,7 +89,7 @@ TEST(DomainGenerator, SeededDomainsOfTheAskedSize) {
 
 TEST(DomainGenerator, SharesOfDeadMachinesArePickedBySeed) {
   GeneratorOptions o;
-  o.machines = 201;
+  o.machines = 202;
   o.unreachableShare = 0.1;
   o.unreachableMicros = 7;
   o.silentShare = 0.02;
@@ -106,8 +106,11 @@ TEST(DomainGenerator, SharesOfDeadMachinesArePickedBySeed) {
   const auto [off, silent] = dead(a);
   EXPECT_EQ(off.size(), 20u);
   EXPECT_EQ(silent.size(), 4u);
-  EXPECT_GT(off.front(), 0u);  // never the controller
-  EXPECT_GT(silent.front(), 0u);
+  for (std::size_t i : off) {  // never the controller or the local machine
+    EXPECT_GT(i, 0u);
+    EXPECT_NE(a.machines[i].name, a.computerName);
+  }
+  for (std::size_t i : silent) EXPECT_NE(a.machines[i].name, a.computerName);
   EXPECT_EQ(*a.machines[off[0]].unreachableStatus, ERROR_BAD_NETPATH);
   EXPECT_EQ(dead(GenerateDomain(o)), dead(a));  // the same seed, the same machines
   o.seed = 2;

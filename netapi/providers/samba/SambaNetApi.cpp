@@ -22,6 +22,7 @@
 #include "SambaLibs.h"
 #include "SambaStatus.h"
 #include "SamrClient.h"
+#include "SrvsvcClient.h"
 #include "WkssvcClient.h"
 #include "basStringHandler.h"
 
@@ -473,7 +474,14 @@ NET_API_STATUS SambaNetApi::NetServerGetInfo(LPCWSTR servername, DWORD level, LP
   if (Silent(server)) return ERROR_BAD_NETPATH;
   std::vector<SERVER_INFO_101> records(1);
   std::vector<std::array<Text, 2>> texts(1);
-  {
+  if (server.present) {
+    // A named machine's server service is asked directly, outside
+    // libnetapi's lock, within the host timeout.
+    ServerFacts f;
+    if (NET_API_STATUS s = QueryServer(server.text, creds_, f); s != NERR_Success) return s;
+    records[0] = {f.platformId, nullptr, f.versionMajor, f.versionMinor, f.type, nullptr};
+    texts[0] = {f.name, f.comment};
+  } else {
     LibraryCall call;
     if (NET_API_STATUS s = PrepareContext(id_, creds_); s != NERR_Success) return s;
     LibBuffer b;

@@ -20,6 +20,7 @@
 #include "SambaNetApi.h"
 #include "SambaStatus.h"
 #include "SamrClient.h"
+#include "SrvsvcClient.h"
 #include "WkssvcClient.h"
 #include "basMain.h"
 
@@ -181,6 +182,7 @@ TEST(SambaDirectory, TypeWordsOfEachRole) {
 
 TEST(SambaProvider, FailsCleanlyWithNothingToTalkTo) {
   EXPECT_EQ(CheckWkssvcLayout(), NERR_Success);  // this system's library matches
+  EXPECT_EQ(CheckSrvsvcLayout(), NERR_Success);
 
   SambaCredentials creds;
   creds.user = "NOWHERE\\nobody";

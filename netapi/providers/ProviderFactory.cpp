@@ -59,6 +59,7 @@ class ProviderHelpFormatter : public CLI::Formatter {
 std::string ReadPasswordFile(const std::string& path, std::string& warning) {
   std::string text;
 #ifdef _WIN32
+  (void)warning;  // Windows guards files with ACLs, not mode bits
   std::error_code ec;
   if (!std::filesystem::is_regular_file(
           std::filesystem::path(std::u8string(path.begin(), path.end())), ec))
@@ -119,7 +120,7 @@ DirectoryLogon DirectoryLogonFrom(const ProviderOptions& options) {
   logon.userDomain = user.substr(0, slash);
   logon.user = user.substr(slash + 1);
   if (!options.passwordFile.empty()) {
-    std::string warning;  // Windows guards files with ACLs, not mode bits
+    std::string warning;
     logon.password = FromUtf8(ReadPasswordFile(options.passwordFile, warning));
     return logon;
   }

@@ -1,5 +1,4 @@
 // quorvix-audit: shows who is logged on where in a Windows domain.
-#include <CLI/CLI.hpp>
 #include <QApplication>
 #include <QInputDialog>
 #include <QLineEdit>
@@ -12,6 +11,7 @@
 #include <string>
 
 #include "Art.h"
+#include "DesktopOptions.h"
 #include "ProviderFactory.h"
 #include "ScreenshotTour.h"
 #include "frmMain.h"
@@ -34,13 +34,10 @@ int main(int argc, char* argv[]) {
   QApplication::setFont(quorvix::WindowFont());
 
   quorvix::ProviderOptions options;
-  CLI::App cli{"Quorvix 2002: shows who is logged on where in a Windows domain.", "quorvix-audit"};
-  quorvix::AddProviderOptions(cli, options);
-  try {
-    cli.parse(argc, argv);
-  } catch (const CLI::ParseError& e) {
-    const int rc = cli.exit(e);
-    return rc == 0 ? 0 : 2;
+  const quorvix::DesktopCommandLine command = quorvix::ParseDesktopCommandLine(argc, argv, options);
+  if (command.exitCode >= 0) {
+    std::fputs(command.message.c_str(), command.exitCode == 0 ? stdout : stderr);
+    return command.exitCode;
   }
 
   // A password for --user is asked in a small dialog, never on the command line.

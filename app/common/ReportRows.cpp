@@ -1,0 +1,86 @@
+#include "ReportRows.h"
+
+#include <algorithm>
+#include <iterator>
+
+namespace quorvix {
+
+void ReportRows::Clear() {
+  rows_.clear();
+  order_.clear();
+  tail_ = 0;
+}
+
+bool ReportRows::Before(uint32_t a, uint32_t b) const {
+  const ReportRow& ra = rows_[a];
+  const ReportRow& rb = rows_[b];
+  const int c = CompareRows(ra, rb, state_.SortKey);
+  if (c != 0) return state_.SortOrder == 1 ? c > 0 : c < 0;
+  if (ra.sequence != rb.sequence) return ra.sequence < rb.sequence;
+  return a < b;
+}
+
+void ReportRows::Append(std::vector<ReportRow> rows) {
+  AppendAtEnd(std::move(rows));
+  MergeTail();
+}
+
+std::size_t ReportRows::AppendAtEnd(std::vector<ReportRow> rows) {
+  MergeTail();  // an earlier batch left unmerged takes its place first
+  const auto first = static_cast<uint32_t>(rows_.size());
+  const auto added = static_cast<uint32_t>(rows.size());
+  tail_ = order_.size();
+  if (added == 0) return 0;
+  rows_.insert(rows_.end(), std::make_move_iterator(rows.begin()),
+               std::make_move_iterator(rows.end()));
+  order_.reserve(order_.size() + added);
+  for (uint32_t k = 0; k < added; ++k) order_.push_back(first + k);
+  if (state_.Sorted) {
+    std::sort(order_.begin() + static_cast<std::ptrdiff_t>(tail_), order_.end(),
+              [this](uint32_t a, uint32_t b) { return Before(a, b); });
+  }
+  return added;
+}
+
+bool ReportRows::TailOutOfPlace() const {
+  if (!state_.Sorted || tail_ == 0 || tail_ >= order_.size()) return false;
+  return Before(order_[tail_], order_[tail_ - 1]);
+}
+
+void ReportRows::MergeTail() {
+  if (!TailOutOfPlace()) {
+    tail_ = order_.size();
+    return;
+  }
+  const auto before = [this](uint32_t a, uint32_t b) { return Before(a, b); };
+  const auto mid = order_.begin() + static_cast<std::ptrdiff_t>(tail_);
+  std::vector<uint32_t> merged;
+  merged.reserve(order_.size());
+  auto from = order_.begin();
+  for (auto it = mid; it != order_.end(); ++it) {
+    // Gallop from the last place found: the new rows are in order, so each
+    // search spans only the stretch up to the next one's place.
+    auto lo = from;
+    auto hi = from;
+    for (std::ptrdiff_t step = 1; hi != mid && !Before(*it, *hi); step *= 2) {
+      lo = hi + 1;
+      hi = mid - hi > step ? hi + step : mid;
+    }
+    const auto at = std::upper_bound(lo, hi, *it, before);
+    merged.insert(merged.end(), from, at);
+    merged.push_back(*it);
+    from = at;
+  }
+  merged.insert(merged.end(), from, mid);
+  order_.swap(merged);
+  tail_ = order_.size();
+}
+
+void ReportRows::SetState(const SortState& state) {
+  MergeTail();
+  state_ = state;
+  if (!state_.Sorted) return;
+  std::sort(order_.begin(), order_.end(), [this](uint32_t a, uint32_t b) { return Before(a, b); });
+}
+
+}  // namespace quorvix

@@ -45,6 +45,8 @@ inline constexpr char16_t kAboutNotice[] =
 inline constexpr char16_t kAboutClose[] = u"&Close";
 
 inline constexpr char16_t kMachinesTitle[] = u"Machines not fully asked";
+inline constexpr char16_t kMachinesNoScan[] = u"No scan has listed any machines yet.";
+inline constexpr char16_t kMachinesAllAsked[] = u"Every machine of the last scan was fully asked.";
 
 // A few words for how asking a machine ended: "listed", "partly listed",
 // "not asked", "timed out", "stopped".

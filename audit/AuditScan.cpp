@@ -1,10 +1,21 @@
 #include "AuditScan.h"
 
+#include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <future>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <system_error>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "LastLogon.h"
+#include "ScanSummary.h"
 #include "basMain.h"
 #include "basNetAPI.h"
 #include "classNetAPI.h"
@@ -12,6 +23,8 @@
 namespace quorvix {
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 // One scan at a time in the process. The program has one user-interface
 // thread; a start during a scan's yield must not mix two runs' rows. (Atomic
@@ -32,23 +45,255 @@ class RunningGuard {
   bool acquired_;
 };
 
+// Worker threads alive in the process, across scans.
+std::mutex g_workersMu;
+std::condition_variable g_workersIdle;
+std::size_t g_workers = 0;
+
 std::u16string EnumerationFailureText(int32_t status) {
   std::u16string text = GetNetErrorText(status);
   if (text.find_first_not_of(u" \t\r\n") == std::u16string::npos) {
-    const std::string number = std::to_string(status);
+    const std::string number = std::to_string(static_cast<uint32_t>(status));
     text = u"The machines of the domain could not be listed: network status " +
            std::u16string(number.begin(), number.end()) + u".";
   }
   return text;
 }
 
-}  // namespace
-
-ScanOutcome RunAuditScan(NetApi& api, ReportWindow& window) {
-  return RunAuditScan(api, window, ScanHooks{});
+// A status's message as one line.
+std::u16string OneLineMessage(int32_t status) {
+  std::u16string text = GetNetErrorText(status);
+  for (char16_t& c : text)
+    if (c == u'\r' || c == u'\n' || c == u'\t') c = u' ';
+  const auto last = text.find_last_not_of(u' ');
+  text.erase(last == std::u16string::npos ? 0 : last + 1);
+  const auto first = text.find_first_not_of(u' ');
+  return first == std::u16string::npos ? std::u16string() : text.substr(first);
 }
 
-ScanOutcome RunAuditScan(NetApi& api, ReportWindow& window, const ScanHooks& hooks) {
+struct MachineWork {
+  std::vector<ReportRow> rows;
+  MachineOutcome outcome;
+};
+
+struct LogonAnswer {
+  int32_t status = 0;
+  uint32_t seconds = 0;
+};
+
+enum class SlotState { Waiting, Running, Finished, GivenUp };
+
+struct Slot {
+  SlotState state = SlotState::Waiting;
+  bool asking = false;  // a worker is inside this machine's calls
+  Clock::time_point started;
+};
+
+// What the window's thread and the workers share. Workers hold it as long as
+// they run, so a worker whose machine was given up can finish its call and
+// drop the answer here; it never reaches the window.
+struct ScanState {
+  ScanState(NetApi& a, std::vector<std::u16string> m, std::u16string c)
+      : api(a), machines(std::move(m)), controller(std::move(c)), slots(machines.size()) {}
+
+  NetApi& api;
+  const std::vector<std::u16string> machines;  // slot 0 unused
+  const std::u16string controller;
+
+  std::mutex mu;
+  std::condition_variable finishedReady;
+  std::size_t next = 1;  // the next machine to hand out
+  bool closed = false;   // no further machine is handed out
+  std::size_t workers = 0;  // this scan's worker threads still running
+  std::vector<Slot> slots;
+  std::deque<std::pair<std::size_t, MachineWork>> finished;
+
+  // Last logons of this scan, one call per (server, user): threads that need
+  // the same pair wait for the one call.
+  std::mutex logonsMu;
+  std::map<std::pair<std::u16string, std::u16string>, std::shared_future<LogonAnswer>> logons;
+};
+
+LogonAnswer LastLogon(ScanState& s, const std::u16string& server, const std::u16string& user) {
+  std::promise<LogonAnswer> mine;
+  std::shared_future<LogonAnswer> answer;
+  bool ask = false;
+  {
+    std::lock_guard lock(s.logonsMu);
+    auto [it, inserted] = s.logons.try_emplace({server, user});
+    if (inserted) {
+      it->second = mine.get_future().share();
+      ask = true;
+    }
+    answer = it->second;
+  }
+  if (ask) {
+    LogonAnswer a;
+    try {
+      a.status = classNetAPI(s.api).GetLastLogon(server, user, a.seconds);
+    } catch (...) {
+      mine.set_exception(std::current_exception());
+      throw;
+    }
+    mine.set_value(a);
+  }
+  return answer.get();
+}
+
+// Everything the scan asks about machine i: its entries, its role (once),
+// each entry's last logon. Runs on a worker thread.
+MachineWork AskMachine(ScanState& s, std::size_t i) {
+  const std::u16string& machine = s.machines[i];
+  MachineWork work;
+  work.outcome.machine = machine;
+
+  std::vector<LoggedOnUser> entries;
+  const int32_t status = fnNetWkstaUserEnum(s.api, machine, entries);
+  const std::size_t count = entries.empty() ? 0 : entries.size() - 1;
+  if (status != 0 && count == 0) {
+    work.outcome.state = MachineState::NotAsked;
+    work.outcome.status = status;
+    work.outcome.message = OneLineMessage(status);
+    return work;
+  }
+
+  std::u16string type;
+  if (count > 0) classNetAPI(s.api).GetServerType(machine, type);
+  work.rows.reserve(count);
+  for (std::size_t j = 1; j <= count; ++j) {
+    const LoggedOnUser& entry = entries[j];
+    const std::u16string& server = entry.LogonServer.empty() ? s.controller : entry.LogonServer;
+    const LogonAnswer logon = LastLogon(s, server, entry.UserName);
+
+    ReportRow row;
+    row.user = entry.UserName;
+    row.machine = machine;
+    row.role = type;
+    row.workstation = type.empty() ? machine : machine + u" (" + type + u")";
+    row.domain = entry.LogonDomain;
+    row.logonServer = entry.LogonServer;
+    if (logon.status == 0) {
+      row.lastLogon = logon.seconds;
+      row.lastLogonText = FormatLastLogon(logon.seconds);
+    }
+    row.sequence = (static_cast<uint64_t>(i) << 32) | static_cast<uint64_t>(j);
+    work.rows.push_back(std::move(row));
+  }
+  work.outcome.role = type;
+  work.outcome.entries = count;
+  if (status == 0) {
+    work.outcome.state = MachineState::Listed;
+  } else {
+    work.outcome.state = MachineState::PartlyListed;
+    work.outcome.status = status;
+    work.outcome.message = OneLineMessage(status);
+  }
+  return work;
+}
+
+// Takes machines in list order until none is left or the scan is closed.
+// A worker whose machine was given up leaves: another took its place.
+void Work(const std::shared_ptr<ScanState>& s) {
+  for (;;) {
+    std::size_t i = 0;
+    {
+      std::lock_guard lock(s->mu);
+      if (s->closed || s->next >= s->machines.size()) return;
+      i = s->next++;
+      s->slots[i].state = SlotState::Running;
+      s->slots[i].asking = true;
+      s->slots[i].started = Clock::now();
+    }
+    MachineWork work;
+    try {
+      work = AskMachine(*s, i);
+    } catch (const std::exception&) {
+      work = MachineWork{};
+      work.outcome.machine = s->machines[i];
+      work.outcome.state = MachineState::NotAsked;
+      work.outcome.status = static_cast<int32_t>(ERROR_NOT_ENOUGH_MEMORY);
+      work.outcome.message = OneLineMessage(work.outcome.status);
+    }
+    {
+      std::lock_guard lock(s->mu);
+      s->slots[i].asking = false;
+      if (s->slots[i].state != SlotState::Running) return;  // given up: the answer is dropped
+      s->slots[i].state = SlotState::Finished;
+      s->finished.emplace_back(i, std::move(work));
+    }
+    s->finishedReady.notify_one();
+  }
+}
+
+void WorkerLeft() {
+  std::lock_guard lock(g_workersMu);
+  if (--g_workers == 0) g_workersIdle.notify_all();
+}
+
+// Starts one worker thread; false when the system has no thread to give.
+bool StartWorker(const std::shared_ptr<ScanState>& s) {
+  {
+    std::lock_guard lock(g_workersMu);
+    ++g_workers;
+  }
+  {
+    std::lock_guard lock(s->mu);
+    ++s->workers;
+  }
+  try {
+    std::thread([s] {
+      Work(s);
+      // Counted out of the process first, so that once the scan sees its
+      // workers gone, BusyScanWorkers() no longer counts them either.
+      WorkerLeft();
+      {
+        std::lock_guard lock(s->mu);
+        --s->workers;
+      }
+      s->finishedReady.notify_all();
+    }).detach();
+    return true;
+  } catch (const std::system_error&) {
+    WorkerLeft();
+    std::lock_guard lock(s->mu);
+    --s->workers;
+    return false;
+  }
+}
+
+// Once the scan is closed: waits for the workers that are not stuck inside a
+// given-up machine, which leave at once.
+void WaitForFreeWorkers(ScanState& s) {
+  std::unique_lock lock(s.mu);
+  s.closed = true;
+  s.finishedReady.wait(lock, [&s] {
+    const auto stuck = static_cast<std::size_t>(std::count_if(
+        s.slots.begin(), s.slots.end(), [](const Slot& slot) { return slot.asking; }));
+    return s.workers <= stuck;
+  });
+}
+
+// Longest the window's thread waits for finished work before it yields.
+constexpr auto kWaitSlice = std::chrono::milliseconds(16);
+
+}  // namespace
+
+std::size_t BusyScanWorkers() {
+  std::lock_guard lock(g_workersMu);
+  return g_workers;
+}
+
+bool WaitForScanWorkers(std::chrono::milliseconds limit) {
+  std::unique_lock lock(g_workersMu);
+  return g_workersIdle.wait_for(lock, limit, [] { return g_workers == 0; });
+}
+
+ScanOutcome RunAuditScan(NetApi& api, ReportWindow& window) {
+  return RunAuditScan(api, window, ScanSettings{});
+}
+
+ScanOutcome RunAuditScan(NetApi& api, ReportWindow& window, const ScanSettings& settings,
+                         const ScanHooks& hooks) {
   RunningGuard guard;
   if (!guard.acquired()) return ScanOutcome::Ignored;
 
@@ -57,61 +302,126 @@ ScanOutcome RunAuditScan(NetApi& api, ReportWindow& window, const ScanHooks& hoo
   window.SetMousePointer(MousePointer::Hourglass);
   const std::u16string domain = window.DomainText();
 
-  // One query object for the whole run, released on every way out.
-  classNetAPI net(api);
-
-  // A failed lookup leaves the controller name empty and is not reported.
   std::u16string controller;
-  net.fnGetPDCName(u"", domain, controller);
-
   std::vector<std::u16string> machines;
-  const int32_t status = net.fnNetServerEnum(domain, -1, machines, false);
-  if (status != 0) {
-    if (hooks.enumerationFailed) hooks.enumerationFailed(status);
-    window.ShowMessage(EnumerationFailureText(status));
-    window.SetMousePointer(MousePointer::Default);
-    window.SetStatusText(u"Status: Failed");
-    return ScanOutcome::Failed;
+  {
+    // One query object for the lookups, released on every way out.
+    classNetAPI net(api);
+    // A failed lookup leaves the controller name empty and is not reported.
+    net.fnGetPDCName(u"", domain, controller);
+    const int32_t status = net.fnNetServerEnum(domain, -1, machines, false);
+    if (status != 0) {
+      if (hooks.enumerationFailed) hooks.enumerationFailed(status);
+      window.ShowMessage(EnumerationFailureText(status));
+      window.SetMousePointer(MousePointer::Default);
+      window.SetStatusText(u"Status: Failed");
+      return ScanOutcome::Failed;
+    }
   }
+  if (machines.empty()) machines.emplace_back();  // slot 0
+  const std::size_t total = machines.size() - 1;
 
-  const std::size_t machineCount = machines.empty() ? 0 : machines.size() - 1;
-  std::vector<LoggedOnUser> entries;  // reused for every machine
-  for (std::size_t i = 1; i <= machineCount; ++i) {
-    const std::u16string& machine = machines[i];
-    if (fnNetWkstaUserEnum(api, machine, entries) == 0) {
-      const std::size_t entryCount = entries.empty() ? 0 : entries.size() - 1;
-      for (std::size_t j = 1; j <= entryCount; ++j) {
-        const LoggedOnUser& entry = entries[j];
-        // Every row starts from nothing, so a failed query never shows the
-        // role or time of an earlier row.
-        std::u16string type;
-        net.GetServerType(machine, type);
-        const std::u16string& server = entry.LogonServer.empty() ? controller : entry.LogonServer;
-        uint32_t seconds = 0;
-        const bool known = net.GetLastLogon(server, entry.UserName, seconds) == 0;
+  auto state = std::make_shared<ScanState>(api, std::move(machines), std::move(controller));
+  std::vector<MachineOutcome> outcomes(total);
+  for (std::size_t i = 0; i < total; ++i) outcomes[i].machine = state->machines[i + 1];
 
-        ReportRow row;
-        row.user = entry.UserName;
-        row.machine = machine;
-        row.role = type;
-        row.workstation = type.empty() ? machine : machine + u" (" + type + u")";
-        row.domain = entry.LogonDomain;
-        row.logonServer = entry.LogonServer;
-        if (known) {
-          row.lastLogon = seconds;
-          row.lastLogonText = FormatLastLogon(seconds);
+  // The workers close the scan on every way out, so that none asks another
+  // machine once the window's thread has left.
+  struct Closer {
+    ScanState& s;
+    ~Closer() {
+      std::lock_guard lock(s.mu);
+      s.closed = true;
+    }
+  } closer{*state};
+
+  const unsigned jobs = static_cast<unsigned>(std::min<std::size_t>(
+      {std::max(1u, std::min(settings.jobs, kMaxJobs)), std::max(1u, api.MaxConcurrentCalls()),
+       std::max<std::size_t>(total, 1)}));
+  unsigned started = 0;
+  if (total > 0)
+    for (unsigned k = 0; k < jobs; ++k) started += StartWorker(state) ? 1 : 0;
+  if (total > 0 && started == 0) Work(state);  // no thread to be had: ask here
+
+  ScanProgress progress{0, total, 0};
+  window.SetStatusText(WorkingStatusText(0, total));
+  ScanOutcome outcome = ScanOutcome::Done;
+  std::size_t firstOpen = 1;  // machines before it are all finished or given up
+
+  while (progress.done < total) {
+    std::deque<std::pair<std::size_t, MachineWork>> finished;
+    std::size_t givenUp = 0;
+    std::size_t replacements = 0;
+    {
+      std::unique_lock lock(state->mu);
+      state->finishedReady.wait_for(lock, kWaitSlice, [&] { return !state->finished.empty(); });
+      finished.swap(state->finished);
+
+      // Machines past their deadline are given up; a new worker takes the
+      // place of each one's worker while machines remain.
+      if (settings.hostTimeout.count() > 0) {
+        const auto now = Clock::now();
+        for (std::size_t i = firstOpen; i < state->next; ++i) {
+          Slot& slot = state->slots[i];
+          if (slot.state != SlotState::Running || now - slot.started < settings.hostTimeout)
+            continue;
+          slot.state = SlotState::GivenUp;
+          outcomes[i - 1].state = MachineState::TimedOut;
+          ++progress.done;
+          ++givenUp;
         }
+      }
+      while (firstOpen < state->next && (state->slots[firstOpen].state == SlotState::Finished ||
+                                         state->slots[firstOpen].state == SlotState::GivenUp))
+        ++firstOpen;
+      if (state->next < state->machines.size()) replacements = givenUp;
+    }
+    for (std::size_t k = 0; k < replacements; ++k) StartWorker(state);
+
+    // Each machine given up counts as done at once.
+    if (givenUp > 0) {
+      window.SetStatusText(WorkingStatusText(progress.done, total));
+      if (hooks.progress) hooks.progress(progress);
+    }
+    bool yielded = false;
+    for (auto& [i, work] : finished) {
+      outcomes[i - 1] = std::move(work.outcome);
+      ++progress.done;
+      for (const ReportRow& row : work.rows) {
         window.AppendRow(row);
+        ++progress.rows;
         // The program is ending: stop at once, the window may be gone.
         if (!window.DoEvents()) return ScanOutcome::Abandoned;
+        yielded = true;
       }
+      window.SetStatusText(WorkingStatusText(progress.done, total));
+      if (hooks.progress) hooks.progress(progress);
     }
-    if (hooks.machineAsked) hooks.machineAsked(i, machineCount);
+    if (!yielded && !window.DoEvents()) return ScanOutcome::Abandoned;
+    if (window.StopRequested() && progress.done < total) {
+      outcome = ScanOutcome::Stopped;
+      break;
+    }
   }
 
+  if (outcome == ScanOutcome::Stopped) {
+    // No new machine is asked; machines still being asked are given up.
+    std::lock_guard lock(state->mu);
+    state->closed = true;
+    for (std::size_t i = 1; i < state->slots.size(); ++i) {
+      Slot& slot = state->slots[i];
+      if (slot.state == SlotState::Waiting || slot.state == SlotState::Running) {
+        slot.state = SlotState::GivenUp;
+        outcomes[i - 1].state = MachineState::Stopped;
+      }
+    }
+  }
+
+  WaitForFreeWorkers(*state);
   window.SetMousePointer(MousePointer::Default);
-  window.SetStatusText(u"Status: Done");
-  return ScanOutcome::Done;
+  window.SetMachineOutcomes(outcomes);
+  window.SetStatusText(EndStatusText(outcome, outcomes));
+  return outcome;
 }
 
 }  // namespace quorvix

@@ -116,19 +116,17 @@ int CompareRows(const ReportRow& a, const ReportRow& b, int16_t key) {
   return CompareFolded(CellText(a, key), CellText(b, key));
 }
 
+bool RowBefore(const ReportRow& a, const ReportRow& b, const SortState& state) {
+  const int c = CompareRows(a, b, state.SortKey);
+  if (c != 0) return state.SortOrder == 1 ? c > 0 : c < 0;
+  return a.sequence < b.sequence;
+}
+
 void SortRows(std::vector<ReportRow>& rows, const SortState& state) {
   if (!state.Sorted) return;
-  const int16_t key = state.SortKey;
-  if (state.SortOrder == 1) {
-    // Descending, with rows of equal keys still in the order they were added.
-    std::stable_sort(rows.begin(), rows.end(), [key](const ReportRow& a, const ReportRow& b) {
-      return CompareRows(b, a, key) < 0;
-    });
-  } else {
-    std::stable_sort(rows.begin(), rows.end(), [key](const ReportRow& a, const ReportRow& b) {
-      return CompareRows(a, b, key) < 0;
-    });
-  }
+  std::stable_sort(rows.begin(), rows.end(), [&state](const ReportRow& a, const ReportRow& b) {
+    return RowBefore(a, b, state);
+  });
 }
 
 }  // namespace quorvix

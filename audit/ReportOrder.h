@@ -31,8 +31,13 @@ int CompareRows(const ReportRow& a, const ReportRow& b, int16_t key);
 // The text of a row's cell in column key.
 const std::u16string& CellText(const ReportRow& row, int16_t key);
 
-// Orders rows by the state, stably: rows with equal keys keep the order in
-// which they were added.
+// True when row a is shown before row b under the state: by the key column
+// in the state's direction, rows whose keys compare equal by their place in
+// the scan (ReportRow::sequence), whatever order they arrived in.
+bool RowBefore(const ReportRow& a, const ReportRow& b, const SortState& state);
+
+// Orders rows by the state; rows that RowBefore leaves equal keep the order
+// in which they were added.
 void SortRows(std::vector<ReportRow>& rows, const SortState& state);
 
 }  // namespace quorvix

@@ -13,12 +13,12 @@ namespace quorvix {
 // One report row. The five cells are the texts the report shows; lastLogon
 // keeps the seconds so the report can order that column by time.
 struct ReportRow {
-  std::u16string user;         // "Username"
-  std::u16string machine;      // the machine name alone
-  std::u16string role;         // "Wks", "Wks/Srv", "BDC", "PDC" or empty when unknown
-  std::u16string workstation;  // "Workstation": "PC017 (Wks)", or the machine alone
-  std::u16string domain;       // "Domain": the logon domain
-  std::u16string logonServer;  // "Logon Server"
+  std::u16string user;                // "Username"
+  std::u16string machine;             // the machine name alone
+  std::u16string role;                // "Wks", "Wks/Srv", "BDC", "PDC" or empty when unknown
+  std::u16string workstation;         // "Workstation": "PC017 (Wks)", or the machine alone
+  std::u16string domain;              // "Domain": the logon domain
+  std::u16string logonServer;         // "Logon Server"
   std::optional<uint32_t> lastLogon;  // seconds since 1970-01-01 UTC, when known
   std::u16string lastLogonText;       // "Last Logon": "dd-mmm-yyyy hh:mm:ss" or empty
   // The row's place in its scan: the machine's place in the machine list,
@@ -38,11 +38,11 @@ enum class MachineState {
 
 struct MachineOutcome {
   std::u16string machine;
-  std::u16string role;  // "Wks", "Wks/Srv", "BDC", "PDC", or empty when not known
+  std::u16string role;      // "Wks", "Wks/Srv", "BDC", "PDC", or empty when not known
   std::size_t entries = 0;  // rows the machine gave
   MachineState state = MachineState::Stopped;
-  int32_t status = 0;       // the failing status of NotAsked and PartlyListed
-  std::u16string message;   // that status's message text, one line
+  int32_t status = 0;      // the failing status of NotAsked and PartlyListed
+  std::u16string message;  // that status's message text, one line
 };
 
 enum class MousePointer { Default = 0, Hourglass = 11 };

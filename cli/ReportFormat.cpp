@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <array>
+#include <iterator>
 #include <nlohmann/json.hpp>
 
 #include "LastLogon.h"
 #include "ReportOrder.h"
+#include "ScanSummary.h"
 #include "basStringHandler.h"
 
 namespace quorvix {
@@ -58,7 +60,9 @@ std::u16string Printable(const std::u16string& text) {
   return out;
 }
 
-std::array<std::u16string, kColumns> Cells(const ReportRow& row) {
+using Line = std::vector<std::u16string>;
+
+Line Cells(const ReportRow& row) {
   return {row.user, row.workstation, row.domain, row.logonServer, row.lastLogonText};
 }
 
@@ -71,18 +75,63 @@ void AppendCsvField(std::string& out, const std::u16string& text) {
   out += '"';
 }
 
-void AppendCsvRecord(std::string& out, const std::array<std::u16string, kColumns>& cells) {
-  for (std::size_t k = 0; k < kColumns; ++k) {
+void AppendCsvRecord(std::string& out, const Line& cells) {
+  for (std::size_t k = 0; k < cells.size(); ++k) {
     if (k > 0) out += ',';
     AppendCsvField(out, cells[k]);
   }
   out += "\r\n";
 }
 
-std::array<std::u16string, kColumns> Headers() {
-  std::array<std::u16string, kColumns> h;
-  for (std::size_t k = 0; k < kColumns; ++k) h[k] = kReportColumns[k];
-  return h;
+Line Headers() {
+  return Line(std::begin(kReportColumns), std::end(kReportColumns));
+}
+
+// The header line, a line of rules, then the lines, each cell padded to its
+// column's display width.
+std::string FormatGrid(std::vector<Line> lines) {
+  const std::size_t columns = lines.front().size();
+  for (auto& line : lines)
+    for (auto& c : line) c = Printable(c);
+  std::vector<std::size_t> widths(columns);
+  for (const auto& line : lines) {
+    for (std::size_t k = 0; k < columns; ++k) {
+      widths[k] = std::max(widths[k], DisplayWidth(line[k]));
+    }
+  }
+
+  std::string out;
+  auto appendLine = [&](const Line& cells) {
+    std::string line;
+    for (std::size_t k = 0; k < columns; ++k) {
+      if (k > 0) line += kColumnGap;
+      line += ToUtf8(cells[k]);
+      if (k + 1 < columns) line.append(widths[k] - DisplayWidth(cells[k]), ' ');
+    }
+    // The last cells may be empty: no blanks at the end of a line.
+    line.erase(line.find_last_not_of(' ') + 1);
+    out += line;
+    out += '\n';
+  };
+  appendLine(lines[0]);
+  Line rules(columns);
+  for (std::size_t k = 0; k < columns; ++k) rules[k] = std::u16string(widths[k], u'-');
+  appendLine(rules);
+  for (std::size_t r = 1; r < lines.size(); ++r) appendLine(lines[r]);
+  return out;
+}
+
+const Line kMachineHeaders = {u"Machine", u"Role", u"Entries", u"Outcome", u"Status", u"Message"};
+
+Line MachineCells(const MachineOutcome& m) {
+  const std::string entries = std::to_string(m.entries);
+  const std::string status = m.status == 0 ? "" : std::to_string(static_cast<uint32_t>(m.status));
+  return {m.machine,
+          m.role,
+          std::u16string(entries.begin(), entries.end()),
+          StateText(m.state),
+          std::u16string(status.begin(), status.end()),
+          m.message};
 }
 
 }  // namespace
@@ -94,40 +143,11 @@ std::size_t DisplayWidth(std::u16string_view text) {
 }
 
 std::string FormatTable(const std::vector<ReportRow>& rows) {
-  std::vector<std::array<std::u16string, kColumns>> lines;
+  std::vector<Line> lines;
   lines.reserve(rows.size() + 1);
   lines.push_back(Headers());
-  for (const auto& row : rows) {
-    auto cells = Cells(row);
-    for (auto& c : cells) c = Printable(c);
-    lines.push_back(std::move(cells));
-  }
-  std::array<std::size_t, kColumns> widths{};
-  for (const auto& line : lines) {
-    for (std::size_t k = 0; k < kColumns; ++k) {
-      widths[k] = std::max(widths[k], DisplayWidth(line[k]));
-    }
-  }
-
-  std::string out;
-  auto appendLine = [&](const std::array<std::u16string, kColumns>& cells) {
-    std::string line;
-    for (std::size_t k = 0; k < kColumns; ++k) {
-      if (k > 0) line += kColumnGap;
-      line += ToUtf8(cells[k]);
-      if (k + 1 < kColumns) line.append(widths[k] - DisplayWidth(cells[k]), ' ');
-    }
-    // The last cells may be empty: no blanks at the end of a line.
-    line.erase(line.find_last_not_of(' ') + 1);
-    out += line;
-    out += '\n';
-  };
-  appendLine(lines[0]);
-  std::array<std::u16string, kColumns> rules;
-  for (std::size_t k = 0; k < kColumns; ++k) rules[k] = std::u16string(widths[k], u'-');
-  appendLine(rules);
-  for (std::size_t r = 1; r < lines.size(); ++r) appendLine(lines[r]);
-  return out;
+  for (const auto& row : rows) lines.push_back(Cells(row));
+  return FormatGrid(std::move(lines));
 }
 
 std::string FormatCsv(const std::vector<ReportRow>& rows) {
@@ -150,6 +170,37 @@ std::string FormatJson(const std::vector<ReportRow>& rows) {
     o["lastLogon"] = row.lastLogon ? nlohmann::ordered_json(FormatIso8601(*row.lastLogon))
                                    : nlohmann::ordered_json();
     o["lastLogonText"] = ToUtf8(row.lastLogonText);
+    array.push_back(std::move(o));
+  }
+  return array.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+}
+
+std::string FormatMachinesTable(const std::vector<MachineOutcome>& machines) {
+  std::vector<Line> lines;
+  lines.reserve(machines.size() + 1);
+  lines.push_back(kMachineHeaders);
+  for (const auto& m : machines) lines.push_back(MachineCells(m));
+  return FormatGrid(std::move(lines));
+}
+
+std::string FormatMachinesCsv(const std::vector<MachineOutcome>& machines) {
+  std::string out;
+  AppendCsvRecord(out, kMachineHeaders);
+  for (const auto& m : machines) AppendCsvRecord(out, MachineCells(m));
+  return out;
+}
+
+std::string FormatMachinesJson(const std::vector<MachineOutcome>& machines) {
+  nlohmann::ordered_json array = nlohmann::ordered_json::array();
+  for (const auto& m : machines) {
+    nlohmann::ordered_json o;
+    o["machine"] = ToUtf8(m.machine);
+    o["role"] = m.role.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(ToUtf8(m.role));
+    o["entries"] = m.entries;
+    o["outcome"] = ToUtf8(StateText(m.state));
+    o["status"] = m.status == 0 ? nlohmann::ordered_json()
+                                : nlohmann::ordered_json(static_cast<uint32_t>(m.status));
+    o["message"] = ToUtf8(m.message);
     array.push_back(std::move(o));
   }
   return array.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";

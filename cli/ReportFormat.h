@@ -23,6 +23,12 @@ std::string FormatCsv(const std::vector<ReportRow>& rows);
 // lastLogonText (the cell as shown). UTF-8.
 std::string FormatJson(const std::vector<ReportRow>& rows);
 
+// The account of every machine (--machines): Machine, Role, Entries,
+// Outcome, Status, Message; as a table, CSV or JSON like the report.
+std::string FormatMachinesTable(const std::vector<MachineOutcome>& machines);
+std::string FormatMachinesCsv(const std::vector<MachineOutcome>& machines);
+std::string FormatMachinesJson(const std::vector<MachineOutcome>& machines);
+
 // Terminal columns a text takes: combining marks take none, East Asian wide
 // and full-width characters two, every other character one.
 std::size_t DisplayWidth(std::u16string_view text);

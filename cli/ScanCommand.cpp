@@ -1,6 +1,9 @@
 #include "ScanCommand.h"
 
 #include <CLI/CLI.hpp>
+#include <atomic>
+#include <chrono>
+#include <csignal>
 #include <exception>
 #include <ostream>
 #include <string>
@@ -11,6 +14,7 @@
 #include "ProviderFactory.h"
 #include "ReportFormat.h"
 #include "ReportOrder.h"
+#include "ScanSummary.h"
 #include "basMain.h"
 #include "basStringHandler.h"
 #include "classNetAPI.h"
@@ -43,7 +47,44 @@ struct Options {
   std::string format = "table";
   std::string sortColumn = "Username";
   bool descending = false;
+  bool machines = false;
 };
+
+// Set by Ctrl+C while a scan runs: the scan stops and prints what it found.
+std::atomic<bool> g_interrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+extern "C" void OnInterrupt(int) {
+  g_interrupted.store(true);
+  std::signal(SIGINT, SIG_DFL);
+}
+
+// Ctrl+C stops the scan while this lives; a second one ends the program.
+class InterruptStops {
+ public:
+  InterruptStops() {
+    g_interrupted.store(false);
+    previous_ = std::signal(SIGINT, OnInterrupt);
+  }
+  ~InterruptStops() { std::signal(SIGINT, previous_ == SIG_ERR ? SIG_DFL : previous_); }
+  InterruptStops(const InterruptStops&) = delete;
+  InterruptStops& operator=(const InterruptStops&) = delete;
+
+ private:
+  void (*previous_)(int) = SIG_DFL;
+};
+
+// "about 2 min left"
+std::string TimeLeft(std::chrono::steady_clock::duration elapsed, std::size_t done,
+                     std::size_t total) {
+  if (done == 0 || done >= total) return {};
+  const double perMachine = std::chrono::duration<double>(elapsed).count() / double(done);
+  const auto seconds = static_cast<long long>(perMachine * double(total - done) + 0.5);
+  if (seconds < 60) return ", about " + std::to_string(seconds) + " s left";
+  if (seconds < 3600) return ", about " + std::to_string((seconds + 30) / 60) + " min left";
+  return ", about " + std::to_string(seconds / 3600) + " h " +
+         std::to_string((seconds % 3600 + 30) / 60) + " min left";
+}
 
 std::vector<std::string> ColumnNames() {
   std::vector<std::string> names;
@@ -87,6 +128,9 @@ int RunScanCommand(int argc, const char* const* argv, std::ostream& out, std::os
       ->transform(CLI::IsMember(ColumnNames(), CLI::ignore_case))
       ->capture_default_str();
   app.add_flag("--descending", opt.descending, "Order the report in descending order");
+  app.add_flag("--machines", opt.machines,
+               "Print one line per machine instead of the rows: Machine, Role, Entries, "
+               "Outcome, Status, Message");
 
   try {
     app.parse(argc, argv);
@@ -127,26 +171,70 @@ int RunScanCommand(int argc, const char* const* argv, std::ostream& out, std::os
     }
   }
 
-  ConsoleReport report(domain);
+  ConsoleReport report(domain, &g_interrupted);
   ScanHooks hooks;
   int32_t failedStatus = 0;
   hooks.enumerationFailed = [&failedStatus](int32_t status) { failedStatus = status; };
+  const auto started = std::chrono::steady_clock::now();
+  auto shown = started - std::chrono::seconds(1);
+  std::size_t shownWidth = 0;
   if (showProgress) {
-    hooks.machineAsked = [&err](std::size_t asked, std::size_t total) {
-      err << "\r" << kProgram << ": asked " << asked << " of " << total << " machines"
-          << (asked == total ? "\n" : "") << std::flush;
+    hooks.progress = [&](const ScanProgress& p) {
+      const auto now = std::chrono::steady_clock::now();
+      if (now - shown < std::chrono::milliseconds(100) && p.done < p.total) return;
+      shown = now;
+      std::string line = std::string(kProgram) + ": " + ToUtf8(GroupedNumber(p.done)) + " of " +
+                         ToUtf8(GroupedNumber(p.total)) + " machines, " +
+                         ToUtf8(GroupedNumber(p.rows)) + (p.rows == 1 ? " row" : " rows") +
+                         TimeLeft(now - started, p.done, p.total);
+      const std::size_t width = line.size();
+      if (width < shownWidth) line.append(shownWidth - width, ' ');
+      shownWidth = width;
+      err << "\r" << line << std::flush;
     };
   }
 
-  const ScanOutcome outcome = RunAuditScan(api, report, hooks);
+  ScanSettings settings;
+  settings.jobs = opt.provider.jobs;
+  settings.hostTimeout = opt.provider.hostTimeout;
+  ScanOutcome outcome;
+  {
+    InterruptStops interrupt;
+    outcome = RunAuditScan(api, report, settings, hooks);
+  }
+  if (shownWidth > 0) err << "\n";
+  // Machines given up may still be inside a call to the provider, which must
+  // outlive them; the program ends soon after, and so do they.
+  if (BusyScanWorkers() > 0) static_cast<void>(provider.api.release());
+
   if (outcome == ScanOutcome::Failed) {
     err << kProgram << ": the machines of domain \"" << ToUtf8(domain)
         << "\" could not be listed: " << StatusDescription(failedStatus) << "\n";
     return kExitNetworkFailure;
   }
-  if (outcome != ScanOutcome::Done) {
+  if (outcome != ScanOutcome::Done && outcome != ScanOutcome::Stopped) {
     err << kProgram << ": the scan did not finish\n";
     return kExitNetworkFailure;
+  }
+  if (const std::u16string summary = SummaryText(report.Machines()); !summary.empty())
+    err << kProgram << ": " << ToUtf8(summary) << "\n";
+  const int done = outcome == ScanOutcome::Stopped ? kExitInterrupted : kExitOk;
+
+  if (opt.machines) {
+    const auto& machines = report.Machines();
+    if (opt.format == "csv") {
+      out << FormatMachinesCsv(machines);
+    } else if (opt.format == "json") {
+      out << FormatMachinesJson(machines);
+    } else {
+      out << FormatMachinesTable(machines);
+    }
+    out.flush();
+    if (!out) {
+      err << kProgram << ": the report could not be written\n";
+      return kExitNetworkFailure;
+    }
+    return done;
   }
 
   SortState sort;
@@ -169,7 +257,7 @@ int RunScanCommand(int argc, const char* const* argv, std::ostream& out, std::os
     err << kProgram << ": the report could not be written\n";
     return kExitNetworkFailure;
   }
-  return kExitOk;
+  return done;
 }
 
 }  // namespace quorvix

@@ -9,6 +9,7 @@ enum ScanExit : int {
   kExitOk = 0,
   kExitNetworkFailure = 1,  // the machine (or domain) enumeration failed
   kExitBadInput = 2,        // a bad argument, or an unreadable or malformed domain file
+  kExitInterrupted = 130,   // Ctrl+C stopped the scan; the rows found were printed
 };
 
 // Runs quorvix-scan with its command line, writing the report to out and

@@ -16,8 +16,10 @@
 #endif
 
 #include <clocale>
+#include <cstdlib>
 #include <iostream>
 
+#include "AuditScan.h"
 #include "ScanCommand.h"
 
 #ifdef _WIN32
@@ -75,5 +77,13 @@ int main(int argc, char** argv) {
   const bool errorIsTerminal = isatty(STDERR_FILENO) == 1;
 #endif
   std::ios::sync_with_stdio(false);
-  return quorvix::RunScanCommand(argc, argv, std::cout, std::cerr, errorIsTerminal);
+  const int rc = quorvix::RunScanCommand(argc, argv, std::cout, std::cerr, errorIsTerminal);
+  // Machines given up are still inside their calls: end without waiting for
+  // them, and without tearing down what they may still touch.
+  if (quorvix::BusyScanWorkers() > 0) {
+    std::cout.flush();
+    std::cerr.flush();
+    std::_Exit(rc);
+  }
+  return rc;
 }

@@ -12,12 +12,12 @@ void ReportRows::Clear() {
 }
 
 bool ReportRows::Before(uint32_t a, uint32_t b) const {
-  const ReportRow& ra = rows_[a];
-  const ReportRow& rb = rows_[b];
-  const int c = CompareRows(ra, rb, state_.SortKey);
-  if (c != 0) return state_.SortOrder == 1 ? c > 0 : c < 0;
-  if (ra.sequence != rb.sequence) return ra.sequence < rb.sequence;
-  return a < b;
+  // Rows of one scan never tie (RowBefore breaks ties by their place in the
+  // scan); rows added by hand may, and then keep the order added.
+  const ReportRow& x = rows_[a];
+  const ReportRow& y = rows_[b];
+  if (x.sequence == y.sequence && CompareRows(x, y, state_.SortKey) == 0) return a < b;
+  return RowBefore(x, y, state_);
 }
 
 void ReportRows::Append(std::vector<ReportRow> rows) {

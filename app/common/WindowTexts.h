@@ -1,12 +1,7 @@
 // The texts both desktop windows show: titles, status panel texts, tool tips,
-// toolbar buttons, the About window's wording, and the account of the
-// machines a scan could not fully ask.
+// toolbar buttons, the About window's wording. The texts of a scan's progress
+// and of its machines come from the scan (ScanSummary.h).
 #pragma once
-
-#include <string>
-#include <vector>
-
-#include "ReportWindow.h"
 
 namespace quorvix {
 
@@ -19,8 +14,7 @@ inline constexpr char16_t kStatusWorking[] = u"Status: Working...";
 inline constexpr char16_t kStatusDone[] = u"Status: Done";
 inline constexpr char16_t kStatusPanelTip[] = u"Welcome to Quorvix 2002";
 // The first panel's tool tip once a scan has left machines not fully asked.
-inline constexpr char16_t kStatusPanelMachinesTip[] =
-    u"Double-click to see the machines that were not fully asked";
+inline constexpr char16_t kStatusPanelMachinesTip[] = u"Double-click to see the machines not asked";
 
 struct ToolbarButtonText {
   const char16_t* key;  // also the caption
@@ -44,21 +38,9 @@ inline constexpr char16_t kAboutNotice[] =
     u"and users it shows belong to their owners.";
 inline constexpr char16_t kAboutClose[] = u"&Close";
 
-inline constexpr char16_t kMachinesTitle[] = u"Machines not fully asked";
-inline constexpr char16_t kMachinesNoScan[] = u"No scan has listed any machines yet.";
-inline constexpr char16_t kMachinesAllAsked[] = u"Every machine of the last scan was fully asked.";
-
-// A few words for how asking a machine ended: "listed", "partly listed",
-// "not asked", "timed out", "stopped".
-std::u16string MachineStateText(MachineState state);
-
-// The machines whose listing was not complete, one line each, in the order
-// given: name, role, outcome, rows kept and message, separated by tabs, lines
-// ended by CR LF so that the text pastes into editors and spreadsheets alike.
-// Control characters of names and messages become spaces.
-std::u16string NotFullyAskedText(const std::vector<MachineOutcome>& outcomes);
-
-// The number of machines NotFullyAskedText lists.
-std::size_t CountNotFullyAsked(const std::vector<MachineOutcome>& outcomes);
+// The window that lists the machines a scan could not fully ask.
+inline constexpr char16_t kMachinesTitle[] = u"Machines not asked - Quorvix 2002";
+inline constexpr char16_t kMachinesCopy[] = u"&Copy";
+inline constexpr char16_t kMachinesClose[] = u"&Close";
 
 }  // namespace quorvix

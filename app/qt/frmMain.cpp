@@ -2,20 +2,28 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDateTime>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
 #include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeView>
+#include <QVBoxLayout>
 #include <optional>
 
 #include "Art.h"
@@ -23,6 +31,7 @@
 #include "ImageButton.h"
 #include "ReportModel.h"
 #include "ResizeRules.h"
+#include "ScanSummary.h"
 #include "WindowTexts.h"
 #include "classNetAPI.h"
 #include "frmAbout.h"
@@ -145,6 +154,7 @@ frmMain::frmMain(NetApi& api, bool simulated, QWidget* parent)
   panelStatus_->setObjectName(QStringLiteral("StatusBar1_Panel1"));
   panelStatus_->setText(QString::fromUtf16(kStatusInitial));
   panelStatus_->setToolTip(QString::fromUtf16(kStatusPanelTip));
+  panelStatus_->installEventFilter(this);
   panelDate_ = MakePanel(StatusBar1);
   panelDate_->setObjectName(QStringLiteral("StatusBar1_Panel2"));
   panelTime_ = MakePanel(StatusBar1);
@@ -158,6 +168,13 @@ frmMain::frmMain(NetApi& api, bool simulated, QWidget* parent)
   UpdateClock();
   clock_->start();
   DockStatusBar();
+
+  // Escape stops a running scan: no further machine is asked.
+  auto* stop = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  stop->setObjectName(QStringLiteral("StopShortcut"));
+  connect(stop, &QShortcut::activated, this, [this] {
+    if (scanning_) stopRequested_ = true;
+  });
 
   // Keyboard order: the list first, then the rebar's controls.
   setTabOrder(lvMain, comboDomains);
@@ -273,8 +290,9 @@ void frmMain::asxPowerButton1_Click() {
   // A press during a running scan's yield is not a second scan.
   if (scanning_ || ending_) return;
   scanning_ = true;
+  stopRequested_ = false;
   serviced_.invalidate();  // the first row is shown at once
-  lastOutcome_ = RunAuditScan(api_, *this);
+  lastOutcome_ = RunAuditScan(api_, *this, settings_);
   scanning_ = false;
   if (lastOutcome_ == ScanOutcome::Abandoned) {
     pending_.clear();  // the program is ending: no further rows
@@ -344,6 +362,51 @@ void frmMain::ShowMessage(const std::u16string& text) {
                   this);
   box.setFont(WindowFont());
   box.exec();
+}
+
+void frmMain::SetMachineOutcomes(const std::vector<MachineOutcome>& outcomes) {
+  outcomes_ = outcomes;
+  const bool anyMissing = !UnaskedMachinesText(outcomes_).empty();
+  panelStatus_->setToolTip(
+      QString::fromUtf16(anyMissing ? kStatusPanelMachinesTip : kStatusPanelTip));
+}
+
+bool frmMain::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == panelStatus_ && event->type() == QEvent::MouseButtonDblClick) {
+    ShowMachinesWindow();
+    return true;
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+QWidget* frmMain::ShowMachinesWindow() {
+  const QString text = ToQString(UnaskedMachinesText(outcomes_));
+  if (text.isEmpty()) return nullptr;
+  auto* dialog = new QDialog(this);
+  dialog->setObjectName(QStringLiteral("frmMachines"));
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  dialog->setWindowTitle(QString::fromUtf16(kMachinesTitle));
+  auto* layout = new QVBoxLayout(dialog);
+  auto* list = new QPlainTextEdit(dialog);
+  list->setObjectName(QStringLiteral("txtMachines"));
+  list->setReadOnly(true);
+  list->setLineWrapMode(QPlainTextEdit::NoWrap);
+  list->setPlainText(text);
+  layout->addWidget(list);
+  auto* buttons = new QDialogButtonBox(dialog);
+  QPushButton* copy =
+      buttons->addButton(QString::fromUtf16(kMachinesCopy), QDialogButtonBox::ActionRole);
+  copy->setObjectName(QStringLiteral("cmdCopy"));
+  QPushButton* close =
+      buttons->addButton(QString::fromUtf16(kMachinesClose), QDialogButtonBox::RejectRole);
+  close->setDefault(true);
+  connect(copy, &QPushButton::clicked, dialog,
+          [text] { QGuiApplication::clipboard()->setText(text); });
+  connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::close);
+  layout->addWidget(buttons);
+  dialog->resize(Px(7200), Px(3600));
+  dialog->show();
+  return dialog;
 }
 
 bool frmMain::DoEvents() {

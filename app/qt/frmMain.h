@@ -43,6 +43,13 @@ class frmMain : public QWidget, public ReportWindow {
   bool IsScanning() const { return scanning_; }
   ScanOutcome LastScanOutcome() const { return lastOutcome_; }
   ReportModel* Model() const { return model_; }
+  // How hard the scans of the start button drive the network.
+  void SetScanSettings(const ScanSettings& settings) { settings_ = settings; }
+  // The account of every machine of the last scan that listed them.
+  const std::vector<MachineOutcome>& MachineOutcomes() const { return outcomes_; }
+  // Opens the small window that lists the machines the last scan could not
+  // fully ask (a double-click on the status panel does the same). Modeless.
+  QWidget* ShowMachinesWindow();
 
   // How "Exit" ends the program; by default the application's event loop is
   // left at once. Tests put a recorder here.
@@ -58,6 +65,8 @@ class frmMain : public QWidget, public ReportWindow {
   std::u16string DomainText() override;
   void ShowMessage(const std::u16string& text) override;
   bool DoEvents() override;
+  bool StopRequested() override { return stopRequested_; }
+  void SetMachineOutcomes(const std::vector<MachineOutcome>& outcomes) override;
 
   // Longest a running scan keeps the window from being serviced while rows
   // come in quickly, in milliseconds.
@@ -73,6 +82,7 @@ class frmMain : public QWidget, public ReportWindow {
  protected:
   void resizeEvent(QResizeEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void Load();
@@ -87,7 +97,10 @@ class frmMain : public QWidget, public ReportWindow {
   NetApi& api_;
   bool loaded_ = false;
   bool scanning_ = false;
-  bool ending_ = false;  // Exit or close: a running scan stops at its next yield
+  bool ending_ = false;         // Exit or close: a running scan stops at its next yield
+  bool stopRequested_ = false;  // Escape during a scan
+  ScanSettings settings_;
+  std::vector<MachineOutcome> outcomes_;
   ScanOutcome lastOutcome_ = ScanOutcome::Done;
   std::vector<ReportRow> pending_;  // rows not yet handed to the list
   QElapsedTimer serviced_;          // since the window was last serviced during a scan

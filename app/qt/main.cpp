@@ -5,6 +5,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <memory>
 #include <optional>
@@ -31,6 +32,8 @@ int main(int argc, char* argv[]) {
   QApplication app(argc, argv);  // takes the window system's own options out of argv
   QApplication::setApplicationName(QStringLiteral("quorvix-audit"));
   QApplication::setApplicationVersion(QStringLiteral(QUORVIX_VERSION_TEXT));
+  // Ties the windows to the menu entry quorvix-audit.desktop (its icon, on Wayland too).
+  QGuiApplication::setDesktopFileName(QStringLiteral("quorvix-audit"));
   QApplication::setFont(quorvix::WindowFont());
 
   quorvix::ProviderOptions options;
@@ -66,8 +69,10 @@ int main(int argc, char* argv[]) {
 
   std::unique_ptr<quorvix::frmMain> mainWindow;
   QPointer<quorvix::frmSplash> splash = new quorvix::frmSplash([&] {
-    if (!mainWindow)
+    if (!mainWindow) {
       mainWindow = std::make_unique<quorvix::frmMain>(*provider.api, provider.simulated);
+      mainWindow->SetScanSettings({options.jobs, options.hostTimeout});
+    }
     mainWindow->ShowWindow();
   });
   splash->show();
@@ -81,5 +86,12 @@ int main(int argc, char* argv[]) {
   tour.reset();
   delete splash.data();  // still there only when the program ended before the timer fired
   mainWindow.reset();
+  // Machines given up by a scan may still be inside a call to the provider:
+  // end without waiting for them, and without tearing down what they may
+  // still touch.
+  if (quorvix::BusyScanWorkers() > 0) {
+    std::fflush(nullptr);
+    std::_Exit(rc);
+  }
   return rc;
 }

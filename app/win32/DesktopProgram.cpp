@@ -15,7 +15,8 @@ void InitControls() {
   InitCommonControlsEx(&controls);
 }
 
-int RunDesktopProgram(NetApi& api, bool simulated, const DesktopHooks& hooks) {
+int RunDesktopProgram(NetApi& api, bool simulated, const ScanSettings& settings,
+                      const DesktopHooks& hooks) {
   InitControls();
   // The font and the pictures are made before the splash shows: its second
   // belongs to the main window's loading alone.
@@ -23,6 +24,7 @@ int RunDesktopProgram(NetApi& api, bool simulated, const DesktopHooks& hooks) {
   WindowFont(true);
   BannerBitmap();
   frmMain main(api, simulated);
+  main.SetScanSettings(settings);
   frmSplash splash(
       [&] {
         main.ShowWindow();

@@ -6,6 +6,7 @@
 
 #include <functional>
 
+#include "AuditScan.h"
 #include "NetApi.h"
 #include "frmMain.h"
 
@@ -23,6 +24,7 @@ void InitControls();
 
 // Shows the splash window, then the main window, and runs the message loop
 // until the main window has closed. Returns the program's exit status.
-int RunDesktopProgram(NetApi& api, bool simulated, const DesktopHooks& hooks = {});
+int RunDesktopProgram(NetApi& api, bool simulated, const ScanSettings& settings = {},
+                      const DesktopHooks& hooks = {});
 
 }  // namespace quorvix::win32

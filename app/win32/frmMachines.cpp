@@ -35,7 +35,9 @@ void Layout(HWND window) {
   const int gap = 8;
   SetWindowPos(GetDlgItem(window, frmMachines::kText), nullptr, gap, gap, w - 2 * gap,
                h - 3 * gap - buttonH, SWP_NOZORDER);
-  SetWindowPos(GetDlgItem(window, frmMachines::kCopy), nullptr, w - gap - buttonW,
+  SetWindowPos(GetDlgItem(window, frmMachines::kCopy), nullptr, w - 2 * (gap + buttonW),
+               h - gap - buttonH, buttonW, buttonH, SWP_NOZORDER);
+  SetWindowPos(GetDlgItem(window, frmMachines::kClose), nullptr, w - gap - buttonW,
                h - gap - buttonH, buttonW, buttonH, SWP_NOZORDER);
 }
 
@@ -51,9 +53,13 @@ LRESULT CALLBACK MachinesProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
                                   instance, nullptr);
       const int tabs[] = {70, 120, 170, 210};  // dialog units
       SendMessageW(text, EM_SETTABSTOPS, 4, reinterpret_cast<LPARAM>(tabs));
-      CreateWindowExW(0, L"BUTTON", L"&Copy", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0,
-                      0, 10, 10, hwnd,
+      CreateWindowExW(0, L"BUTTON", W(kMachinesCopy),
+                      WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0, 0, 10, 10, hwnd,
                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(frmMachines::kCopy)), instance,
+                      nullptr);
+      CreateWindowExW(0, L"BUTTON", W(kMachinesClose),
+                      WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 0, 0, 10, 10, hwnd,
+                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(frmMachines::kClose)), instance,
                       nullptr);
       SetFontOfTree(hwnd, WindowFont());
       Layout(hwnd);
@@ -66,8 +72,8 @@ LRESULT CALLBACK MachinesProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
       if (LOWORD(wp) == frmMachines::kCopy && HIWORD(wp) == BN_CLICKED) {
         const std::u16string text = WindowText(GetDlgItem(hwnd, frmMachines::kText));
         CopyToClipboard(hwnd, Wide(text));
-      } else if (LOWORD(wp) == IDCANCEL) {
-        DestroyWindow(hwnd);  // Escape
+      } else if (LOWORD(wp) == frmMachines::kClose) {
+        DestroyWindow(hwnd);  // "&Close" or Escape
       }
       return 0;
     case WM_DESTROY:
@@ -107,7 +113,15 @@ HWND frmMachines::Show(HWND owner, const std::u16string& text) {
                               at.top + 60, 560, 300, owner, nullptr, instance, nullptr);
     if (current == nullptr) return nullptr;
   }
-  SetWindowTextW(GetDlgItem(current, kText), Wide(text).c_str());
+  // The edit control breaks lines at CR LF only.
+  std::wstring shown;
+  for (char16_t c : text) {
+    if (c == u'\n') shown += L'\r';
+    shown += static_cast<wchar_t>(c);
+  }
+  HWND edit = GetDlgItem(current, kText);
+  SendMessageW(edit, EM_SETLIMITTEXT, 0, 0);  // as long as the list is
+  SetWindowTextW(edit, shown.c_str());
   ShowWindow(current, SW_SHOWNORMAL);
   SetForegroundWindow(current);
   SetFocus(GetDlgItem(current, kText));

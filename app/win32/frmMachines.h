@@ -1,6 +1,6 @@
-// The account of the last scan's machines that were not fully asked: one line
-// each with the outcome and its message, in a read-only text the user can
-// select and copy ("&Copy" copies it all).
+// The machines the last scan could not fully ask: one line each with the
+// outcome and its message, in a read-only text the user can select and copy
+// ("&Copy" copies it all). Modeless, over the main window.
 #pragma once
 
 #include <windows.h>
@@ -20,6 +20,7 @@ class frmMachines {
   static constexpr const wchar_t* kClassName = L"QuorvixMachines";
   static constexpr int kText = 1101;
   static constexpr int kCopy = 1102;
+  static constexpr int kClose = IDCANCEL;
 };
 
 }  // namespace quorvix::win32

@@ -8,6 +8,7 @@
 #include "ReportOrder.h"
 #include "ResizeRules.h"
 #include "Resources.h"
+#include "ScanSummary.h"
 #include "Win32Ui.h"
 #include "WindowTexts.h"
 #include "classNetAPI.h"
@@ -342,7 +343,7 @@ void frmMain::asxPowerButton1_Click() {
   scanning_ = true;
   stopRequested_ = false;
   servicedOnce_ = false;  // the first row is shown at once
-  lastOutcome_ = RunAuditScan(api_, *this);
+  lastOutcome_ = RunAuditScan(api_, *this, settings_);
   scanning_ = false;
   if (lastOutcome_ == ScanOutcome::Abandoned || ending_) {
     pending_.clear();  // the program is ending: no further rows
@@ -385,14 +386,9 @@ void frmMain::lvMain_ColumnClick(int column) {
 }
 
 void frmMain::ShowMachines() {
-  std::u16string text;
-  if (outcomes_.empty())
-    text = kMachinesNoScan;
-  else if (CountNotFullyAsked(outcomes_) == 0)
-    text = kMachinesAllAsked;
-  else
-    text = NotFullyAskedText(outcomes_);
-  frmMachines::Show(hwnd_, text);
+  // Only when the last scan left machines not fully asked.
+  const std::u16string text = UnaskedMachinesText(outcomes_);
+  if (!text.empty()) frmMachines::Show(hwnd_, text);
 }
 
 void frmMain::FlushRows() {
@@ -468,7 +464,8 @@ void frmMain::ShowMessage(const std::u16string& text) {
 
 void frmMain::SetMachineOutcomes(const std::vector<MachineOutcome>& outcomes) {
   outcomes_ = outcomes;
-  statusTipText_ = W(CountNotFullyAsked(outcomes_) > 0 ? kStatusPanelMachinesTip : kStatusPanelTip);
+  const bool anyMissing = !UnaskedMachinesText(outcomes_).empty();
+  statusTipText_ = W(anyMissing ? kStatusPanelMachinesTip : kStatusPanelTip);
   if (statusTip_ != nullptr) {
     TTTOOLINFOW tip{};
     tip.cbSize = sizeof tip;
@@ -477,7 +474,12 @@ void frmMain::SetMachineOutcomes(const std::vector<MachineOutcome>& outcomes) {
     tip.lpszText = statusTipText_.data();
     SendMessageW(statusTip_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tip));
   }
-  if (frmMachines::Current() != nullptr) ShowMachines();
+  if (HWND open = frmMachines::Current(); open != nullptr) {
+    if (anyMissing)
+      ShowMachines();
+    else
+      DestroyWindow(open);
+  }
 }
 
 bool frmMain::DoEvents() {

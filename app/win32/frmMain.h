@@ -35,6 +35,8 @@ class frmMain : public ReportWindow {
   ScanOutcome LastScanOutcome() const { return lastOutcome_; }
   const ReportRows& Rows() const { return rows_; }
   const std::vector<MachineOutcome>& Outcomes() const { return outcomes_; }
+  // How hard the scans of the start button drive the network.
+  void SetScanSettings(const ScanSettings& settings) { settings_ = settings; }
 
   // Keyboard handling of the window, for every message loop of the program:
   // Escape asks a running scan to stop, Tab moves the focus between the
@@ -114,6 +116,7 @@ class frmMain : public ReportWindow {
   bool stopRequested_ = false;
   bool busy_ = false;  // the hourglass
   ScanOutcome lastOutcome_ = ScanOutcome::Done;
+  ScanSettings settings_;
   ReportRows rows_;
   std::vector<ReportRow> pending_;  // rows not yet handed to the list
   std::vector<MachineOutcome> outcomes_;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "AuditScan.h"
 #include "DesktopOptions.h"
 #include "DesktopProgram.h"
 #include "ProviderFactory.h"
@@ -72,5 +73,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     Tell(std::string("quorvix-audit: ") + e.what() + "\n", true);
     return 2;
   }
-  return quorvix::win32::RunDesktopProgram(*provider.api, provider.simulated);
+  const int rc = quorvix::win32::RunDesktopProgram(*provider.api, provider.simulated,
+                                                   {options.jobs, options.hostTimeout});
+  // Machines given up by a scan may still be inside a call to the provider:
+  // end without waiting for them, and without tearing down what they may
+  // still touch.
+  if (quorvix::BusyScanWorkers() > 0) ExitProcess(static_cast<UINT>(rc));
+  return rc;
 }

@@ -2,11 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <clocale>
 #include <functional>
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "ReportOrder.h"
+#include "ScanSummary.h"
 #include "SimulatedNetApi.h"
 #include "basMain.h"
 #include "basStringHandler.h"
@@ -124,10 +130,11 @@ TEST_F(AuditScanTest, FillsOneRowPerEntryWithItsCells) {
   RecordingWindow w(u"HQ");
   std::vector<std::pair<std::size_t, std::size_t>> progress;
   ScanHooks hooks;
-  hooks.machineAsked = [&](std::size_t asked, std::size_t total) {
-    progress.emplace_back(asked, total);
-  };
-  ASSERT_EQ(RunAuditScan(api, w, hooks), ScanOutcome::Done);
+  hooks.progress = [&](const ScanProgress& p) { progress.emplace_back(p.done, p.total); };
+  ASSERT_EQ(RunAuditScan(api, w, ScanSettings{}, hooks), ScanOutcome::Done);
+  // Machines answer in any order; the rows' places in the scan do not change.
+  std::stable_sort(w.rows.begin(), w.rows.end(),
+                   [](const ReportRow& a, const ReportRow& b) { return a.sequence < b.sequence; });
 
   ASSERT_EQ(w.rows.size(), 6u);
   const auto& admin = w.rows[0];
@@ -162,13 +169,23 @@ TEST_F(AuditScanTest, FillsOneRowPerEntryWithItsCells) {
   EXPECT_EQ(w.rows[5].role, u"");
   EXPECT_FALSE(w.rows[5].lastLogon.has_value());
 
-  // The unreachable machine gives no row and no message.
+  // The unreachable machine gives no row and no message; every row is
+  // followed by a yield.
   EXPECT_TRUE(w.messages.empty());
-  EXPECT_EQ(w.events,
-            (std::vector<std::string>{"status Status: Working...", "clear", "pointer 11",
-                                      "row admin", "yield", "row alice", "yield", "row bob",
-                                      "yield", "row alice", "yield", "row carol", "yield",
-                                      "row dave", "yield", "pointer 0", "status Status: Done"}));
+  std::vector<std::string> steps;
+  for (std::size_t k = 0; k < w.events.size(); ++k) {
+    const std::string& e = w.events[k];
+    if (e.rfind("row ", 0) == 0) {
+      ASSERT_LT(k + 1, w.events.size());
+      EXPECT_EQ(w.events[k + 1], "yield");
+    }
+    if (e != "yield" && e.rfind("status Status: Working... ", 0) != 0 && e.rfind("row ", 0) != 0)
+      steps.push_back(e);
+  }
+  EXPECT_EQ(steps, (std::vector<std::string>{"status Status: Working...", "clear", "pointer 11",
+                                             "pointer 0",
+                                             "status Status: Done - 1 of 5 machines "
+                                             "not asked"}));
   EXPECT_EQ(progress, (std::vector<std::pair<std::size_t, std::size_t>>{
                           {1, 5}, {2, 5}, {3, 5}, {4, 5}, {5, 5}}));
 
@@ -193,7 +210,7 @@ TEST_F(AuditScanTest, MakesTheCallsOfARowInOrder) {
   d.machines = {pdc, Machine(u"PC1", SV_TYPE_WORKSTATION, {Entry(u"ann", u"")})};
   SimulatedNetApi one(d);
   RecordingWindow w(u"HQ");
-  ASSERT_EQ(RunAuditScan(one, w), ScanOutcome::Done);
+  ASSERT_EQ(RunAuditScan(one, w, ScanSettings{1, {}}), ScanOutcome::Done);
   ASSERT_EQ(w.rows.size(), 1u);
 
   std::vector<std::string> order;
@@ -249,7 +266,7 @@ TEST_F(AuditScanTest, AFailedMachineEnumerationShowsOneMessage) {
   int32_t reported = 0;
   ScanHooks hooks;
   hooks.enumerationFailed = [&](int32_t status) { reported = status; };
-  ASSERT_EQ(RunAuditScan(odd, w2, hooks), ScanOutcome::Failed);
+  ASSERT_EQ(RunAuditScan(odd, w2, ScanSettings{}, hooks), ScanOutcome::Failed);
   EXPECT_EQ(reported, 4242);
   ASSERT_EQ(w2.messages.size(), 1u);
   EXPECT_NE(w2.messages[0].find(u"4242"), std::u16string::npos) << ToUtf8(w2.messages[0]);
@@ -281,27 +298,180 @@ TEST_F(AuditScanTest, AStartDuringAScanIsIgnoredAndEndingTheProgramStopsIt) {
     return true;
   };
   ASSERT_EQ(RunAuditScan(api, w), ScanOutcome::Done);
-  EXPECT_EQ(nested, std::vector<ScanOutcome>(6, ScanOutcome::Ignored));
+  EXPECT_GE(nested.size(), 6u);
+  EXPECT_EQ(nested, std::vector<ScanOutcome>(nested.size(), ScanOutcome::Ignored));
   EXPECT_TRUE(other.events.empty());  // the ignored start touched nothing
   EXPECT_EQ(w.rows.size(), 6u);
 
-  // The program ends during the second row's yield: nothing more is done.
+  // The program ends during the first row's yield: nothing more reaches the
+  // window, and no machine is asked after the one being asked then.
   RecordingWindow ending(u"HQ");
-  int yields = 0;
-  std::size_t callsAtEnd = 0;
+  std::size_t askedAtEnd = 0;
   ending.onDoEvents = [&] {
-    callsAtEnd = api.Calls().size();
-    return ++yields < 2;
+    askedAtEnd = CallsNamed("NetWkstaUserEnum").size();
+    return ending.rows.empty();
   };
-  ASSERT_EQ(RunAuditScan(api, ending), ScanOutcome::Abandoned);
-  EXPECT_EQ(api.Calls().size(), callsAtEnd);  // no machine asked after the end
-  EXPECT_EQ(ending.rows.size(), 2u);
+  api.ClearCalls();
+  ASSERT_EQ(RunAuditScan(api, ending, ScanSettings{1, {}}), ScanOutcome::Abandoned);
+  ASSERT_TRUE(WaitForScanWorkers(std::chrono::seconds(10)));
+  EXPECT_LE(CallsNamed("NetWkstaUserEnum").size(), askedAtEnd + 1);
+  EXPECT_EQ(ending.rows.size(), 1u);
   EXPECT_EQ(ending.events.back(), "yield");
-  EXPECT_EQ(ending.status, u"Status: Working...");
+  EXPECT_EQ(ending.status.rfind(u"Status: Working...", 0), 0u);
 
   // Neither guard outlives its scan.
   RecordingWindow after(u"HQ");
   EXPECT_EQ(RunAuditScan(api, after), ScanOutcome::Done);
+}
+
+// A provider whose listing of logged-on users fails after the first batch on
+// the named machine, as a connection lost half-way does.
+class BreaksAfterFirstBatch : public SimulatedNetApi {
+ public:
+  using SimulatedNetApi::SimulatedNetApi;
+  NET_API_STATUS NetWkstaUserEnum(LPCWSTR server, DWORD level, LPBYTE* buf, DWORD pref,
+                                  LPDWORD read, LPDWORD total, LPDWORD resume) override {
+    if (resume != nullptr && *resume > 0 && std::u16string(server) == u"PC017") {
+      *buf = nullptr;
+      return 64;  // the network name is no longer available
+    }
+    return SimulatedNetApi::NetWkstaUserEnum(server, level, buf, pref, read, total, resume);
+  }
+};
+
+TEST_F(AuditScanTest, EveryMachineEndsWithAnOutcomeAndTheSummaryCountsThem) {
+  SimDomain d = SmallDomain();
+  d.machines[2].sessionsStatus.reset();  // PC020: off, answers 53 after a while
+  d.machines[2].unreachableStatus = ERROR_BAD_NETPATH;
+  d.machines[2].unreachableMicros = 20'000;
+  d.machines[3].sessions.clear();  // SRV1 refuses
+  d.machines[3].sessionsStatus = ERROR_ACCESS_DENIED;
+  d.machines[4].silentMicros = 1'000'000;  // X1 answers too late
+  for (int k = 0; k < 3; ++k) d.machines[1].sessions.push_back(Entry(u"bob", u""));  // batches
+  {
+    BreaksAfterFirstBatch net(d);
+    auto window = std::make_unique<RecordingWindow>(u"HQ");
+    std::vector<MachineOutcome> outcomes;
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_EQ(RunAuditScan(net, *window, ScanSettings{4, std::chrono::milliseconds(200)}),
+              ScanOutcome::Done);
+    // The silent machine did not hold the scan past its deadline.
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(900));
+    const auto rows = window->rows;
+    const std::u16string status = window->status;
+    window.reset();  // X1's late answer must not touch it
+
+    // PC017 listed some entries before its listing broke: they are kept.
+    std::size_t pc017 = 0;
+    for (const auto& r : rows) pc017 += r.machine == u"PC017" ? 1 : 0;
+    EXPECT_GT(pc017, 0u);
+    EXPECT_LT(pc017, 6u);
+    EXPECT_EQ(rows.size(), 1u + pc017);  // admin, and PC017's entries
+    EXPECT_EQ(status, u"Status: Done - 4 of 5 machines not asked");
+    ASSERT_TRUE(WaitForScanWorkers(std::chrono::seconds(10)));
+    EXPECT_EQ(net.OutstandingBuffers(), 0u);
+  }
+
+  // The same, seen by a window that keeps the outcomes.
+  class OutcomeWindow : public RecordingWindow {
+   public:
+    using RecordingWindow::RecordingWindow;
+    void SetMachineOutcomes(const std::vector<MachineOutcome>& o) override { outcomes = o; }
+    std::vector<MachineOutcome> outcomes;
+  };
+  BreaksAfterFirstBatch net(d);
+  OutcomeWindow w(u"HQ");
+  ASSERT_EQ(RunAuditScan(net, w, ScanSettings{1, std::chrono::milliseconds(200)}),
+            ScanOutcome::Done);
+  ASSERT_EQ(w.outcomes.size(), 5u);
+  EXPECT_EQ(w.outcomes[0].state, MachineState::Listed);
+  EXPECT_EQ(w.outcomes[0].entries, 1u);
+  EXPECT_EQ(w.outcomes[0].role, u"PDC");
+  EXPECT_EQ(w.outcomes[1].state, MachineState::PartlyListed);
+  EXPECT_EQ(w.outcomes[1].status, 64);
+  EXPECT_EQ(w.outcomes[2].state, MachineState::NotAsked);
+  EXPECT_EQ(w.outcomes[2].status, 53);
+  EXPECT_EQ(w.outcomes[2].message, GetNetErrorText(53).substr(0, w.outcomes[2].message.size()));
+  EXPECT_EQ(w.outcomes[3].state, MachineState::NotAsked);
+  EXPECT_EQ(w.outcomes[3].status, 5);
+  EXPECT_EQ(w.outcomes[4].state, MachineState::TimedOut);
+  EXPECT_EQ(SummaryText(w.outcomes),
+            u"4 of 5 machines could not be asked: 1 access denied (5), 1 no answer (53), "
+            u"1 partly listed, 1 timed out");
+  const std::u16string listing = UnaskedMachinesText(w.outcomes);
+  EXPECT_EQ(listing.find(u"PDC01"), std::u16string::npos);
+  EXPECT_NE(listing.find(u"PC020: not asked - "), std::u16string::npos) << ToUtf8(listing);
+  EXPECT_NE(listing.find(u"(status 53)"), std::u16string::npos);
+  EXPECT_NE(listing.find(u"X1: timed out"), std::u16string::npos);
+  ASSERT_TRUE(WaitForScanWorkers(std::chrono::seconds(10)));
+}
+
+TEST_F(AuditScanTest, RoleAndLastLogonAreAskedOncePerScanWhateverTheJobs) {
+  SimDomain d = SmallDomain();
+  // Many machines where the same users log on at the same servers.
+  for (int k = 0; k < 20; ++k)
+    d.machines.push_back(Machine(
+        u"PC-" + std::u16string(1, char16_t(u'A' + k)), SV_TYPE_WORKSTATION,
+        {Entry(u"alice", u"\\PDC01"), Entry(u"bob", u"\\PDC01"), Entry(u"alice", u"\\PDC01")}));
+  d.latencyMicros["*"] = 500;
+  std::vector<std::vector<ReportRow>> results;
+  for (unsigned jobs : {1u, 4u, 32u}) {
+    SimulatedNetApi net(d);
+    RecordingWindow w(u"HQ");
+    ASSERT_EQ(RunAuditScan(net, w, ScanSettings{jobs, {}}), ScanOutcome::Done);
+    std::map<std::u16string, int> roles;
+    std::map<std::pair<std::u16string, std::u16string>, int> logons;
+    for (const auto& c : net.Calls()) {
+      if (c.call == "NetServerGetInfo") ++roles[c.names[0]];
+      if (c.call == "NetUserGetInfo") ++logons[{c.names[0], c.names[1]}];
+    }
+    EXPECT_EQ(roles.size(), 24u) << jobs;  // every machine with entries
+    for (const auto& [machine, n] : roles) EXPECT_EQ(n, 1) << ToUtf8(machine);
+    for (const auto& [key, n] : logons) EXPECT_EQ(n, 1) << ToUtf8(key.second);
+    SortRows(w.rows, SortState{true, 2, 0});  // by domain: every row ties
+    results.push_back(w.rows);
+  }
+  // The same rows in the same order for any number of jobs.
+  for (std::size_t k = 1; k < results.size(); ++k) {
+    ASSERT_EQ(results[k].size(), results[0].size());
+    for (std::size_t r = 0; r < results[0].size(); ++r) {
+      EXPECT_EQ(results[k][r].workstation, results[0][r].workstation);
+      EXPECT_EQ(results[k][r].user, results[0][r].user);
+      EXPECT_EQ(results[k][r].lastLogonText, results[0][r].lastLogonText);
+    }
+  }
+}
+
+TEST_F(AuditScanTest, StopKeepsTheRowsAndTheWindowShowsRowsWhileACallBlocks) {
+  SimDomain d = SmallDomain();
+  d.machines[4].silentMicros = 600'000;  // X1, the last machine
+  SimulatedNetApi net(d);
+  RecordingWindow w(u"HQ");
+  bool rowsWhileBlocked = false;
+  bool stop = false;
+  class StoppableWindow : public RecordingWindow {
+   public:
+    using RecordingWindow::RecordingWindow;
+    bool StopRequested() override { return stopNow && *stopNow; }
+    bool* stopNow = nullptr;
+  } sw(u"HQ");
+  sw.stopNow = &stop;
+  sw.onDoEvents = [&] {
+    // Rows of the other machines are in the window while X1 has not answered.
+    bool x1Answered = false;
+    for (const auto& c : net.Calls()) x1Answered |= c.names.size() > 0 && c.names[0] == u"X1";
+    if (sw.rows.size() == 5 && !x1Answered) {
+      rowsWhileBlocked = true;
+      stop = true;  // Escape
+    }
+    return true;
+  };
+  ASSERT_EQ(RunAuditScan(net, sw, ScanSettings{8, {}}), ScanOutcome::Stopped);
+  EXPECT_TRUE(rowsWhileBlocked);
+  EXPECT_EQ(sw.rows.size(), 5u);  // the rows found stay
+  EXPECT_EQ(sw.status, u"Status: Stopped - 4 of 5 machines asked");
+  EXPECT_EQ(sw.pointer, MousePointer::Default);
+  ASSERT_TRUE(WaitForScanWorkers(std::chrono::seconds(10)));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <process.h>
 #include <windows.h>
 #else
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,7 +20,13 @@
 #include <string>
 #include <vector>
 
+#include "AuditScan.h"
 #include "CliTestSupport.h"
+#include "ConsoleReport.h"
+#include "ReportFormat.h"
+#include "ReportOrder.h"
+#include "ScanSummary.h"
+#include "SimulatedNetApi.h"
 #include "basMain.h"
 #include "basStringHandler.h"
 
@@ -114,8 +121,9 @@ Result Scan(const std::vector<std::string>& args) {
   return r;
 }
 #else
-// Runs quorvix-scan with args under the C locale, stdout and stderr to files.
-Result Scan(const std::vector<std::string>& args) {
+// Runs quorvix-scan with args under the C locale, stdout and stderr to files;
+// with interruptAfterMs, Ctrl+C reaches it after that long.
+Result Scan(const std::vector<std::string>& args, int interruptAfterMs = -1) {
   const std::string dir = ::testing::TempDir();
   const std::string outPath = dir + "scan-out-" + std::to_string(getpid());
   const std::string errPath = dir + "scan-err-" + std::to_string(getpid());
@@ -146,6 +154,10 @@ Result Scan(const std::vector<std::string>& args) {
   if (rc != 0) {
     ADD_FAILURE() << "cannot start " << QUORVIX_SCAN_PATH;
     return r;
+  }
+  if (interruptAfterMs >= 0) {
+    usleep(static_cast<useconds_t>(interruptAfterMs) * 1000);
+    kill(pid, SIGINT);
   }
   int status = 0;
   waitpid(pid, &status, 0);
@@ -181,7 +193,9 @@ const std::vector<std::string> kHeaders = {"Username", "Workstation", "Domain", 
 TEST(ScanCli, EachFormatParsesBackToTheRows) {
   const Result csv = Scan({SmallDomain(), "HQ", "--format", "csv"});
   ASSERT_EQ(csv.exit, 0) << csv.err;
-  EXPECT_EQ(csv.err, "");  // no progress when stderr is not a terminal
+  // No progress when stderr is not a terminal; the one machine that could not
+  // be asked is told in one line.
+  EXPECT_EQ(csv.err, "quorvix-scan: 1 of 5 machines could not be asked: 1 no answer (53)\n");
   auto records = ParseCsv(csv.out);
   ASSERT_FALSE(records.empty());
   EXPECT_EQ(records[0], kHeaders);
@@ -286,6 +300,77 @@ TEST(ScanCli, AFailingMachineEnumerationExitsWithOne) {
   EXPECT_NE(r.err.find(text), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("53"), std::string::npos) << r.err;
 }
+
+TEST(ScanCli, TheReportDoesNotDependOnTheJobs) {
+  const Result one = Scan({"--simulate", "--format", "csv", "--jobs", "1"});
+  ASSERT_EQ(one.exit, 0) << one.err;
+  for (const char* jobs : {"4", "32"}) {
+    const Result many = Scan({"--simulate", "--format", "csv", "--jobs", jobs});
+    EXPECT_EQ(many.exit, 0) << many.err;
+    EXPECT_EQ(many.out, one.out) << "--jobs " << jobs;
+    EXPECT_EQ(many.err, one.err) << "--jobs " << jobs;
+  }
+  const Result bad = Scan({"--simulate", "--jobs", "257"});
+  EXPECT_EQ(bad.exit, 2);
+  EXPECT_NE(bad.err.find("--jobs"), std::string::npos) << bad.err;
+}
+
+TEST(ScanCli, AGeneratedDomainGivesTheSameCsvForAnyJobs) {
+  sim::GeneratorOptions o;
+  o.machines = 400;
+  o.entriesPerMachine = 4;
+  o.latencyMicros = 100;
+  o.unreachableShare = 0.1;
+  std::vector<std::string> outputs;
+  for (unsigned jobs : {1u, 4u, 32u}) {
+    sim::SimulatedNetApi api(sim::GenerateDomain(o));
+    api.SetLogging(false);
+    ConsoleReport report(u"BENCH");
+    ASSERT_EQ(RunAuditScan(api, report, ScanSettings{jobs, {}}), ScanOutcome::Done);
+    std::string all;
+    for (int16_t key = 0; key < 5; ++key) {  // every column has ties
+      SortRows(report.Rows(), SortState{true, key, key % 2});
+      all += FormatCsv(report.Rows());
+    }
+    outputs.push_back(all + ToUtf8(SummaryText(report.Machines())));
+  }
+  EXPECT_EQ(outputs[1], outputs[0]);
+  EXPECT_EQ(outputs[2], outputs[0]);
+}
+
+TEST(ScanCli, MachinesListsEveryMachineWithItsOutcome) {
+  const Result r = Scan({SmallDomain(), "HQ", "--machines", "--format", "csv"});
+  ASSERT_EQ(r.exit, 0) << r.err;
+  const auto records = ParseCsv(r.out);
+  ASSERT_EQ(records.size(), 6u);
+  EXPECT_EQ(records[0], (std::vector<std::string>{"Machine", "Role", "Entries", "Outcome", "Status",
+                                                  "Message"}));
+  EXPECT_EQ(records[1], (std::vector<std::string>{"PDC01", "PDC", "1", "listed", "", ""}));
+  EXPECT_EQ(records[3][0], "PC020");
+  EXPECT_EQ(records[3][3], "not asked");
+  EXPECT_EQ(records[3][4], "53");
+  EXPECT_NE(records[3][5], "");
+  EXPECT_NE(r.err.find("1 of 5 machines could not be asked"), std::string::npos) << r.err;
+}
+
+#ifndef _WIN32
+TEST(ScanCli, ASilentMachineIsGivenUpAndCtrlCPrintsTheRowsFound) {
+  const std::string slow = "--simulate=" + Data("scan-slow.json");
+  // The silent machine is given up at its deadline; the program does not
+  // wait for its answer.
+  const Result r = Scan({slow, "HQ", "--format", "csv", "--host-timeout", "0.3"});
+  ASSERT_EQ(r.exit, 0) << r.err;
+  EXPECT_EQ(ParseCsv(r.out).size(), 3u);  // header, admin, ann
+  EXPECT_EQ(r.err,
+            "quorvix-scan: 2 of 4 machines could not be asked: 1 no answer (53), 1 timed out\n");
+
+  // Without a deadline, Ctrl+C stops the scan: the rows found are printed.
+  const Result stopped = Scan({slow, "HQ", "--format", "csv", "--host-timeout", "0"}, 1500);
+  EXPECT_EQ(stopped.exit, 130) << stopped.err;
+  EXPECT_EQ(ParseCsv(stopped.out).size(), 3u) << stopped.out;
+  EXPECT_NE(stopped.err.find("1 stopped"), std::string::npos) << stopped.err;
+}
+#endif
 
 }  // namespace
 }  // namespace quorvix

@@ -282,7 +282,8 @@ class Reader {
     Object(j, where);
     OnlyKeys(j, where,
              {"name", "domain", "type", "comment", "versionMajor", "versionMinor", "sessions",
-              "sessionsStatus", "users", "globalGroups", "localGroups"});
+              "sessionsStatus", "users", "globalGroups", "localGroups", "latencyMicros",
+              "unreachable", "silentMicros"});
     SimMachine m;
     m.name = Name(j, where, "name", true);
     m.domain = Name(j, where, "domain", true);
@@ -316,6 +317,17 @@ class Reader {
 
     m.globalGroups = Groups(j, where, "globalGroups");
     m.localGroups = Groups(j, where, "localGroups");
+    m.latencyMicros = Latencies(j, where);
+    if (const json* un = Member(j, where, "unreachable", false)) {
+      const std::string w = where + "/unreachable";
+      Object(*un, w);
+      OnlyKeys(*un, w, {"status", "afterMicros"});
+      m.unreachableStatus = Status(*Member(*un, w, "status", true), w + "/status");
+      m.unreachableMicros = U32(*un, w, "afterMicros", false, 0);
+    }
+    m.silentMicros = U32(j, where, "silentMicros", false, 0);
+    if (m.unreachableStatus && m.silentMicros > 0)
+      Fail(where + "/silentMicros", "a machine is either \"unreachable\" or silent, not both");
 
     if (const json* us = Member(j, where, "users", false)) {
       const std::string w = where + "/users";
@@ -434,15 +446,23 @@ class Reader {
       }
     }
 
-    if (const json* lat = Member(root, "", "latencyMicros", false)) {
-      Object(*lat, "/latencyMicros");
-      for (const auto& [call, value] : lat->items()) {
-        const std::string w = "/latencyMicros/" + PointerPart(call);
-        if (call != "*" && !IsCallName(call)) Fail(w, "unknown call \"" + call + "\"");
-        d.latencyMicros[call] = U32(value, w);
-      }
-    }
+    d.latencyMicros = Latencies(root, "");
     return d;
+  }
+
+  // A "latencyMicros" object: call name (or "*") to microseconds.
+  std::map<std::string, uint32_t> Latencies(const json& j, const std::string& where) const {
+    std::map<std::string, uint32_t> out;
+    const json* lat = Member(j, where, "latencyMicros", false);
+    if (lat == nullptr) return out;
+    const std::string lw = where + "/latencyMicros";
+    Object(*lat, lw);
+    for (const auto& [call, value] : lat->items()) {
+      const std::string w = lw + "/" + PointerPart(call);
+      if (call != "*" && !IsCallName(call)) Fail(w, "unknown call \"" + call + "\"");
+      out[call] = U32(value, w);
+    }
+    return out;
   }
 
  private:
@@ -671,6 +691,26 @@ SimDomain GenerateDomain(const GeneratorOptions& options) {
   }
   d.computerName = d.machines.size() > 1 ? d.machines[1].name : d.machines[0].name;
   if (options.latencyMicros > 0) d.latencyMicros["*"] = options.latencyMicros;
+
+  // Dead machines: a seeded shuffle of the machines other than the
+  // controller and the local machine, the first ones off, the next silent.
+  std::vector<std::size_t> others;
+  for (std::size_t i = 1; i < d.machines.size(); ++i)
+    if (d.machines[i].name != d.computerName) others.push_back(i);
+  for (std::size_t i = others.size(); i > 1; --i)
+    std::swap(others[i - 1], others[pick(static_cast<uint32_t>(i))]);
+  auto share = [&](double s) {
+    return static_cast<std::size_t>(std::clamp(s, 0.0, 1.0) * double(others.size()) + 0.5);
+  };
+  const std::size_t off = share(options.unreachableShare);
+  const std::size_t silent = std::min(others.size() - off, share(options.silentShare));
+  for (std::size_t k = 0; k < off; ++k) {
+    SimMachine& m = d.machines[others[k]];
+    m.unreachableStatus = options.unreachableStatus;
+    m.unreachableMicros = options.unreachableMicros;
+  }
+  for (std::size_t k = off; k < off + silent; ++k)
+    d.machines[others[k]].silentMicros = options.silentMicros;
   return d;
 }
 

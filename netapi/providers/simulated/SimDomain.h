@@ -47,6 +47,15 @@ struct SimMachine {
   std::vector<SimUser> users;
   std::vector<SimGroup> globalGroups;
   std::vector<SimGroup> localGroups;
+  // How the machine answers in time. Calls that name it as their server wait
+  // latencyMicros[call] (or ["*"]) instead of the domain's latency; a machine
+  // that is off answers every call with unreachableStatus after
+  // unreachableMicros; a silent one answers nothing for silentMicros, then
+  // as usual.
+  std::map<std::string, uint32_t> latencyMicros;
+  std::optional<NET_API_STATUS> unreachableStatus;
+  uint32_t unreachableMicros = 0;
+  uint32_t silentMicros = 0;
 };
 
 struct SimDomainInfo {
@@ -103,6 +112,15 @@ struct GeneratorOptions {
   uint32_t entriesPerMachine = 3;
   uint32_t seed = 1;
   uint32_t latencyMicros = 0;  // for every call
+  // Shares (0 to 1) of the machines other than the controller and the local
+  // machine that are off (every call answers unreachableStatus after
+  // unreachableMicros) or silent (no answer for silentMicros); the machines
+  // are picked by the seed.
+  double unreachableShare = 0;
+  NET_API_STATUS unreachableStatus = ERROR_BAD_NETPATH;
+  uint32_t unreachableMicros = 0;
+  double silentShare = 0;
+  uint32_t silentMicros = 0;
 };
 SimDomain GenerateDomain(const GeneratorOptions& options);
 

@@ -78,7 +78,6 @@ struct SimulatedNetApi::Impl {
   std::size_t refused = 0;
   std::vector<CallRecord> calls;
   bool logging = true;
-  std::unordered_map<std::string, uint32_t> latency;
   // Per machine (same order): folded user name -> account. Large generated
   // domains keep tens of thousands of accounts on one controller.
   std::vector<std::unordered_map<std::u16string, std::size_t>> userIndex;
@@ -96,20 +95,40 @@ struct SimulatedNetApi::Impl {
     for (const auto& f : domain.faults) faultKeys.push_back(FoldName(StripBackslashes(f.target)));
     for (std::size_t i = 0; i < domain.domains.size(); ++i)
       domainIndex.emplace(FoldName(domain.domains[i].name), i);
-    for (const auto& [call, micros] : domain.latencyMicros) latency[call] = micros;
   }
 
   ~Impl() {
     for (auto& [p, size] : buffers) std::free(p);
   }
 
-  void Delay(const char* call) const {
-    // The table never changes after construction, so it is read without the lock,
-    // and callers on several threads wait side by side as on a network.
-    auto it = latency.find(call);
-    if (it == latency.end()) it = latency.find("*");
-    if (it != latency.end() && it->second > 0)
-      std::this_thread::sleep_for(std::chrono::microseconds(it->second));
+  static const uint32_t* Latency(const std::map<std::string, uint32_t>& table,
+                                 const std::string& call) {
+    auto it = table.find(call);
+    if (it == table.end()) it = table.find("*");
+    return it == table.end() ? nullptr : &it->second;
+  }
+
+  // Waits as long as the call's server (the first name argument) takes to
+  // answer: silent, off, its own latency, or the domain's. What is read here
+  // never changes after construction, so it is read without the lock, and
+  // callers on several threads wait side by side as on a network.
+  void Delay(const CallRecord& rec) const {
+    uint64_t micros = 0;
+    const SimMachine* m = nullptr;
+    if (!rec.names.empty()) {
+      auto it = machineIndex.find(ServerKey(rec.nullNames[0] ? nullptr : rec.names[0].c_str()));
+      if (it != machineIndex.end()) m = &domain.machines[it->second];
+    }
+    const uint32_t* own = m != nullptr ? Latency(m->latencyMicros, rec.call) : nullptr;
+    const uint32_t* any = Latency(domain.latencyMicros, rec.call);
+    if (m != nullptr && m->unreachableStatus)
+      micros = m->unreachableMicros;
+    else if (own != nullptr)
+      micros = *own;
+    else if (any != nullptr)
+      micros = *any;
+    if (m != nullptr) micros += m->silentMicros;
+    if (micros > 0) std::this_thread::sleep_for(std::chrono::microseconds(micros));
   }
 
   // The folded key of a server argument; null or empty is the local machine.
@@ -138,6 +157,12 @@ struct SimulatedNetApi::Impl {
     for (std::size_t i = 0; i < domain.faults.size(); ++i) {
       const SimFault& f = domain.faults[i];
       if (f.call == call && (f.target.empty() || faultKeys[i] == key)) return f.status;
+    }
+    // A machine that is off answers every call that names it with its status.
+    if (call != "NetServerEnum" && call != "NetGetDCName") {
+      auto it = machineIndex.find(key);
+      if (it != machineIndex.end() && domain.machines[it->second].unreachableStatus)
+        return domain.machines[it->second].unreachableStatus;
     }
     return std::nullopt;
   }
@@ -173,7 +198,7 @@ struct SimulatedNetApi::Impl {
   template <typename Body>
   NET_API_STATUS Serve(CallRecord rec, Body body, LPDWORD entriesread = nullptr,
                        LPDWORD totalentries = nullptr) {
-    Delay(rec.call.c_str());
+    Delay(rec);
     std::lock_guard lock(mu);
     const NET_API_STATUS status = body();
     rec.status = status;
@@ -705,7 +730,9 @@ NET_API_STATUS SimulatedNetApi::NetLocalGroupAddMembers(LPCWSTR servername, LPCW
 
 NET_API_STATUS SimulatedNetApi::NetApiBufferAllocate(DWORD ByteCount, LPVOID* Buffer) {
   Impl& s = *impl_;
-  s.Delay("NetApiBufferAllocate");
+  CallRecord pace;  // the local machine: the domain's latency
+  pace.call = "NetApiBufferAllocate";
+  s.Delay(pace);
   std::lock_guard lock(s.mu);
   if (auto f = s.Fault("NetApiBufferAllocate", FoldName(s.domain.computerName))) {
     if (Buffer != nullptr) *Buffer = nullptr;

@@ -1,9 +1,13 @@
 // The main window: loading, the report list, the start button, header
 // clicks, Exit and close during a scan, the layout rules.
 #include <QAction>
+#include <QClipboard>
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QStatusBar>
 #include <QToolBar>
 #include <QToolButton>
@@ -199,7 +203,7 @@ class frmMainTest : public QObject {
     QTest::mouseClick(start, Qt::LeftButton);
     QCOMPARE(w.LastScanOutcome(), ScanOutcome::Done);
     QCOMPARE(busyPointer, Qt::WaitCursor);
-    QCOMPARE(busyStatus, QStringLiteral("Status: Working..."));
+    QVERIFY2(busyStatus.startsWith(QStringLiteral("Status: Working... ")), qPrintable(busyStatus));
     QCOMPARE(StatusText(w), QStringLiteral("Status: Done"));
     QCOMPARE(w.cursor().shape(), Qt::ArrowCursor);
     // Ascending by user name; equal names (alice, Alice) in arrival order.
@@ -291,6 +295,9 @@ class frmMainTest : public QObject {
     QVERIFY(rowsAtExit > 0);
     QCOMPARE(w.Model()->rowCount(), rowsAtExit);  // no row after Exit
     QVERIFY(w.Model()->rowCount() < 9000);
+    // Machines still being asked finish on their own; nothing reaches the window.
+    QVERIFY(WaitForScanWorkers(std::chrono::seconds(30)));
+    QCOMPARE(w.Model()->rowCount(), rowsAtExit);
     QCOMPARE(api->OutstandingBuffers(), 0u);
     QVERIFY(!w.IsScanning());
   }
@@ -312,7 +319,54 @@ class frmMainTest : public QObject {
     QCOMPARE(w.LastScanOutcome(), ScanOutcome::Abandoned);
     QVERIFY(!w.isVisible());
     QCOMPARE(w.Model()->rowCount(), rowsAtClose);
+    QVERIFY(WaitForScanWorkers(std::chrono::seconds(30)));
     QCOMPARE(api->OutstandingBuffers(), 0u);
+  }
+
+  void machinesNotAskedAreListedAndEscapeStops() {
+    sim::GeneratorOptions o;
+    o.machines = 21;  // the controller and 20 others: 2 off, 1 silent
+    o.entriesPerMachine = 2;
+    o.unreachableShare = 0.1;
+    o.unreachableMicros = 50'000;
+    o.silentShare = 0.05;
+    o.silentMicros = 1'000'000;
+    auto api = std::make_unique<sim::SimulatedNetApi>(sim::GenerateDomain(o));
+    frmMain w(*api, true);
+    w.SetScanSettings({4, std::chrono::milliseconds(200)});
+    w.ShowWindow();
+    auto* start = Child<QToolButton>(w, "asxPowerButton1");
+    QTest::mouseClick(start, Qt::LeftButton);
+    QCOMPARE(w.LastScanOutcome(), ScanOutcome::Done);
+    QCOMPARE(StatusText(w), QStringLiteral("Status: Done - 3 of 21 machines not asked"));
+    QCOMPARE(w.Model()->rowCount(), 18 * 2);
+
+    // A double-click on the panel lists them, ready to copy.
+    auto* panel = Child<QLabel>(w, "StatusBar1_Panel1");
+    QVERIFY(panel->toolTip().contains(QStringLiteral("Double-click")));
+    QTest::mouseDClick(panel, Qt::LeftButton);
+    auto* machines = w.findChild<QWidget*>(QStringLiteral("frmMachines"));
+    QVERIFY(machines != nullptr);
+    const QString listed = machines->findChild<QPlainTextEdit*>()->toPlainText();
+    QCOMPARE(listed.count(QStringLiteral("not asked")), 2);
+    QCOMPARE(listed.count(QStringLiteral("timed out")), 1);
+    QTest::mouseClick(machines->findChild<QPushButton*>(QStringLiteral("cmdCopy")), Qt::LeftButton);
+    QCOMPARE(QGuiApplication::clipboard()->text(), listed);
+    machines->close();
+
+    // Escape stops the next scan at its first rows; they stay.
+    bool pressed = false;
+    connect(w.Model(), &QAbstractItemModel::rowsInserted, &w, [&] {
+      if (pressed) return;
+      pressed = true;
+      QTest::keyClick(&w, Qt::Key_Escape);
+    });
+    QTest::mouseClick(start, Qt::LeftButton);
+    QCOMPARE(w.LastScanOutcome(), ScanOutcome::Stopped);
+    QVERIFY2(StatusText(w).startsWith(QStringLiteral("Status: Stopped - ")),
+             qPrintable(StatusText(w)));
+    QVERIFY(w.Model()->rowCount() > 0);
+    QVERIFY(WaitForScanWorkers(std::chrono::seconds(30)));
   }
 
   void resizeRulesApplyAndSkipWhatCannotBeSet() {

@@ -24,6 +24,7 @@
 
 #include "DesktopProgram.h"
 #include "ReportOrder.h"
+#include "ScanSummary.h"
 #include "SimulatedNetApi.h"
 #include "classNetAPI.h"
 #include "frmAbout.h"
@@ -76,9 +77,9 @@ HWND Child(HWND main, int id) {
 }
 
 std::wstring Text(HWND w) {
-  wchar_t buffer[512] = L"";
-  GetWindowTextW(w, buffer, 512);
-  return buffer;
+  std::wstring text(static_cast<size_t>(GetWindowTextLengthW(w)) + 1, L'\0');
+  text.resize(static_cast<size_t>(GetWindowTextW(w, text.data(), static_cast<int>(text.size()))));
+  return text;
 }
 
 std::wstring StatusText(HWND main, int part) {
@@ -241,7 +242,7 @@ int RunProgram(NetApi& api, Run& run, const std::function<void(Run&)>& drive) {
     if (!WaitFor([&] { return ended.load(); }, 20000) && IsWindow(run.main.load()))
       PostMessageW(run.main.load(), WM_CLOSE, 0, 0);
   });
-  const int rc = win32::RunDesktopProgram(api, true, hooks);
+  const int rc = win32::RunDesktopProgram(api, true, {}, hooks);
   ended = true;
   driver.join();
   return rc;
@@ -381,7 +382,45 @@ void MainWindowChecks(Run& run, const std::string& expectedDir) {
           way == 0 ? "Alt+C closes About" : "a click on the banner closes About");
   }
 
-  // The machines window opens on a double-click on the first status panel.
+  // Exit ends the program (the caller checks that the run returned).
+  ClickToolbar(main, frmMain::kExit);
+}
+
+// A domain slow enough to act on while its scan runs.
+sim::SimDomain SlowDomain() {
+  sim::GeneratorOptions o;
+  o.machines = 400;
+  o.entriesPerMachine = 3;
+  o.latencyMicros = 20000;
+  return sim::GenerateDomain(o);
+}
+
+void StartScan(HWND main) {
+  PostMessageW(Child(main, frmMain::kPowerButton), BM_CLICK, 0, 0);
+}
+
+bool Working(HWND main) {
+  const std::wstring status = StatusText(main, 0);
+  return status.rfind(L"Status: Working... ", 0) == 0 &&
+         status.find(L" of ") != std::wstring::npos &&
+         status.rfind(L"Status: Working... 0 of", 0) != 0;
+}
+
+void StopChecks(Run& run) {
+  HWND main = run.main;
+  StartScan(main);
+  Check(WaitFor([&] { return Working(main); }), "the scan shows its progress in the first panel");
+  // Escape in the list asks the scan to stop; the rows found so far stay.
+  PostMessageW(Child(main, frmMain::kLvMain), WM_KEYDOWN, VK_ESCAPE, 1);
+  const bool stopped =
+      WaitFor([&] { return StatusText(main, 0).rfind(L"Status: Stopped", 0) == 0; });
+  Check(stopped, "Escape stops the scan: \"" + Utf8(StatusText(main, 0)) + "\"");
+  frmMain* window = run.window;
+  const size_t rows = window->Rows().Size();
+  Check(rows > 0 && rows < 1200 && window->LastScanOutcome() == quorvix::ScanOutcome::Stopped,
+        "the rows found before the stop stay: " + std::to_string(rows));
+
+  // A double-click on the first panel lists the machines not asked.
   HWND status = Child(main, frmMain::kStatusBar1);
   RECT part{};
   SendMessageW(status, SB_GETRECT, 0, reinterpret_cast<LPARAM>(&part));
@@ -391,13 +430,41 @@ void MainWindowChecks(Run& run, const std::string& expectedDir) {
   PostMessageW(status, WM_LBUTTONDBLCLK, MK_LBUTTON, at);
   PostMessageW(status, WM_LBUTTONUP, 0, at);
   HWND machines = nullptr;
-  Check(WaitFor([&] { return (machines = FindWindowW(win32::frmMachines::kClassName, nullptr)); },
-                5000),
-        "a double-click on the first status panel opens the machines window");
-  if (machines != nullptr) PostMessageW(machines, WM_CLOSE, 0, 0);
+  WaitFor([&] { return (machines = FindWindowW(win32::frmMachines::kClassName, nullptr)); }, 5000);
+  const std::wstring listed =
+      machines ? Text(GetDlgItem(machines, win32::frmMachines::kText)) : L"";
+  const std::u16string expected = quorvix::UnaskedMachinesText(window->Outcomes());
+  std::wstring lines;
+  for (char16_t c : expected) {
+    if (c == u'\n') lines += L'\r';
+    lines += static_cast<wchar_t>(c);
+  }
+  Check(machines != nullptr && !expected.empty() && listed == lines,
+        "a double-click on the first panel lists the machines not asked");
+  // "&Copy" puts the list on the clipboard.
+  if (machines != nullptr) {
+    SendMessageW(GetDlgItem(machines, win32::frmMachines::kCopy), BM_CLICK, 0, 0);
+    std::wstring copied;
+    if (OpenClipboard(nullptr)) {
+      if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+        if (const auto* text = static_cast<const wchar_t*>(GlobalLock(data))) {
+          copied = text;
+          GlobalUnlock(data);
+        }
+      }
+      CloseClipboard();
+    }
+    Check(copied == listed, "\"&Copy\" copies the list");
+    PostMessageW(machines, WM_COMMAND, win32::frmMachines::kClose, 0);
+  }
+  PostMessageW(main, WM_CLOSE, 0, 0);
+}
 
-  // Exit ends the program (the caller checks that the run returned).
-  ClickToolbar(main, frmMain::kExit);
+void CloseDuringScanChecks(Run& run) {
+  HWND main = run.main;
+  StartScan(main);
+  WaitFor([&] { return Working(main); });
+  PostMessageW(main, WM_CLOSE, 0, 0);
 }
 
 }  // namespace
@@ -437,11 +504,12 @@ int wmain(int argc, wchar_t** argv) {
       WaitFor([&] { return (about = FindAbout(main)) != nullptr && IsWindowVisible(about); });
       Sleep(500);
       Check(about && SaveWindowPicture(about, dir + L"/about.bmp"), "picture of About");
+      if (!about) SaveWindowPicture(GetDesktopWindow(), dir + L"/screen.bmp");
       if (about) PostMessageW(about, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
       WaitFor([&] { return IsWindowEnabled(main) != FALSE; }, 3000);
       PostMessageW(main, WM_CLOSE, 0, 0);
     });
-    win32::RunDesktopProgram(api, true, hooks);
+    win32::RunDesktopProgram(api, true, {}, hooks);
     driver.join();
     if (shooter.joinable()) shooter.join();
     return failures;
@@ -453,6 +521,31 @@ int wmain(int argc, wchar_t** argv) {
     Run run;
     const int rc = RunProgram(api, run, [&](Run& r) { MainWindowChecks(r, expectedDir); });
     Check(rc == 0, "Exit ends the program with status 0");
+  }
+
+  {
+    sim::SimulatedNetApi api(SlowDomain());
+    api.SetLogging(false);
+    Run run;
+    RunProgram(api, run, StopChecks);
+    quorvix::WaitForScanWorkers(std::chrono::seconds(10));
+  }
+  {
+    sim::SimulatedNetApi api(SlowDomain());
+    api.SetLogging(false);
+    Run run;
+    const auto start = Clock::now();
+    std::atomic<Clock::time_point> closed{};
+    const int rc = RunProgram(api, run, [&](Run& r) {
+      CloseDuringScanChecks(r);
+      closed = Clock::now();
+    });
+    const auto took =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - closed.load());
+    Check(rc == 0 && took.count() < 1000 && Clock::now() - start < std::chrono::seconds(20),
+          "closing the window during a scan ends the program: " + std::to_string(took.count()) +
+              " ms");
+    quorvix::WaitForScanWorkers(std::chrono::seconds(10));
   }
 
   std::printf("%d failure(s)\n", failures);

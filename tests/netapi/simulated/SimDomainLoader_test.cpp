@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -86,7 +87,7 @@ TEST(DomainFileLoader, InconsistentDomainsAreRefused) {
   EXPECT_EQ(machines(R"({"name": "PC-01", "domain": "CORP", "type": 3, "sesions": []})"),
             "inline.json: /machines/0/sesions: unknown field \"sesions\" (known: name, domain, "
             "type, comment, versionMajor, versionMinor, sessions, sessionsStatus, users, "
-            "globalGroups, localGroups)");
+            "globalGroups, localGroups, latencyMicros, unreachable, silentMicros)");
   EXPECT_EQ(machines(R"({"name": "", "domain": "CORP", "type": 3})"),
             "inline.json: /machines/0/name: must not be empty");
   EXPECT_EQ(machines(R"({"name": "\\\\PC-01", "domain": "CORP", "type": 3})"),
@@ -233,8 +234,12 @@ TEST(DomainFileLoader, DocumentedExampleLoads) {
   const auto close = text.find("\n```", open + 8);
   ASSERT_NE(close, std::string::npos);
   const SimDomain d = ParseDomainJson(text.substr(open + 8, close - open - 8), "domain-file.md");
-  EXPECT_EQ(d.machines.size(), 6u);
+  EXPECT_EQ(d.machines.size(), 8u);
   EXPECT_EQ(d.machines[4].sessionsStatus, std::optional<NET_API_STATUS>(ERROR_BAD_NETPATH));
+  EXPECT_EQ(d.machines[5].unreachableStatus, std::optional<NET_API_STATUS>(ERROR_BAD_NETPATH));
+  EXPECT_EQ(d.machines[5].unreachableMicros, 300000u);
+  EXPECT_EQ(d.machines[6].silentMicros, 2000000u);
+  EXPECT_EQ(d.machines[6].latencyMicros.at("NetServerGetInfo"), 50000u);
   EXPECT_EQ(d.machines[3].type, 0x00011003u);
   EXPECT_EQ(d.latencyMicros.at("*"), 100u);
 
@@ -246,6 +251,23 @@ TEST(DomainFileLoader, DocumentedExampleLoads) {
   ASSERT_EQ(api.NetUserGetInfo(u"PDC01", u"смирнова", 2, &buf), NERR_Success);
   EXPECT_EQ(reinterpret_cast<const USER_INFO_2*>(buf)->usri2_last_logon, 4102444800u);
   api.NetApiBufferFree(buf);
+  // A machine that is off answers every call with its status, after its delay.
+  const auto before = std::chrono::steady_clock::now();
+  EXPECT_EQ(api.NetServerGetInfo(u"PC-OFF", 101, &buf), ERROR_BAD_NETPATH);
+  EXPECT_GE(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(300));
+  EXPECT_EQ(buf, nullptr);
+
+  // A machine is either off or silent.
+  const std::string both = R"({"local": {"computerName": "A", "domain": "D"},
+    "domains": [{"name": "D"}], "machines": [{"name": "A", "domain": "D", "type": 1,
+    "unreachable": {"status": 53}, "silentMicros": 5}]})";
+  try {
+    ParseDomainJson(both, "both.json");
+    ADD_FAILURE() << "loaded";
+  } catch (const DomainFileError& e) {
+    EXPECT_NE(std::string(e.what()).find("/machines/0/silentMicros"), std::string::npos)
+        << e.what();
+  }
 }
 
 TEST(DomainFileLoader, DemoDomainTextIsAValidDomainFile) {

@@ -87,6 +87,36 @@ TEST(DomainGenerator, SeededDomainsOfTheAskedSize) {
   EXPECT_EQ(tiny.latencyMicros.at("*"), 250u);
 }
 
+TEST(DomainGenerator, SharesOfDeadMachinesArePickedBySeed) {
+  GeneratorOptions o;
+  o.machines = 202;
+  o.unreachableShare = 0.1;
+  o.unreachableMicros = 7;
+  o.silentShare = 0.02;
+  o.silentMicros = 9;
+  auto dead = [](const SimDomain& d) {
+    std::vector<std::size_t> off, silent;
+    for (std::size_t i = 0; i < d.machines.size(); ++i) {
+      if (d.machines[i].unreachableStatus) off.push_back(i);
+      if (d.machines[i].silentMicros == 9) silent.push_back(i);
+    }
+    return std::make_pair(off, silent);
+  };
+  const SimDomain a = GenerateDomain(o);
+  const auto [off, silent] = dead(a);
+  EXPECT_EQ(off.size(), 20u);
+  EXPECT_EQ(silent.size(), 4u);
+  for (std::size_t i : off) {  // never the controller or the local machine
+    EXPECT_GT(i, 0u);
+    EXPECT_NE(a.machines[i].name, a.computerName);
+  }
+  for (std::size_t i : silent) EXPECT_NE(a.machines[i].name, a.computerName);
+  EXPECT_EQ(*a.machines[off[0]].unreachableStatus, ERROR_BAD_NETPATH);
+  EXPECT_EQ(dead(GenerateDomain(o)), dead(a));  // the same seed, the same machines
+  o.seed = 2;
+  EXPECT_NE(dead(GenerateDomain(o)).first, off);
+}
+
 TEST(SimulatedNetApi, CallsFromSeveralThreads) {
   GeneratorOptions options;
   options.machines = 50;

@@ -1,12 +1,12 @@
 #include "ReportRows.h"
 
 #include <algorithm>
-#include <iterator>
 
 namespace quorvix {
 
 void ReportRows::Clear() {
-  rows_.clear();
+  blocks_.clear();
+  count_ = 0;
   order_.clear();
   tail_ = 0;
 }
@@ -14,8 +14,8 @@ void ReportRows::Clear() {
 bool ReportRows::Before(uint32_t a, uint32_t b) const {
   // Rows of one scan never tie (RowBefore breaks ties by their place in the
   // scan); rows added by hand may, and then keep the order added.
-  const ReportRow& x = rows_[a];
-  const ReportRow& y = rows_[b];
+  const ReportRow& x = Stored(a);
+  const ReportRow& y = Stored(b);
   if (x.sequence == y.sequence && CompareRows(x, y, state_.SortKey) == 0) return a < b;
   return RowBefore(x, y, state_);
 }
@@ -27,13 +27,14 @@ void ReportRows::Append(std::vector<ReportRow> rows) {
 
 std::size_t ReportRows::AppendAtEnd(std::vector<ReportRow> rows) {
   MergeTail();  // an earlier batch left unmerged takes its place first
-  const auto first = static_cast<uint32_t>(rows_.size());
+  const auto first = static_cast<uint32_t>(count_);
   const auto added = static_cast<uint32_t>(rows.size());
   tail_ = order_.size();
   if (added == 0) return 0;
-  rows_.insert(rows_.end(), std::make_move_iterator(rows.begin()),
-               std::make_move_iterator(rows.end()));
-  order_.reserve(order_.size() + added);
+  for (ReportRow& row : rows) {
+    if (count_ % kBlock == 0) blocks_.push_back(std::make_unique<ReportRow[]>(kBlock));
+    Stored(static_cast<uint32_t>(count_++)) = std::move(row);
+  }
   for (uint32_t k = 0; k < added; ++k) order_.push_back(first + k);
   if (state_.Sorted) {
     std::sort(order_.begin() + static_cast<std::ptrdiff_t>(tail_), order_.end(),

@@ -6,7 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
+#include <memory>
 #include <vector>
 
 #include "ReportOrder.h"
@@ -18,7 +18,7 @@ class ReportRows {
  public:
   std::size_t Size() const { return order_.size(); }
   // The row shown at position i (0 <= i < Size()).
-  const ReportRow& RowAt(std::size_t i) const { return rows_[order_[i]]; }
+  const ReportRow& RowAt(std::size_t i) const { return Stored(order_[i]); }
   const SortState& State() const { return state_; }
   // Shown position -> index of the row in arrival order.
   const std::vector<uint32_t>& Order() const { return order_; }
@@ -44,8 +44,15 @@ class ReportRows {
   bool Before(uint32_t a, uint32_t b) const;
 
  private:
-  std::deque<ReportRow> rows_;   // in arrival order; grows without moving rows
-  std::vector<uint32_t> order_;  // shown position -> index into rows_
+  // The rows in arrival order, in blocks of kBlock: the store grows without
+  // moving rows, and with few allocations (a block per few thousand rows;
+  // some heaps, Wine's among them, slow down badly under many small ones).
+  static constexpr std::size_t kBlock = 4096;
+  const ReportRow& Stored(uint32_t i) const { return blocks_[i / kBlock][i % kBlock]; }
+  ReportRow& Stored(uint32_t i) { return blocks_[i / kBlock][i % kBlock]; }
+  std::vector<std::unique_ptr<ReportRow[]>> blocks_;
+  std::size_t count_ = 0;
+  std::vector<uint32_t> order_;  // shown position -> arrival index
   std::size_t tail_ = 0;         // first position of the last batch not yet merged
   SortState state_;
 };

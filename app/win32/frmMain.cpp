@@ -343,8 +343,10 @@ void frmMain::asxPowerButton1_Click() {
   scanning_ = true;
   stopRequested_ = false;
   servicedOnce_ = false;  // the first row is shown at once
+  listUpdatedOnce_ = false;
   lastOutcome_ = RunAuditScan(api_, *this, settings_);
   scanning_ = false;
+  ShowStatusText();
   if (lastOutcome_ == ScanOutcome::Abandoned || ending_) {
     pending_.clear();  // the program is ending: no further rows
     return;
@@ -426,10 +428,20 @@ bool frmMain::PreTranslate(MSG& msg) {
 
 void frmMain::SetStatusText(const std::u16string& text) {
   statusText_ = text.substr(0, text.find(u'\0'));
-  if (StatusBar1 == nullptr) return;
+  statusDirty_ = true;
+  // A running scan tells its progress once per machine, far more often than
+  // the screen changes: the panel takes the latest text when the window is
+  // next serviced. Its first text shows at once.
+  if (scanning_ && servicedOnce_) return;
+  ShowStatusText();
+  if (StatusBar1 != nullptr) UpdateWindow(StatusBar1);
+}
+
+void frmMain::ShowStatusText() {
+  if (!statusDirty_ || StatusBar1 == nullptr) return;
+  statusDirty_ = false;
   const std::wstring shown = Wide(statusText_);
   SendMessageW(StatusBar1, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(shown.c_str()));
-  UpdateWindow(StatusBar1);
 }
 
 void frmMain::ClearRows() {
@@ -485,14 +497,22 @@ void frmMain::SetMachineOutcomes(const std::vector<MachineOutcome>& outcomes) {
 bool frmMain::DoEvents() {
   if (ending_) return false;
   // Rows stream in far faster than the screen can show them: the window is
-  // serviced (rows handed to the list, input and painting) about once a
-  // frame, or sooner when so many rows wait that placing them would hold up
-  // the next service.
+  // serviced (input and painting) about once a frame, and the rows are handed
+  // to the list a few times a second, or sooner when so many wait that
+  // placing them would hold up the next service.
   const auto now = std::chrono::steady_clock::now();
   if (servicedOnce_ && now - serviced_ < std::chrono::milliseconds(kServiceIntervalMs) &&
       pending_.size() < kMaxPendingRows)
     return true;
-  FlushRows();
+  if (!listUpdatedOnce_ || pending_.size() >= kMaxPendingRows ||
+      now - listUpdated_ >= std::chrono::milliseconds(kListIntervalMs)) {
+    if (!pending_.empty()) {
+      FlushRows();
+      listUpdated_ = now;
+      listUpdatedOnce_ = true;
+    }
+  }
+  ShowStatusText();
   MSG msg;
   while (!ending_ && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
     if (msg.message == WM_QUIT) {

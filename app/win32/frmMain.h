@@ -71,7 +71,11 @@ class frmMain : public ReportWindow {
   // Longest a running scan keeps the window from being serviced while rows
   // come in quickly, in milliseconds; most rows that wait for the next service.
   static constexpr int kServiceIntervalMs = 16;
-  static constexpr size_t kMaxPendingRows = 2048;
+  static constexpr size_t kMaxPendingRows = 16384;
+  // Under a stream of rows the list itself (its count, its visible rows) is
+  // brought up to date at most this often: each update costs the list view
+  // a repaint, which would otherwise take most of every frame.
+  static constexpr int kListIntervalMs = 100;
 
  private:
   static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
@@ -88,6 +92,7 @@ class frmMain : public ReportWindow {
   void UpdateClock();
   void ShowSortArrow();
   void FlushRows();
+  void ShowStatusText();
   void ShowMachines();
 
   void asxPowerButton1_Click();
@@ -121,9 +126,12 @@ class frmMain : public ReportWindow {
   std::vector<ReportRow> pending_;  // rows not yet handed to the list
   std::vector<MachineOutcome> outcomes_;
   std::u16string statusText_;
+  bool statusDirty_ = false;  // statusText_ is not yet in the panel
   std::wstring statusTipText_;
   std::chrono::steady_clock::time_point serviced_{};
   bool servicedOnce_ = false;
+  std::chrono::steady_clock::time_point listUpdated_{};
+  bool listUpdatedOnce_ = false;
 };
 
 }  // namespace quorvix::win32

@@ -31,7 +31,7 @@ TEST(ReportRows, BatchesAndResortsMatchTheConsoleOrder) {
   std::mt19937 random(7);
   std::vector<ReportRow> all;
   const std::u16string names[] = {u"ann", u"Bob", u"carl", u"ANN", u"dora"};
-  for (uint64_t s = 0; s < 400; ++s) {
+  for (uint64_t s = 0; s < 9000; ++s) {  // more than two of the store's blocks
     std::optional<uint32_t> time;
     if (random() % 3 != 0) time = static_cast<uint32_t>(random() % 5);
     all.push_back(Row(names[random() % 5], names[random() % 5], s, time));
@@ -42,7 +42,7 @@ TEST(ReportRows, BatchesAndResortsMatchTheConsoleOrder) {
 
   ReportRows rows;
   for (size_t at = 0; at < arrival.size();) {
-    const size_t n = std::min<size_t>(1 + random() % 40, arrival.size() - at);
+    const size_t n = std::min<size_t>(1 + random() % 700, arrival.size() - at);
     rows.Append(std::vector<ReportRow>(arrival.begin() + static_cast<long>(at),
                                        arrival.begin() + static_cast<long>(at + n)));
     at += n;

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <future>
 #include <map>
 #include <memory>
@@ -85,7 +86,6 @@ enum class SlotState { Waiting, Running, Finished, GivenUp };
 
 struct Slot {
   SlotState state = SlotState::Waiting;
-  bool asking = false;  // a worker is inside this machine's calls
   Clock::time_point started;
 };
 
@@ -102,9 +102,10 @@ struct ScanState {
 
   std::mutex mu;
   std::condition_variable finishedReady;
-  std::size_t next = 1;  // the next machine to hand out
-  bool closed = false;   // no further machine is handed out
+  std::size_t next = 1;     // the next machine to hand out
+  bool closed = false;      // no further machine is handed out
   std::size_t workers = 0;  // this scan's worker threads still running
+  std::size_t asking = 0;   // workers inside a machine's calls
   std::vector<Slot> slots;
   std::deque<std::pair<std::size_t, MachineWork>> finished;
 
@@ -201,7 +202,7 @@ void Work(const std::shared_ptr<ScanState>& s) {
       if (s->closed || s->next >= s->machines.size()) return;
       i = s->next++;
       s->slots[i].state = SlotState::Running;
-      s->slots[i].asking = true;
+      ++s->asking;
       s->slots[i].started = Clock::now();
     }
     MachineWork work;
@@ -216,7 +217,7 @@ void Work(const std::shared_ptr<ScanState>& s) {
     }
     {
       std::lock_guard lock(s->mu);
-      s->slots[i].asking = false;
+      --s->asking;
       if (s->slots[i].state != SlotState::Running) return;  // given up: the answer is dropped
       s->slots[i].state = SlotState::Finished;
       s->finished.emplace_back(i, std::move(work));
@@ -225,40 +226,49 @@ void Work(const std::shared_ptr<ScanState>& s) {
   }
 }
 
-void WorkerLeft() {
-  std::lock_guard lock(g_workersMu);
-  if (--g_workers == 0) g_workersIdle.notify_all();
-}
-
-// Starts one worker thread; false when the system has no thread to give.
-bool StartWorker(const std::shared_ptr<ScanState>& s) {
+// Runs body on a thread of its own, counted by BusyScanWorkers() while it
+// runs, then done once it is no longer counted; false (and nothing run) when
+// the system has no thread to give.
+bool StartThread(std::function<void()> body, std::function<void()> done = {}) {
   {
     std::lock_guard lock(g_workersMu);
     ++g_workers;
   }
+  auto left = [] {
+    std::lock_guard lock(g_workersMu);
+    if (--g_workers == 0) g_workersIdle.notify_all();
+  };
+  try {
+    std::thread([body = std::move(body), done = std::move(done), left] {
+      body();
+      left();
+      if (done) done();
+    }).detach();
+    return true;
+  } catch (const std::system_error&) {
+    left();
+    return false;
+  }
+}
+
+// Starts one worker of the scan; false when the system has no thread to give.
+bool StartWorker(const std::shared_ptr<ScanState>& s) {
   {
     std::lock_guard lock(s->mu);
     ++s->workers;
   }
-  try {
-    std::thread([s] {
-      Work(s);
-      // Counted out of the process first, so that once the scan sees its
-      // workers gone, BusyScanWorkers() no longer counts them either.
-      WorkerLeft();
-      {
-        std::lock_guard lock(s->mu);
-        --s->workers;
-      }
-      s->finishedReady.notify_all();
-    }).detach();
-    return true;
-  } catch (const std::system_error&) {
-    WorkerLeft();
-    std::lock_guard lock(s->mu);
-    --s->workers;
-    return false;
-  }
+  auto leave = [s] {
+    {
+      std::lock_guard lock(s->mu);
+      --s->workers;
+    }
+    s->finishedReady.notify_all();
+  };
+  // Counted out of the process first, so that once the scan sees its workers
+  // gone, BusyScanWorkers() no longer counts them either.
+  if (StartThread([s] { Work(s); }, leave)) return true;
+  leave();
+  return false;
 }
 
 // Once the scan is closed: waits for the workers that are not stuck inside a
@@ -266,15 +276,21 @@ bool StartWorker(const std::shared_ptr<ScanState>& s) {
 void WaitForFreeWorkers(ScanState& s) {
   std::unique_lock lock(s.mu);
   s.closed = true;
-  s.finishedReady.wait(lock, [&s] {
-    const auto stuck = static_cast<std::size_t>(std::count_if(
-        s.slots.begin(), s.slots.end(), [](const Slot& slot) { return slot.asking; }));
-    return s.workers <= stuck;
-  });
+  s.finishedReady.wait(lock, [&s] { return s.workers <= s.asking; });
 }
 
 // Longest the window's thread waits for finished work before it yields.
 constexpr auto kWaitSlice = std::chrono::milliseconds(16);
+
+// The controller and the machine list, asked off the window's thread.
+struct Listing {
+  std::mutex mu;
+  std::condition_variable ready;
+  bool done = false;
+  std::u16string controller;
+  std::vector<std::u16string> machines;
+  int32_t status = 0;
+};
 
 }  // namespace
 
@@ -302,21 +318,59 @@ ScanOutcome RunAuditScan(NetApi& api, ReportWindow& window, const ScanSettings& 
   window.SetMousePointer(MousePointer::Hourglass);
   const std::u16string domain = window.DomainText();
 
-  std::u16string controller;
-  std::vector<std::u16string> machines;
-  {
-    // One query object for the lookups, released on every way out.
-    classNetAPI net(api);
-    // A failed lookup leaves the controller name empty and is not reported.
-    net.fnGetPDCName(u"", domain, controller);
-    const int32_t status = net.fnNetServerEnum(domain, -1, machines, false);
-    if (status != 0) {
-      if (hooks.enumerationFailed) hooks.enumerationFailed(status);
-      window.ShowMessage(EnumerationFailureText(status));
-      window.SetMousePointer(MousePointer::Default);
-      window.SetStatusText(u"Status: Failed");
-      return ScanOutcome::Failed;
+  // The controller and the machine list are asked on a thread of their own:
+  // on a real network they take a while, and the window stays serviced.
+  auto listing = std::make_shared<Listing>();
+  auto list = [listing, &api, domain] {
+    Listing result;
+    try {
+      // One query object for the lookups, released on every way out.
+      classNetAPI net(api);
+      // A failed lookup leaves the controller name empty and is not reported.
+      net.fnGetPDCName(u"", domain, result.controller);
+      result.status = net.fnNetServerEnum(domain, -1, result.machines, false);
+    } catch (const std::exception&) {
+      result.status = static_cast<int32_t>(ERROR_NOT_ENOUGH_MEMORY);
     }
+    std::lock_guard lock(listing->mu);
+    listing->controller = std::move(result.controller);
+    listing->machines = std::move(result.machines);
+    listing->status = result.status;
+  };
+  // Done once the thread is no longer counted among the busy ones.
+  auto done = [listing] {
+    {
+      std::lock_guard lock(listing->mu);
+      listing->done = true;
+    }
+    listing->ready.notify_all();
+  };
+  if (!StartThread(list, done)) {
+    list();
+    done();
+  }
+  for (;;) {
+    {
+      std::unique_lock lock(listing->mu);
+      if (listing->ready.wait_for(lock, kWaitSlice, [&] { return listing->done; })) break;
+    }
+    if (!window.DoEvents()) return ScanOutcome::Abandoned;
+    if (window.StopRequested()) {
+      window.SetMousePointer(MousePointer::Default);
+      window.SetMachineOutcomes({});
+      window.SetStatusText(EndStatusText(ScanOutcome::Stopped, {}));
+      return ScanOutcome::Stopped;
+    }
+  }
+  std::u16string controller = std::move(listing->controller);
+  std::vector<std::u16string> machines = std::move(listing->machines);
+  if (listing->status != 0) {
+    const int32_t status = listing->status;
+    if (hooks.enumerationFailed) hooks.enumerationFailed(status);
+    window.ShowMessage(EnumerationFailureText(status));
+    window.SetMousePointer(MousePointer::Default);
+    window.SetStatusText(u"Status: Failed");
+    return ScanOutcome::Failed;
   }
   if (machines.empty()) machines.emplace_back();  // slot 0
   const std::size_t total = machines.size() - 1;

@@ -4,6 +4,11 @@
 #include <cstdio>
 #include <ctime>
 #include <cwchar>
+#include <iterator>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace quorvix {
 
@@ -12,6 +17,19 @@ namespace {
 constexpr std::array<const char16_t*, 12> kEnglishMonths = {
     u"Jan", u"Feb", u"Mar", u"Apr", u"May", u"Jun", u"Jul", u"Aug", u"Sep", u"Oct", u"Nov", u"Dec"};
 
+#ifdef _WIN32
+// The month's abbreviation in the user's own settings (Region in the Control
+// Panel), as Windows programs show dates; the C library's locale there knows
+// only English. A setting that gives nothing falls back to English.
+std::u16string MonthAbbreviation(unsigned month) {
+  wchar_t buf[80];
+  const int n = GetLocaleInfoEx(LOCALE_NAME_USER_DEFAULT,
+                                static_cast<LCTYPE>(LOCALE_SABBREVMONTHNAME1 + (month - 1)), buf,
+                                static_cast<int>(std::size(buf)));
+  if (n <= 1) return kEnglishMonths[month - 1];
+  return std::u16string(reinterpret_cast<const char16_t*>(buf), static_cast<std::size_t>(n - 1));
+}
+#else
 // The month's abbreviation under the current LC_TIME. The wide-character
 // call is used so that the answer does not depend on the locale's byte
 // encoding; a locale that gives nothing, or text that is not valid Unicode,
@@ -41,6 +59,7 @@ std::u16string MonthAbbreviation(unsigned month) {
   if (!valid || out.empty()) return kEnglishMonths[month - 1];
   return out;
 }
+#endif
 
 void AppendTwoDigits(std::u16string& out, unsigned v) {
   out += static_cast<char16_t>(u'0' + v / 10 % 10);

@@ -1,64 +1,20 @@
 #include "ReportFormat.h"
 
 #include <algorithm>
-#include <array>
 #include <iterator>
 #include <nlohmann/json.hpp>
 
 #include "LastLogon.h"
 #include "ReportOrder.h"
 #include "ScanSummary.h"
+#include "TerminalText.h"
 #include "basStringHandler.h"
 
 namespace quorvix {
 
 namespace {
 
-constexpr std::size_t kColumns = 5;
 constexpr std::string_view kColumnGap = "  ";
-
-char32_t NextCodePoint(std::u16string_view s, std::size_t& i) {
-  const char32_t c = s[i++];
-  if (c >= 0xD800 && c <= 0xDBFF && i < s.size() && s[i] >= 0xDC00 && s[i] <= 0xDFFF) {
-    return 0x10000 + ((c - 0xD800) << 10) + (s[i++] - 0xDC00);
-  }
-  return c;
-}
-
-// Control characters, and the bidirectional overrides that would make a
-// cell show other text than it holds.
-bool IsControl(char32_t c) {
-  return c < 0x20 || (c >= 0x7F && c < 0xA0) || (c >= 0x202A && c <= 0x202E) ||
-         (c >= 0x2066 && c <= 0x2069);
-}
-
-std::size_t CodePointWidth(char32_t c) {
-  if (IsControl(c)) return 1;  // shown as U+FFFD
-  if ((c >= 0x300 && c <= 0x36F) || (c >= 0x483 && c <= 0x489) || (c >= 0x1AB0 && c <= 0x1AFF) ||
-      (c >= 0x1DC0 && c <= 0x1DFF) || (c >= 0x200B && c <= 0x200F) ||
-      (c >= 0x20D0 && c <= 0x20FF) || (c >= 0xFE00 && c <= 0xFE0F) ||
-      (c >= 0xFE20 && c <= 0xFE2F)) {
-    return 0;
-  }
-  if ((c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0x303E) ||
-      (c >= 0x3041 && c <= 0x33FF) || (c >= 0x3400 && c <= 0x4DBF) ||
-      (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0xA000 && c <= 0xA4CF) ||
-      (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) ||
-      (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60) ||
-      (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x1F300 && c <= 0x1F64F) ||
-      (c >= 0x1F900 && c <= 0x1F9FF) || (c >= 0x20000 && c <= 0x3FFFD)) {
-    return 2;
-  }
-  return 1;
-}
-
-std::u16string Printable(const std::u16string& text) {
-  std::u16string out = text;
-  for (auto& c : out) {
-    if (IsControl(c)) c = u'\uFFFD';
-  }
-  return out;
-}
 
 using Line = std::vector<std::u16string>;
 
@@ -66,8 +22,15 @@ Line Cells(const ReportRow& row) {
   return {row.user, row.workstation, row.domain, row.logonServer, row.lastLogonText};
 }
 
-void AppendCsvField(std::string& out, const std::u16string& text) {
+// A spreadsheet runs a cell that starts with one of these as a formula (or,
+// for tab and CR, after trimming them).
+bool LooksLikeFormula(const std::u16string& text) {
+  return !text.empty() && std::u16string_view(u"=+-@\t\r").find(text[0]) != std::u16string::npos;
+}
+
+void AppendCsvField(std::string& out, const std::u16string& text, CsvFields fields) {
   out += '"';
+  if (fields == CsvFields::ForSpreadsheets && LooksLikeFormula(text)) out += '\'';
   for (char c : ToUtf8(text)) {
     if (c == '"') out += '"';
     out += c;
@@ -75,24 +38,22 @@ void AppendCsvField(std::string& out, const std::u16string& text) {
   out += '"';
 }
 
-void AppendCsvRecord(std::string& out, const Line& cells) {
+void AppendCsvRecord(std::string& out, const Line& cells, CsvFields fields) {
   for (std::size_t k = 0; k < cells.size(); ++k) {
     if (k > 0) out += ',';
-    AppendCsvField(out, cells[k]);
+    AppendCsvField(out, cells[k], fields);
   }
   out += "\r\n";
 }
 
-Line Headers() {
-  return Line(std::begin(kReportColumns), std::end(kReportColumns));
-}
+Line Headers() { return Line(std::begin(kReportColumns), std::end(kReportColumns)); }
 
-// The header line, a line of rules, then the lines, each cell padded to its
-// column's display width.
+// The header line, a line of rules, then the lines, each cell made visible
+// and padded to its column's display width.
 std::string FormatGrid(std::vector<Line> lines) {
   const std::size_t columns = lines.front().size();
   for (auto& line : lines)
-    for (auto& c : line) c = Printable(c);
+    for (auto& c : line) c = VisibleText(c);
   std::vector<std::size_t> widths(columns);
   for (const auto& line : lines) {
     for (std::size_t k = 0; k < columns; ++k) {
@@ -136,11 +97,7 @@ Line MachineCells(const MachineOutcome& m) {
 
 }  // namespace
 
-std::size_t DisplayWidth(std::u16string_view text) {
-  std::size_t width = 0;
-  for (std::size_t i = 0; i < text.size();) width += CodePointWidth(NextCodePoint(text, i));
-  return width;
-}
+std::size_t DisplayWidth(std::u16string_view text) { return TextColumns(text); }
 
 std::string FormatTable(const std::vector<ReportRow>& rows) {
   std::vector<Line> lines;
@@ -150,10 +107,10 @@ std::string FormatTable(const std::vector<ReportRow>& rows) {
   return FormatGrid(std::move(lines));
 }
 
-std::string FormatCsv(const std::vector<ReportRow>& rows) {
+std::string FormatCsv(const std::vector<ReportRow>& rows, CsvFields fields) {
   std::string out;
-  AppendCsvRecord(out, Headers());
-  for (const auto& row : rows) AppendCsvRecord(out, Cells(row));
+  AppendCsvRecord(out, Headers(), fields);
+  for (const auto& row : rows) AppendCsvRecord(out, Cells(row), fields);
   return out;
 }
 
@@ -183,10 +140,10 @@ std::string FormatMachinesTable(const std::vector<MachineOutcome>& machines) {
   return FormatGrid(std::move(lines));
 }
 
-std::string FormatMachinesCsv(const std::vector<MachineOutcome>& machines) {
+std::string FormatMachinesCsv(const std::vector<MachineOutcome>& machines, CsvFields fields) {
   std::string out;
-  AppendCsvRecord(out, kMachineHeaders);
-  for (const auto& m : machines) AppendCsvRecord(out, MachineCells(m));
+  AppendCsvRecord(out, kMachineHeaders, fields);
+  for (const auto& m : machines) AppendCsvRecord(out, MachineCells(m), fields);
   return out;
 }
 

@@ -11,12 +11,22 @@
 namespace quorvix {
 
 // The five column headers and the rows, aligned by display width; control
-// characters and bidirectional overrides in cells are shown as U+FFFD, so
-// that a name cannot steer the terminal. UTF-8, lines end in "\n".
+// characters, bidirectional overrides, zero-width characters, line and
+// paragraph separators and byte-order marks in cells are shown as U+FFFD, so
+// that a name can neither steer the terminal nor hide. UTF-8, lines end in "\n".
 std::string FormatTable(const std::vector<ReportRow>& rows);
 
+enum class CsvFields {
+  // A field that starts with =, +, -, @, a tab or CR gets a leading
+  // apostrophe, so that a spreadsheet shows it rather than runs it as a
+  // formula: names come from remote machines, which may be hostile.
+  ForSpreadsheets,
+  Raw,  // every field as it is
+};
+
 // RFC 4180: a header row, every field quoted, quotes doubled, CRLF line ends; UTF-8.
-std::string FormatCsv(const std::vector<ReportRow>& rows);
+std::string FormatCsv(const std::vector<ReportRow>& rows,
+                      CsvFields fields = CsvFields::ForSpreadsheets);
 
 // A JSON array of objects: user, workstation (the machine), role (null when
 // unknown), domain, logonServer, lastLogon (ISO 8601 UTC or null) and
@@ -26,7 +36,8 @@ std::string FormatJson(const std::vector<ReportRow>& rows);
 // The account of every machine (--machines): Machine, Role, Entries,
 // Outcome, Status, Message; as a table, CSV or JSON like the report.
 std::string FormatMachinesTable(const std::vector<MachineOutcome>& machines);
-std::string FormatMachinesCsv(const std::vector<MachineOutcome>& machines);
+std::string FormatMachinesCsv(const std::vector<MachineOutcome>& machines,
+                              CsvFields fields = CsvFields::ForSpreadsheets);
 std::string FormatMachinesJson(const std::vector<MachineOutcome>& machines);
 
 // Terminal columns a text takes: combining marks take none, East Asian wide

@@ -15,6 +15,7 @@
 #include "ReportFormat.h"
 #include "ReportOrder.h"
 #include "ScanSummary.h"
+#include "TerminalText.h"
 #include "basMain.h"
 #include "basStringHandler.h"
 #include "classNetAPI.h"
@@ -36,7 +37,8 @@ std::string StatusDescription(int32_t status) {
     text.pop_back();
   }
   if (text.empty()) text = "no message is known for this status";
-  return text + " (status " + std::to_string(status) + ")";
+  // Statuses are 32-bit words: 2^31 and above are not negative numbers.
+  return text + " (status " + std::to_string(static_cast<uint32_t>(status)) + ")";
 }
 
 struct Options {
@@ -44,7 +46,9 @@ struct Options {
   std::string domain;
   bool domainGiven = false;
   bool listDomains = false;
+  bool listMachines = false;
   std::string format = "table";
+  bool csvRaw = false;
   std::string sortColumn = "Username";
   bool descending = false;
   bool machines = false;
@@ -80,6 +84,7 @@ std::string TimeLeft(std::chrono::steady_clock::duration elapsed, std::size_t do
   if (done == 0 || done >= total) return {};
   const double perMachine = std::chrono::duration<double>(elapsed).count() / double(done);
   const auto seconds = static_cast<long long>(perMachine * double(total - done) + 0.5);
+  if (seconds < 1) return ", almost done";
   if (seconds < 60) return ", about " + std::to_string(seconds) + " s left";
   if (seconds < 3600) return ", about " + std::to_string((seconds + 30) / 60) + " min left";
   return ", about " + std::to_string(seconds / 3600) + " h " +
@@ -101,14 +106,51 @@ int ListDomains(NetApi& api, std::ostream& out, std::ostream& err) {
     err << kProgram << ": the domains could not be listed: " << StatusDescription(status) << "\n";
     return kExitNetworkFailure;
   }
-  for (std::size_t i = 1; i < domains.size(); ++i) out << ToUtf8(domains[i]) << "\n";
+  // One line per domain, whatever a name holds.
+  for (std::size_t i = 1; i < domains.size(); ++i) out << ToUtf8(VisibleText(domains[i])) << "\n";
+  return kExitOk;
+}
+
+// The role text of a type word, tested in the order GetServerType tests it.
+const char* RoleOfType(DWORD type) {
+  const char* role = "";
+  if ((type & SV_TYPE_WORKSTATION) != 0) role = "Wks";
+  if ((type & SV_TYPE_SERVER_NT) != 0) role = "Wks/Srv";
+  if ((type & SV_TYPE_DOMAIN_BAKCTRL) != 0) role = "BDC";
+  if ((type & SV_TYPE_DOMAIN_CTRL) != 0) role = "PDC";
+  return role;
+}
+
+// The domain's machines as the enumeration names them, each with the role
+// its type word gives, one a line ("NAME<tab>ROLE").
+int ListMachines(NetApi& api, const std::u16string& domain, std::ostream& out, std::ostream& err) {
+  NetBuffer buffer(api);
+  DWORD read = 0;
+  DWORD total = 0;
+  DWORD resume = 0;
+  const NET_API_STATUS status =
+      api.NetServerEnum(nullptr, 101, buffer.out(), MAX_PREFERRED_LENGTH, &read, &total,
+                        SV_TYPE_ALL, domain.empty() ? nullptr : NameArgument(domain), &resume);
+  if (status != NERR_Success) {
+    err << kProgram << ": the machines of domain \"" << TerminalLine(ToUtf8(domain))
+        << "\" could not be listed: " << StatusDescription(status) << "\n";
+    return kExitNetworkFailure;
+  }
+  for (DWORD k = 0; k < read; ++k) {
+    const auto& info = buffer.record<SERVER_INFO_101>(k);
+    out << ToUtf8(VisibleText(fnPointerToString(info.sv101_name))) << "\t" << RoleOfType(info.sv101_type)
+        << "\n";
+  }
   return kExitOk;
 }
 
 }  // namespace
 
-int RunScanCommand(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
+int RunScanCommand(int argc, const char* const* argv, std::ostream& out, std::ostream& errOut,
                    bool showProgress) {
+  // Messages echo names, keys and file content: nothing of them may steer the terminal.
+  TerminalStreamBuf errBuf(errOut);
+  std::ostream err(&errBuf);
   Options opt;
   CLI::App app{
       "Shows who is logged on where in a Windows domain: one row per logged-on user "
@@ -121,6 +163,9 @@ int RunScanCommand(int argc, const char* const* argv, std::ostream& out, std::os
       app.add_option("DOMAIN", opt.domain, "The domain to scan (default: this machine's domain)");
   app.add_flag("--list-domains", opt.listDomains, "Print the visible domains, one a line")
       ->excludes(domainOpt);
+  app.add_flag("--list-machines", opt.listMachines,
+               "Print the domain's machines with their roles, one a line")
+      ->excludes("--list-domains");
   app.add_option("--format", opt.format, "Output format: table, csv or json")
       ->transform(CLI::IsMember({"table", "csv", "json"}, CLI::ignore_case))
       ->capture_default_str();
@@ -131,6 +176,9 @@ int RunScanCommand(int argc, const char* const* argv, std::ostream& out, std::os
   app.add_flag("--machines", opt.machines,
                "Print one line per machine instead of the rows: Machine, Role, Entries, "
                "Outcome, Status, Message");
+  app.add_flag("--csv-raw", opt.csvRaw,
+               "CSV with every field as it is (plain CSV puts an apostrophe before a field "
+               "that a spreadsheet would run as a formula)");
 
   try {
     app.parse(argc, argv);
@@ -141,6 +189,14 @@ int RunScanCommand(int argc, const char* const* argv, std::ostream& out, std::os
     return kExitBadInput;
   }
   opt.domainGiven = domainOpt->count() > 0;
+  if (opt.csvRaw) {
+    if (app.get_option("--format")->count() > 0 && opt.format != "csv") {
+      err << kProgram << ": --csv-raw writes CSV; it cannot go with --format " << opt.format
+          << "\n";
+      return kExitBadInput;
+    }
+    opt.format = "csv";
+  }
 
   Provider provider;
   try {
@@ -155,7 +211,7 @@ int RunScanCommand(int argc, const char* const* argv, std::ostream& out, std::os
   if (opt.listDomains) return ListDomains(api, out, err);
 
   std::u16string domain = FromUtf8(opt.domain);
-  if (!opt.domainGiven) {
+  if (!opt.domainGiven && !opt.listMachines) {
     classNetAPI net(api);
     const std::u16string result = net.fnGetDomainName(domain);
     if (result != u"0") {
@@ -170,6 +226,8 @@ int RunScanCommand(int argc, const char* const* argv, std::ostream& out, std::os
       return kExitNetworkFailure;
     }
   }
+
+  if (opt.listMachines) return ListMachines(api, domain, out, err);
 
   ConsoleReport report(domain, &g_interrupted);
   ScanHooks hooks;
@@ -208,7 +266,7 @@ int RunScanCommand(int argc, const char* const* argv, std::ostream& out, std::os
   if (BusyScanWorkers() > 0) static_cast<void>(provider.api.release());
 
   if (outcome == ScanOutcome::Failed) {
-    err << kProgram << ": the machines of domain \"" << ToUtf8(domain)
+    err << kProgram << ": the machines of domain \"" << TerminalLine(ToUtf8(domain))
         << "\" could not be listed: " << StatusDescription(failedStatus) << "\n";
     return kExitNetworkFailure;
   }
@@ -223,7 +281,7 @@ int RunScanCommand(int argc, const char* const* argv, std::ostream& out, std::os
   if (opt.machines) {
     const auto& machines = report.Machines();
     if (opt.format == "csv") {
-      out << FormatMachinesCsv(machines);
+      out << FormatMachinesCsv(machines, opt.csvRaw ? CsvFields::Raw : CsvFields::ForSpreadsheets);
     } else if (opt.format == "json") {
       out << FormatMachinesJson(machines);
     } else {
@@ -246,7 +304,7 @@ int RunScanCommand(int argc, const char* const* argv, std::ostream& out, std::os
   SortRows(report.Rows(), sort);
 
   if (opt.format == "csv") {
-    out << FormatCsv(report.Rows());
+    out << FormatCsv(report.Rows(), opt.csvRaw ? CsvFields::Raw : CsvFields::ForSpreadsheets);
   } else if (opt.format == "json") {
     out << FormatJson(report.Rows());
   } else {

@@ -26,6 +26,9 @@ constexpr MessageText kSystem[] = {
     {124, u"The call does not offer the information level that was asked for."},
     {234, u"More entries are waiting to be read."},
     {1219, u"A connection to this server already exists under other credentials."},
+    {1231,
+     u"The network cannot be reached from this machine; check that a network interface is up "
+     u"and has an address."},
     {1311, u"No logon server is available to check the logon."},
     {1317, u"The account named does not exist."},
     {1326, u"The user name or the password was not accepted."},

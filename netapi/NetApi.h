@@ -123,6 +123,9 @@ inline constexpr NET_API_STATUS RPC_S_CALL_FAILED = 1726;
 #ifndef ERROR_NO_BROWSER_SERVERS_FOUND
 inline constexpr NET_API_STATUS ERROR_NO_BROWSER_SERVERS_FOUND = 6118;
 #endif
+#ifndef ERROR_NETWORK_UNREACHABLE
+inline constexpr NET_API_STATUS ERROR_NETWORK_UNREACHABLE = 1231;
+#endif
 #ifndef NERR_NetNotStarted
 inline constexpr NET_API_STATUS NERR_NetNotStarted = 2102;
 #endif

@@ -6,10 +6,11 @@
 namespace quorvix {
 
 DesktopCommandLine ParseDesktopCommandLine(int argc, const char* const* argv,
-                                           ProviderOptions& options) {
+                                           ProviderOptions& options,
+                                           const std::function<void(CLI::App&)>& addOptions) {
   CLI::App cli{"Quorvix 2002: shows who is logged on where in a Windows domain.", "quorvix-audit"};
   AddProviderOptions(cli, options);
-  cli.set_version_flag("--version", std::string("quorvix-audit ") + QUORVIX_VERSION_TEXT);
+  if (addOptions) addOptions(cli);
   DesktopCommandLine result;
   try {
     cli.parse(argc, argv);

@@ -24,10 +24,6 @@ ScreenshotTour::ScreenshotTour(QString folder, frmSplash* splash,
   QTimer::singleShot(400, this, &ScreenshotTour::GrabSplash);
 }
 
-QString ScreenshotTour::FolderFromEnvironment() {
-  return qEnvironmentVariable("QUORVIX_SCREENSHOT_DIR");
-}
-
 void ScreenshotTour::Save(QWidget* window, const QString& name) {
   const QString path = QDir(folder_).filePath(name);
   if (window == nullptr || !window->grab().save(path))

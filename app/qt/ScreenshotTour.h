@@ -1,6 +1,7 @@
-// A guided run for pictures of the windows: when QUORVIX_SCREENSHOT_DIR names
-// a folder, the program grabs the splash window, presses start, grabs the
-// main window with its rows, opens and grabs the About window, and exits.
+// A guided run for pictures of the windows, asked for by --screenshot-tour=DIR
+// together with --simulate: the program grabs the splash window, presses
+// start, grabs the main window with its rows, opens and grabs the About
+// window, and exits.
 #pragma once
 
 #include <QObject>
@@ -20,9 +21,6 @@ class ScreenshotTour : public QObject {
   // mainWindow gives the main window once it exists (null before).
   ScreenshotTour(QString folder, frmSplash* splash, std::function<frmMain*()> mainWindow,
                  QObject* parent = nullptr);
-
-  // The folder named by the environment, or empty when no tour is asked for.
-  static QString FolderFromEnvironment();
 
  private:
   void GrabSplash();

@@ -1,9 +1,11 @@
 // quorvix-audit: shows who is logged on where in a Windows domain.
+#include <CLI/CLI.hpp>
 #include <QApplication>
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -15,6 +17,7 @@
 #include "DesktopOptions.h"
 #include "ProviderFactory.h"
 #include "ScreenshotTour.h"
+#include "TerminalText.h"
 #include "frmMain.h"
 #include "frmSplash.h"
 
@@ -30,6 +33,7 @@ bool CanShowDialogs() {
 
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);  // takes the window system's own options out of argv
+  std::setlocale(LC_ALL, "");    // month names follow LC_TIME, as in quorvix-scan
   QApplication::setApplicationName(QStringLiteral("quorvix-audit"));
   QApplication::setApplicationVersion(QStringLiteral(QUORVIX_VERSION_TEXT));
   // Ties the windows to the menu entry quorvix-audit.desktop (its icon, on Wayland too).
@@ -37,10 +41,23 @@ int main(int argc, char* argv[]) {
   QApplication::setFont(quorvix::WindowFont());
 
   quorvix::ProviderOptions options;
-  const quorvix::DesktopCommandLine command = quorvix::ParseDesktopCommandLine(argc, argv, options);
+  std::string tourFolder;
+  const quorvix::DesktopCommandLine command =
+      quorvix::ParseDesktopCommandLine(argc, argv, options, [&tourFolder](CLI::App& cli) {
+        cli.add_option("--screenshot-tour", tourFolder,
+                       "Photograph the splash, main and About windows into DIR, then exit "
+                       "(with --simulate only: the tour presses start)")
+            ->option_text("DIR");
+      });
   if (command.exitCode >= 0) {
     std::fputs(command.message.c_str(), command.exitCode == 0 ? stdout : stderr);
     return command.exitCode;
+  }
+  if (!tourFolder.empty() && !options.simulate) {
+    std::fprintf(stderr,
+                 "quorvix-audit: --screenshot-tour needs --simulate: the tour presses "
+                 "start, which must not scan a real network\n");
+    return 2;
   }
 
   // A password for --user is asked in a small dialog, never on the command line.
@@ -60,12 +77,13 @@ int main(int argc, char* argv[]) {
   try {
     provider = quorvix::MakeProvider(options);
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "quorvix-audit: %s\n", e.what());
+    std::fprintf(stderr, "quorvix-audit: %s\n", quorvix::TerminalLine(e.what()).c_str());
     if (CanShowDialogs())
       QMessageBox::critical(nullptr, QStringLiteral("Quorvix 2002"), QString::fromUtf8(e.what()));
     return 2;
   }
-  if (!provider.note.empty()) std::fprintf(stderr, "quorvix-audit: %s\n", provider.note.c_str());
+  if (!provider.note.empty())
+    std::fprintf(stderr, "quorvix-audit: %s\n", quorvix::TerminalLine(provider.note).c_str());
 
   std::unique_ptr<quorvix::frmMain> mainWindow;
   QPointer<quorvix::frmSplash> splash = new quorvix::frmSplash([&] {
@@ -78,9 +96,9 @@ int main(int argc, char* argv[]) {
   splash->show();
 
   std::unique_ptr<quorvix::ScreenshotTour> tour;
-  if (const QString folder = quorvix::ScreenshotTour::FolderFromEnvironment(); !folder.isEmpty())
-    tour = std::make_unique<quorvix::ScreenshotTour>(folder, splash.data(),
-                                                     [&] { return mainWindow.get(); });
+  if (!tourFolder.empty())
+    tour = std::make_unique<quorvix::ScreenshotTour>(
+        QString::fromStdString(tourFolder), splash.data(), [&] { return mainWindow.get(); });
 
   const int rc = QApplication::exec();
   tour.reset();

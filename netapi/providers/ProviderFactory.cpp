@@ -5,16 +5,21 @@
 
 #include "SimulatedNetApi.h"
 #ifdef _WIN32
+#include "LdapDirectory.h"
 #include "Win32NetApi.h"
+#include "basStringHandler.h"
+#endif
+
+#if QUORVIX_HAVE_SAMBA || defined(_WIN32)
+#include <fstream>
+#include <stdexcept>
+#define QUORVIX_HAVE_LOGON_OPTIONS 1
 #endif
 
 #if QUORVIX_HAVE_SAMBA
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
-
-#include <fstream>
-#include <stdexcept>
 
 #include "SambaNetApi.h"
 #endif
@@ -35,6 +40,48 @@ class ProviderHelpFormatter : public CLI::Formatter {
     return name;
   }
 };
+
+#if QUORVIX_HAVE_LOGON_OPTIONS
+std::string ReadPasswordFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read the password file " + path);
+  std::string line;
+  std::getline(in, line);
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+#endif
+
+#ifdef _WIN32
+// netapi32 calls go out with the user's own logon; --user names another
+// account for reading the directory (a machine outside the domain), with its
+// password from --password-file or the program's own dialog.
+DirectoryLogon DirectoryLogonFrom(const ProviderOptions& options) {
+  DirectoryLogon logon;
+  logon.dc = FromUtf8(options.dc);
+  logon.timeout = options.hostTimeout.count() > 0 ? options.hostTimeout : logon.timeout;
+  if (!options.passwordFile.empty() && options.user.empty())
+    throw std::runtime_error("--password-file needs --user DOMAIN\\NAME");
+  if (options.user.empty()) return logon;
+  const std::u16string user = FromUtf8(options.user);
+  const auto slash = user.find(u'\\');
+  if (slash == std::u16string::npos || slash == 0 || slash + 1 == user.size())
+    throw std::runtime_error("--user takes DOMAIN\\NAME");
+  logon.userDomain = user.substr(0, slash);
+  logon.user = user.substr(slash + 1);
+  if (!options.passwordFile.empty()) {
+    logon.password = FromUtf8(ReadPasswordFile(options.passwordFile));
+    return logon;
+  }
+  std::optional<std::string> pw =
+      options.askPassword ? options.askPassword(options.user) : std::nullopt;
+  if (!pw)
+    throw std::runtime_error("no password for " + options.user + ": give --password-file FILE");
+  logon.password = FromUtf8(*pw);
+  std::fill(pw->begin(), pw->end(), '\0');
+  return logon;
+}
+#endif
 
 #if QUORVIX_HAVE_SAMBA
 // Reads one line from the terminal with echo off; nullopt when the program
@@ -66,15 +113,6 @@ std::optional<std::string> AskTerminal(const std::string& user) {
   w = write(fd, "\n", 1);
   close(fd);
   if (!ended && line.empty()) return std::nullopt;
-  return line;
-}
-
-std::string ReadPasswordFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read the password file " + path);
-  std::string line;
-  std::getline(in, line);
-  if (!line.empty() && line.back() == '\r') line.pop_back();
   return line;
 }
 
@@ -124,11 +162,18 @@ void AddProviderOptions(CLI::App& app, ProviderOptions& options) {
          "takes; default 30)")
       ->check(CLI::Range(0.0, 86400.0))
       ->option_text("SECONDS");
-#if QUORVIX_HAVE_SAMBA
+#if QUORVIX_HAVE_LOGON_OPTIONS
+#ifdef _WIN32
+  app.add_option("--user", options.user,
+                 "Read the domain's directory as DOMAIN\\NAME (the password from "
+                 "--password-file); default: your own logon")
+      ->option_text("DOMAIN\\NAME");
+#else
   app.add_option("--user", options.user,
                  "Connect as DOMAIN\\NAME (the password is asked for, or read from "
                  "--password-file); default: the Kerberos ticket cache")
       ->option_text("DOMAIN\\NAME");
+#endif
   app.add_option("--password-file", options.passwordFile,
                  "Read the password of --user from the first line of FILE")
       ->option_text("FILE");
@@ -153,7 +198,8 @@ Provider MakeProvider(const ProviderOptions& options) {
   Provider p;
 #ifdef _WIN32
   if (!options.simulate) {
-    p.api = std::make_unique<Win32NetApi>();
+    p.api = std::make_unique<Win32NetApi>(
+        std::make_unique<LdapDirectoryReader>(DirectoryLogonFrom(options)));
     return p;
   }
 #endif

@@ -29,9 +29,11 @@ struct ProviderOptions {
   bool simulate = false;
   std::string simulateFile;
 
-  // The native provider's connection (Linux, Samba). Without a user the
-  // default Kerberos ticket cache is used. A password is never taken from the
-  // command line: it is read from passwordFile, or asked for.
+  // The native provider's connection. Linux (Samba): without a user the
+  // default Kerberos ticket cache is used. Windows: only the domain's
+  // directory uses these; without a user, the user's own logon. A password is
+  // never taken from the command line: it is read from passwordFile, or asked
+  // for (on Windows only by a program that sets askPassword).
   std::string user;          // --user DOMAIN\NAME
   std::string passwordFile;  // --password-file FILE (first line)
   std::string dc;            // --dc HOST: a domain controller for a machine not joined

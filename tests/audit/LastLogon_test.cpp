@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -86,6 +89,9 @@ class TimeLocale {
 };
 
 TEST(LastLogon, MonthFollowsTheTimeLocale) {
+#ifdef _WIN32
+  GTEST_SKIP() << "on Windows the month follows the user's settings, not the C library's locale";
+#endif
   TimeLocale locale;
   ASSERT_TRUE(locale.Use("C"));
   EXPECT_EQ(FormatLastLogon(1009958400), u"02-Jan-2002 08:00:00");
@@ -94,6 +100,27 @@ TEST(LastLogon, MonthFollowsTheTimeLocale) {
   // German abbreviates March with an umlaut: the text must come through as Unicode.
   EXPECT_EQ(FormatLastLogon(1016097165), u"14-M\u00E4r-2002 09:12:45");
 }
+
+#ifdef _WIN32
+TEST(LastLogon, MonthFollowsTheUsersSettingsOnWindows) {
+  // The platform's own date formatting names the same month for the same day.
+  constexpr uint32_t kFifteenthAtNoon2001[] = {979560000,  982238400,  984657600,  987336000,
+                                               989928000,  992606400,  995198400,  997876800,
+                                               1000555200, 1003147200, 1005825600, 1008417600};
+  for (unsigned m = 1; m <= 12; ++m) {
+    SYSTEMTIME st{};
+    st.wYear = 2001;
+    st.wMonth = static_cast<WORD>(m);
+    st.wDay = 15;
+    wchar_t buf[80];
+    const int n = GetDateFormatEx(LOCALE_NAME_USER_DEFAULT, 0, &st, L"MMM", buf, 80, nullptr);
+    ASSERT_GT(n, 1) << m;
+    const std::u16string month(reinterpret_cast<const char16_t*>(buf),
+                               static_cast<std::size_t>(n - 1));
+    EXPECT_EQ(FormatLastLogon(kFifteenthAtNoon2001[m - 1]), u"15-" + month + u"-2001 12:00:00");
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace quorvix

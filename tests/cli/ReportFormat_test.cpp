@@ -38,6 +38,9 @@ TEST(ReportFormat, DisplayWidthCountsColumnsNotBytes) {
   EXPECT_EQ(DisplayWidth(u"日本"), 4u);
   EXPECT_EQ(DisplayWidth(u"\U0001F600"), 2u);
   EXPECT_EQ(DisplayWidth(u""), 0u);
+  // Emoji beyond the faces, and symbols drawn as emoji, take two columns.
+  EXPECT_EQ(DisplayWidth(u"\U0001F680\U0001FA90\u2614\u231A"), 8u);
+  EXPECT_EQ(DisplayWidth(u"\u0915\u094D"), 1u);  // a Devanagari virama combines
 }
 
 TEST(ReportFormat, TableAlignsColumnsAndNeutralisesControlCharacters) {
@@ -58,6 +61,14 @@ TEST(ReportFormat, TableAlignsColumnsAndNeutralisesControlCharacters) {
             "PC\xEF\xBF\xBD"
             "2 (Wks)");
   EXPECT_EQ(table.find('\x1b'), std::string::npos);
+  // Zero-width characters, line and paragraph separators and a byte-order
+  // mark would hide text or break the line: they are shown as U+FFFD.
+  const auto hidden =
+      ParseTable(FormatTable({Row(u"a\u200Bb\u2028c\u2029d\uFEFF\u2060e\u00ADf\xD800", u"X", u"",
+                                  u"", std::nullopt, u"")}),
+                 kHeaders);
+  ASSERT_EQ(hidden.size(), 3u);
+  EXPECT_EQ(hidden[2][0], "a\uFFFDb\uFFFDc\uFFFDd\uFFFD\uFFFDe\uFFFDf\uFFFD");
   // No blanks at the end of a line.
   EXPECT_EQ(table.find(" \n"), std::string::npos);
   // An empty report is the headers alone.
@@ -88,6 +99,19 @@ TEST(ReportFormat, CsvAndJsonCarryEveryCell) {
   EXPECT_EQ(json[1]["lastLogonText"], "");
   EXPECT_EQ(json[1]["user"], "line\nbreak");
   EXPECT_EQ(nlohmann::json::parse(FormatJson({})), nlohmann::json::array());
+}
+
+TEST(ReportFormat, CsvKeepsSpreadsheetsFromRunningCellsAsFormulas) {
+  const std::vector<ReportRow> rows = {Row(u"=1+2", u"+PC", u"", u"-x", std::nullopt, u"@A1"),
+                                       Row(u"\tcmd", u"\rPC", u"", u"a=b", std::nullopt, u"")};
+  const auto safe = ParseCsv(FormatCsv(rows));
+  ASSERT_EQ(safe.size(), 3u);
+  EXPECT_EQ(safe[1], (std::vector<std::string>{"'=1+2", "'+PC", "HQ", "'-x", "'@A1"}));
+  EXPECT_EQ(safe[2], (std::vector<std::string>{"'\tcmd", "'\rPC", "HQ", "a=b", ""}));
+  const auto raw = ParseCsv(FormatCsv(rows, CsvFields::Raw));
+  ASSERT_EQ(raw.size(), 3u);
+  EXPECT_EQ(raw[1], (std::vector<std::string>{"=1+2", "+PC", "HQ", "-x", "@A1"}));
+  EXPECT_EQ(raw[2], (std::vector<std::string>{"\tcmd", "\rPC", "HQ", "a=b", ""}));
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #endif
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -250,6 +251,15 @@ TEST(ScanCli, SortsByTheNamedColumnAndScansTheOwnDomainByDefault) {
   ASSERT_EQ(domains.exit, 0) << domains.err;
   EXPECT_EQ(domains.out, "HQ\nEMPTY\n");
 
+  // The machines with the roles of their type words; the own domain by default.
+  const Result machines = Scan({SmallDomain(), "--list-machines"});
+  ASSERT_EQ(machines.exit, 0) << machines.err;
+  EXPECT_EQ(machines.out, "PDC01\tPDC\nPC017\tWks\nPC020\tWks\nSRV1\tWks/Srv\nПК-01\tWks\n");
+  EXPECT_EQ(Scan({SmallDomain(), "--list-machines", "EMPTY"}).out, "");
+  const Result failed = Scan({"--simulate=" + Data("scan-fault.json"), "--list-machines", "HQ"});
+  EXPECT_EQ(failed.exit, 1);
+  EXPECT_NE(failed.err.find("(status 53)"), std::string::npos) << failed.err;
+
   const Result empty = Scan({SmallDomain(), "EMPTY", "--format", "csv"});
   ASSERT_EQ(empty.exit, 0) << empty.err;
   EXPECT_EQ(ParseCsv(empty.out).size(), 1u);
@@ -259,7 +269,7 @@ TEST(ScanCli, HelpAndVersion) {
   const Result help = Scan({"--help"});
   EXPECT_EQ(help.exit, 0);
   for (const char* option : {"--simulate", "--format", "--sort", "--descending", "--list-domains",
-                             "--version", "DOMAIN"}) {
+                             "--list-machines", "--version", "DOMAIN"}) {
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
   }
   const Result version = Scan({"--version"});
@@ -289,6 +299,78 @@ TEST(ScanCli, BadArgumentsAndBadFilesExitWithTwoAndNameTheProblem) {
     EXPECT_EQ(r.out, "") << c.named;
     EXPECT_NE(r.err.find(c.named), std::string::npos) << r.err;
   }
+}
+
+TEST(ScanCli, HostileNamesReachTheTerminalHarmlessAndCsvIsSafeForSpreadsheets) {
+  const std::string hostile = "--simulate=" + Data("scan-hostile.json");
+  // A name holding CR/LF stays one line; its escape sequence is defused.
+  const Result domains = Scan({hostile, "--list-domains"});
+  ASSERT_EQ(domains.exit, 0) << domains.err;
+  EXPECT_EQ(domains.out,
+            "HQ\nEVIL\xEF\xBF\xBD\xEF\xBF\xBD"
+            "FAKE\xEF\xBF\xBD]0;owned\xEF\xBF\xBD\nLOCKED\n");
+  // An error message that echoes the name.
+  const Result evil = Scan({hostile, std::string("EVIL\r\nFAKE\x1b]0;owned\x07")});
+  EXPECT_EQ(evil.exit, 1);
+  EXPECT_EQ(std::count(evil.err.begin(), evil.err.end(), '\n'), 1) << evil.err;
+  EXPECT_EQ(evil.err.find_first_of("\x1b\x07\r"), std::string::npos) << evil.err;
+  // A status of 2^31 and above is a word, not a negative number.
+  const Result locked = Scan({hostile, "LOCKED"});
+  EXPECT_EQ(locked.exit, 1);
+  EXPECT_NE(locked.err.find("(status 3221225506)"), std::string::npos) << locked.err;
+  // A hostile key in a domain file: the message names it, escaped.
+  const std::string dir = ::testing::TempDir();
+  const std::string file = dir + "scan-hostile-key.json";
+  {
+    std::ofstream f(file, std::ios::binary);
+    f << "{\"\\u001b]0;owned\\u0007\\u009b\": 1}";
+  }
+  const Result key = Scan({"--simulate=" + file});
+  std::remove(file.c_str());
+  EXPECT_EQ(key.exit, 2);
+  EXPECT_EQ(key.err.find_first_of("\x1b\x07"), std::string::npos) << key.err;
+  EXPECT_EQ(key.err.find("\xC2\x9B"), std::string::npos) << key.err;  // U+009B, a C1 CSI
+  EXPECT_NE(key.err.find("unknown field"), std::string::npos) << key.err;
+
+  // Cells a spreadsheet would run get an apostrophe; --csv-raw leaves them.
+  const Result csv = Scan({hostile, "HQ", "--format=csv", "--sort=Domain"});
+  ASSERT_EQ(csv.exit, 0) << csv.err;
+  const auto safe = ParseCsv(csv.out);
+  ASSERT_EQ(safe.size(), 4u);
+  const Result raw = Scan({hostile, "HQ", "--csv-raw", "--sort=Domain"});
+  ASSERT_EQ(raw.exit, 0) << raw.err;
+  const auto asIs = ParseCsv(raw.out);
+  ASSERT_EQ(asIs.size(), 4u);
+  EXPECT_EQ(asIs[1], (std::vector<std::string>{"-2+3", "PDC01 (PDC)", "@SUM(A1)", "", ""}));
+  EXPECT_EQ(safe[1], (std::vector<std::string>{"'-2+3", "PDC01 (PDC)", "'@SUM(A1)", "", ""}));
+  EXPECT_EQ(safe[2][0], "'=HYPERLINK(\"http://x\")");
+  EXPECT_EQ(safe[3][0], "anna");
+  const Result clash = Scan({hostile, "HQ", "--csv-raw", "--format=json"});
+  EXPECT_EQ(clash.exit, 2);
+  EXPECT_NE(clash.err.find("--csv-raw"), std::string::npos) << clash.err;
+}
+
+TEST(ScanCli, AMachineWithoutANetworkGetsAMessage) {
+#ifdef _WIN32
+  GTEST_SKIP() << "network namespaces are Linux";
+#else
+  // The Samba libraries end the program without a word when no network
+  // interface is up; the provider must answer with a status instead.
+  if (Scan({"--help"}).out.find("--dc") == std::string::npos)
+    GTEST_SKIP() << "no Samba provider in this build";
+  if (std::system("unshare -rn true >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "no network namespace can be made here";
+  const std::string err = ::testing::TempDir() + "scan-no-network-err";
+  const std::string command =
+      std::string("unshare -rn '") + QUORVIX_SCAN_PATH + "' HQ >/dev/null 2>'" + err + "'";
+  const int status = std::system(command.c_str());
+  const std::string text = ReadFile(err);
+  std::remove(err.c_str());
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_NE(text.find("network interface"), std::string::npos) << text;
+  EXPECT_NE(text.find("(status 1231)"), std::string::npos) << text;
+#endif
 }
 
 TEST(ScanCli, AFailingMachineEnumerationExitsWithOne) {

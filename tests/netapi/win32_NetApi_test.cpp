@@ -4,8 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
+#include <stdexcept>
 #include <string>
 
+#include "DirectoryRules.h"
+#include "LdapDirectory.h"
 #include "ProviderFactory.h"
 #include "Win32NetApi.h"
 #include "basMainWin32.h"
@@ -106,6 +110,121 @@ TEST(Win32Provider, NetApi32IsTheDefaultAndSimulationIsAskedFor) {
   ASSERT_EQ(simulated.api->NetWkstaGetInfo(nullptr, 100, wksta.out()), NERR_Success);
   EXPECT_NE(fnPointerToString(wksta.record<WKSTA_INFO_100>().wki100_computername),
             LocalComputerName());
+}
+
+// A directory that answers from a fixed listing, or fails with a status.
+class FixedDirectory : public DirectoryReader {
+ public:
+  NET_API_STATUS status = NERR_Success;
+  mutable int reads = 0;
+  NET_API_STATUS Read(const std::u16string&, DirectoryListing& out) const override {
+    ++reads;
+    if (status != NERR_Success) return status;
+    ComputerObject wks;
+    wks.sAMAccountName = "WKS01$";
+    wks.userAccountControl = "4096";
+    ComputerObject dc;
+    dc.sAMAccountName = "DC1$";
+    dc.userAccountControl = "532480";
+    dc.holdsPdcRole = true;
+    out.netbiosDomain = u"QVXAD";
+    out.computers = {*MachineFromComputer(wks), *MachineFromComputer(dc)};
+    out.domains = DomainList(u"QVXAD", {}, {u"PARTNER"});
+    return NERR_Success;
+  }
+};
+
+// Wine's NetServerEnum is a stub answering 6118, the status of a network
+// without browsers: the provider's fallback is what runs here.
+TEST(Win32Directory, MachinesAndDomainsComeFromTheDirectoryWhenNoBrowserAnswers) {
+  auto owned = std::make_unique<FixedDirectory>();
+  FixedDirectory& directory = *owned;
+  Win32NetApi api(std::move(owned));
+  classNetAPI query(api);
+  std::vector<std::u16string> names;
+  ASSERT_EQ(query.fnNetServerEnum(u"QVXAD", -1, names, false), 0);
+  EXPECT_EQ(names, (std::vector<std::u16string>{u"", u"WKS01", u"DC1"}));
+  ASSERT_EQ(query.fnNetServerEnum(u"", static_cast<int32_t>(SV_TYPE_DOMAIN_ENUM), names, false), 0);
+  EXPECT_EQ(names, (std::vector<std::u16string>{u"", u"QVXAD", u"PARTNER"}));
+  EXPECT_EQ(directory.reads, 2);
+
+  // The records sit in a netapi32 buffer with the type words of the roles.
+  NetBuffer buf(api);
+  DWORD read = 0, total = 0;
+  ASSERT_EQ(api.NetServerEnum(nullptr, 101, buf.out(), MAX_PREFERRED_LENGTH, &read, &total,
+                              SV_TYPE_DOMAIN_CTRL, NameArgument(u"qvxad"), nullptr),
+            NERR_Success);
+  ASSERT_EQ(read, 1u);
+  EXPECT_EQ(fnPointerToString(buf.record<SERVER_INFO_101>().sv101_name), u"DC1");
+  EXPECT_EQ(buf.record<SERVER_INFO_101>().sv101_type & SV_TYPE_DOMAIN_CTRL, SV_TYPE_DOMAIN_CTRL);
+
+  // No directory: the browser's status stands; a failing one speaks for itself.
+  names = {u"sentinel"};
+  directory.status = ERROR_NO_SUCH_DOMAIN;
+  EXPECT_EQ(query.fnNetServerEnum(u"QVXAD", -1, names, false), 6118);
+  directory.status = ERROR_LOGON_FAILURE;
+  EXPECT_EQ(query.fnNetServerEnum(u"QVXAD", -1, names, false), ERROR_LOGON_FAILURE);
+  EXPECT_EQ(names, std::vector<std::u16string>{u"sentinel"});
+
+  Win32NetApi without(nullptr);
+  classNetAPI plain(without);
+  EXPECT_EQ(plain.fnNetServerEnum(u"QVXAD", -1, names, false), 6118);
+}
+
+TEST(Win32Directory, ReaderFailsCleanlyWhereNoDirectoryAnswers) {
+  DirectoryListing listing;
+  listing.netbiosDomain = u"untouched";
+  // Nothing listens for LDAP on 127.0.0.1 here.
+  DirectoryLogon named;
+  named.user = u"nobody";
+  named.userDomain = u"NOWHERE";
+  named.password = u"x";
+  named.dc = u"\\\\127.0.0.1";
+  named.timeout = std::chrono::seconds(5);
+  EXPECT_NE(LdapDirectoryReader(named).Read(u"NOWHERE", listing), NERR_Success);
+  // The user's own logon: under Wine its bind would crash the library, so
+  // the reader declines there; on Windows the bind fails.
+  DirectoryLogon own;
+  own.dc = u"127.0.0.1";
+  own.timeout = std::chrono::seconds(5);
+  EXPECT_NE(LdapDirectoryReader(own).Read(u"", listing), NERR_Success);
+  // A controller name that is no host name is refused before any connection.
+  named.dc = u"dc1/evil";
+  EXPECT_EQ(LdapDirectoryReader(named).Read(u"NOWHERE", listing), ERROR_NO_SUCH_DOMAIN);
+  EXPECT_EQ(listing.netbiosDomain, u"untouched");
+}
+
+TEST(Win32Provider, DirectoryAccountNeedsDomainNameAndPassword) {
+  // Throws, with a message naming what is wrong.
+  auto fails = [](const ProviderOptions& o, const std::string& named) {
+    try {
+      MakeProvider(o);
+    } catch (const std::runtime_error& e) {
+      EXPECT_NE(std::string(e.what()).find(named), std::string::npos) << e.what();
+      return;
+    }
+    ADD_FAILURE() << "no error for " << o.user;
+  };
+  ProviderOptions o;
+  o.user = "QVXAD\\auditor";
+  fails(o, "--password-file");  // no way to get the password
+  o.user = "auditor";
+  o.askPassword = [](const std::string&) { return std::optional<std::string>("pw"); };
+  fails(o, "DOMAIN\\NAME");
+  o.user.clear();
+  o.passwordFile = "pw.txt";
+  fails(o, "--user");
+
+  o.passwordFile.clear();
+  o.user = "QVXAD\\auditor";
+  std::string asked;
+  o.askPassword = [&asked](const std::string& user) {
+    asked = user;
+    return std::optional<std::string>("pw");
+  };
+  Provider p = MakeProvider(o);
+  EXPECT_NE(dynamic_cast<Win32NetApi*>(p.api.get()), nullptr);
+  EXPECT_EQ(asked, "QVXAD\\auditor");
 }
 
 TEST(Win32ErrorText, MessagesComeWithoutPaddingAndUnknownCodesAreEmpty) {

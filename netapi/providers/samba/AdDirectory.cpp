@@ -16,11 +16,7 @@ namespace quorvix::samba {
 
 namespace {
 
-constexpr unsigned kUfAccountDisable = 0x0002;
-constexpr unsigned kUfServerTrust = 0x2000;
-constexpr unsigned kUfPartialSecretsAccount = 0x04000000;  // read-only controller
 constexpr int kPageSize = 500;
-constexpr std::size_t kMaxEntries = 1000000;  // a directory answering more is broken
 
 std::string Lower(std::string s) {
   std::transform(s.begin(), s.end(), s.begin(),
@@ -90,7 +86,7 @@ int PagedSearch(LDAP* ld, const std::string& base, const char* filter, const cha
     LdapResult res(m);
     if (rc != LDAP_SUCCESS) return rc;
     for (LDAPMessage* e = ldap_first_entry(ld, m); e != nullptr; e = ldap_next_entry(ld, e)) {
-      if (++seen > kMaxEntries) return LDAP_SIZELIMIT_EXCEEDED;
+      if (++seen > kMaxDirectoryEntries) return LDAP_SIZELIMIT_EXCEEDED;
       visit(e);
     }
     LDAPControl** returned = nullptr;
@@ -146,40 +142,6 @@ std::string PdcComputerDn(LDAP* ld, const std::string& domainDn) {
 
 }  // namespace
 
-DWORD ComputerType(unsigned uac, bool holdsPdcRole, const std::string& os) {
-  DWORD type = SV_TYPE_WORKSTATION | SV_TYPE_SERVER | SV_TYPE_NT;
-  const bool dc = (uac & kUfServerTrust) != 0 || (uac & kUfPartialSecretsAccount) != 0;
-  if (dc || os.find("Server") != std::string::npos || os.find("Samba") != std::string::npos)
-    type |= SV_TYPE_SERVER_NT;
-  if (dc) type |= holdsPdcRole ? SV_TYPE_DOMAIN_CTRL : SV_TYPE_DOMAIN_BAKCTRL;
-  return type;
-}
-
-void ParseOsVersion(const std::string& text, DWORD& major, DWORD& minor) {
-  major = 0;
-  minor = 0;
-  std::size_t i = 0;
-  auto number = [&](DWORD& out) {
-    bool any = false;
-    unsigned long v = 0;
-    while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])) && v < 100000) {
-      v = v * 10 + static_cast<unsigned long>(text[i++] - '0');
-      any = true;
-    }
-    if (any) out = static_cast<DWORD>(v);
-    return any;
-  };
-  if (number(major) && i < text.size() && text[i] == '.') {
-    ++i;
-    number(minor);
-  }
-}
-
-bool IsOwnDomain(const AdListing& listing, const std::u16string& name) {
-  const std::string n = Lower(ToUtf8(name));
-  return n == Lower(ToUtf8(listing.netbiosDomain)) || n == Lower(ToUtf8(listing.dnsDomain));
-}
-
 NET_API_STATUS ReadDirectory(const std::string& host, const SambaCredentials& creds,
                              AdListing& listing) {
   if (host.empty() || host.find_first_of("/ ") != std::string::npos) return ERROR_INVALID_NAME;
@@ -220,6 +182,7 @@ NET_API_STATUS ReadDirectory(const std::string& host, const SambaCredentials& cr
   if (domainDn.empty()) return ERROR_BAD_NET_RESP;
 
   AdListing out;
+  std::vector<std::u16string> forest, trusts;
   const std::string pdcDn = Lower(PdcComputerDn(raw, domainDn));
 
   // The forest's domains by their NetBIOS names; ours is the one whose naming
@@ -233,9 +196,8 @@ NET_API_STATUS ReadDirectory(const std::string& host, const SambaCredentials& cr
                        if (Lower(FirstValue(raw, e, "nCName")) == Lower(domainDn)) {
                          out.netbiosDomain = FromUtf8(nb);
                          out.dnsDomain = FromUtf8(FirstValue(raw, e, "dnsRoot"));
-                         out.domains.insert(out.domains.begin(), out.netbiosDomain);
                        } else {
-                         out.domains.push_back(FromUtf8(nb));
+                         forest.push_back(FromUtf8(nb));
                        }
                      });
     if (rc != LDAP_SUCCESS) return FromLdap(rc);
@@ -244,7 +206,7 @@ NET_API_STATUS ReadDirectory(const std::string& host, const SambaCredentials& cr
   rc = PagedSearch(raw, "CN=System," + domainDn, "(objectClass=trustedDomain)", trustAttrs,
                    [&](LDAPMessage* e) {
                      const std::string flat = FirstValue(raw, e, "flatName");
-                     if (!flat.empty()) out.domains.push_back(FromUtf8(flat));
+                     if (!flat.empty()) trusts.push_back(FromUtf8(flat));
                    });
   // A reader who may not see trusts still gets the machines.
   if (rc != LDAP_SUCCESS && rc != LDAP_NO_SUCH_OBJECT && rc != LDAP_INSUFFICIENT_ACCESS)
@@ -258,31 +220,25 @@ NET_API_STATUS ReadDirectory(const std::string& host, const SambaCredentials& cr
                                           "description",
                                           nullptr};
   rc = PagedSearch(raw, domainDn, "(objectCategory=computer)", compAttrs, [&](LDAPMessage* e) {
-    std::string name = FirstValue(raw, e, "sAMAccountName");
-    if (!name.empty() && name.back() == '$') name.pop_back();
-    if (name.empty()) {
-      name = FirstValue(raw, e, "dNSHostName");
-      name = name.substr(0, name.find('.'));
-    }
-    if (name.empty()) return;
-    const unsigned uac = static_cast<unsigned>(
-        std::strtoul(FirstValue(raw, e, "userAccountControl").c_str(), nullptr, 10));
-    if ((uac & kUfAccountDisable) != 0) return;  // cannot log on, so nobody is there
-    AdComputer c;
-    c.name = FromUtf8(name);
-    const std::string os = FirstValue(raw, e, "operatingSystem");
-    c.type = ComputerType(uac, !pdcDn.empty() && Lower(EntryDn(raw, e)) == pdcDn, os);
-    ParseOsVersion(FirstValue(raw, e, "operatingSystemVersion"), c.versionMajor, c.versionMinor);
-    c.comment = FromUtf8(FirstValue(raw, e, "description"));
-    out.computers.push_back(std::move(c));
+    ComputerObject c;
+    c.sAMAccountName = FirstValue(raw, e, "sAMAccountName");
+    c.dNSHostName = FirstValue(raw, e, "dNSHostName");
+    c.operatingSystem = FirstValue(raw, e, "operatingSystem");
+    c.operatingSystemVersion = FirstValue(raw, e, "operatingSystemVersion");
+    c.userAccountControl = FirstValue(raw, e, "userAccountControl");
+    c.description = FirstValue(raw, e, "description");
+    c.holdsPdcRole = !pdcDn.empty() && Lower(EntryDn(raw, e)) == pdcDn;
+    std::optional<AdComputer> m = MachineFromComputer(c);
+    if (!m) return;  // disabled (nobody can log on there) or nameless
+    out.computers.push_back(std::move(*m));
   });
   if (rc != LDAP_SUCCESS) return FromLdap(rc);
   if (out.netbiosDomain.empty()) {
     // No readable partitions container: name the domain after its first DC= part.
     std::string dc = domainDn.substr(0, domainDn.find(','));
     if (dc.size() > 3) out.netbiosDomain = FromUtf8(dc.substr(3));
-    out.domains.insert(out.domains.begin(), out.netbiosDomain);
   }
+  out.domains = DomainList(out.netbiosDomain, forest, trusts);
   listing = std::move(out);
   return NERR_Success;
 }

@@ -5,37 +5,16 @@
 #include <string>
 #include <vector>
 
+#include "DirectoryRules.h"
 #include "NetApi.h"
 #include "SambaSession.h"
 
 namespace quorvix::samba {
 
-struct AdComputer {
-  std::u16string name;  // NetBIOS name (sAMAccountName without the '$')
-  DWORD type = 0;       // SV_TYPE_* word
-  DWORD versionMajor = 0;
-  DWORD versionMinor = 0;
-  std::u16string comment;
-};
-
-struct AdListing {
-  std::u16string netbiosDomain;  // the directory's own domain
-  std::u16string dnsDomain;
-  std::vector<AdComputer> computers;    // enabled computer accounts
-  std::vector<std::u16string> domains;  // own domain first, then trusted domains
-};
-
-// The type word of a computer account: every machine is a workstation and
-// server running NT; a domain controller or a server system also counts as an
-// NT server; a controller holds the primary role or is a backup.
-DWORD ComputerType(unsigned userAccountControl, bool holdsPdcRole,
-                   const std::string& operatingSystem);
-
-// Major and minor version from operatingSystemVersion ("10.0 (19045)").
-void ParseOsVersion(const std::string& text, DWORD& major, DWORD& minor);
-
-// True when name (NetBIOS or DNS, any case) names the directory's domain.
-bool IsOwnDomain(const AdListing& listing, const std::u16string& name);
+// The listing and its rules (type words, versions, domain list) are shared
+// with the Windows provider.
+using AdComputer = DirectoryMachine;
+using AdListing = DirectoryListing;
 
 // Binds to the directory on host (Kerberos ticket cache, or a simple bind
 // with the user and password) and reads the machines and the domains. The

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "AdDirectory.h"
+#include "NetworkSetup.h"
 #include "Reachability.h"
 #include "SambaLibs.h"
 #include "SambaStatus.h"
@@ -82,6 +83,7 @@ NET_API_STATUS PrepareContext(std::uint64_t owner, const SambaCredentials& creds
     c.samrUsed = true;
   }
   if (c.ctx == nullptr) {
+    if (NET_API_STATUS s = CheckNetworkInterfaces(); s != NERR_Success) return s;
     set_dyn_CONFIGFILE(ConfigFile());
     libnetapi_ctx* ctx = nullptr;
     const NET_API_STATUS s = libnetapi_init(&ctx);
@@ -322,25 +324,15 @@ NET_API_STATUS SambaNetApi::NetServerEnum(LPCWSTR servername, DWORD level, LPBYT
       return s;
     if (NET_API_STATUS s = ReadDirectory(host, creds_, listing); s != NERR_Success) return s;
   }
-  // Another domain's machines are not in this directory.
-  // SV_TYPE_ALL asks for every machine; the domain bit alone for domains.
-  const bool domainMode = servertype != SV_TYPE_ALL && (servertype & SV_TYPE_DOMAIN_ENUM) != 0;
-  if (!dom.text.empty() && !domainMode && !IsOwnDomain(listing, FromUtf8(dom.text)))
-    return ERROR_NO_BROWSER_SERVERS_FOUND;
-
+  std::vector<AdComputer> entries;
+  if (NET_API_STATUS s = SelectEntries(listing, servertype, FromUtf8(dom.text), entries);
+      s != NERR_Success)
+    return s;
   std::vector<SERVER_INFO_101> records;
   std::vector<std::array<Text, 2>> texts;
-  if (domainMode) {
-    for (const std::u16string& d : listing.domains) {
-      records.push_back({PLATFORM_ID_NT, nullptr, 0, 0, SV_TYPE_DOMAIN_ENUM | SV_TYPE_NT, nullptr});
-      texts.push_back({d, std::u16string()});
-    }
-  } else {
-    for (const AdComputer& c : listing.computers) {
-      if ((c.type & servertype) == 0) continue;
-      records.push_back({PLATFORM_ID_NT, nullptr, c.versionMajor, c.versionMinor, c.type, nullptr});
-      texts.push_back({c.name, c.comment});
-    }
+  for (const AdComputer& c : entries) {
+    records.push_back({PLATFORM_ID_NT, nullptr, c.versionMajor, c.versionMinor, c.type, nullptr});
+    texts.push_back({c.name, c.comment});
   }
   std::size_t next = 0;
   const std::size_t start = resume_handle != nullptr ? *resume_handle : 0;

@@ -7,11 +7,23 @@
 
 extern "C" {
 // credentials.h names these enums before declaring them, which C++ refuses.
+#ifdef __clang__
+// clang takes neither an opaque declaration before credentials.h's plain one
+// nor the plain one alone; after a complete enum it takes it as an extension.
+enum smb_signing_setting { kQuorvixSmbSigningUnnamed = -1 };
+enum smb_encryption_setting { kQuorvixSmbEncryptionUnnamed = -1 };
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wgnu-redeclared-enum"
+#else
 enum smb_signing_setting : int;
 enum smb_encryption_setting : int;
+#endif
 #include <core/ntstatus.h>
 #include <core/werror.h>
 #include <credentials.h>
+#ifdef __clang__
+#pragma clang diagnostic pop
+#endif
 #include <dcerpc.h>
 #include <talloc.h>
 #include <tevent.h>

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 
+#include "AnswerConversion.h"
 #include "Reachability.h"
 #include "SambaRpc.h"
 #include "SambaStatus.h"
@@ -61,11 +62,6 @@ namespace quorvix::samba {
 namespace {
 
 constexpr uint32_t kEnumUsersOpnum = 2;
-
-Text FromC(const char* s) {
-  if (s == nullptr) return std::nullopt;
-  return FromUtf8(s);
-}
 
 struct TallocFree {
   void operator()(void* p) const { talloc_free(p); }
@@ -131,7 +127,7 @@ NET_API_STATUS EnumWkstaUsers(const std::string& host, const SambaCredentials& c
   for (uint32_t i = 0; i < got.entries_read; ++i) {
     const wkssvc_NetrWkstaUserInfo1& u = got.user1[i];
     out.push_back(
-        {FromC(u.user_name), FromC(u.logon_domain), FromC(u.other_domains), FromC(u.logon_server)});
+        WkstaUserFromAnswer(u.user_name, u.logon_domain, u.other_domains, u.logon_server));
   }
   users = std::move(out);
   return NERR_Success;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -9,10 +10,17 @@
 #include <iterator>
 #include <nlohmann/json.hpp>
 #include <random>
-#include <set>
-#include <sstream>
+#include <system_error>
 #include <unordered_map>
-#include <unordered_set>
+#include <utility>
+
+#ifdef _WIN32
+#include <filesystem>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include "basStringHandler.h"
 
@@ -53,6 +61,33 @@ char16_t FoldChar(char16_t c) {
 
 using nlohmann::json;
 
+// Containers nest at most this deep in a domain file: the document, the
+// machines, a machine, its users, a user, the user's groups.
+constexpr std::size_t kMaxNesting = 6;
+
+// The longest latency a call may be given, in microseconds: one hour.
+constexpr uint32_t kMaxLatencyMicros = 3600u * 1000u * 1000u;
+
+// A text of the file as a message quotes it: control characters appear as
+// \uXXXX escapes, so that a message stays one line of plain text.
+std::string Shown(const std::string& text) {
+  std::string out;
+  for (char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c < 0x20 || c == 0x7F) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04X", c);
+      out += buf;
+    } else {
+      out += ch;
+    }
+  }
+  return out;
+}
+std::string Shown(const std::u16string& text) {
+  return Shown(ToUtf8(text));
+}
+
 std::string PointerPart(const std::string& key) {
   std::string out;
   for (char c : key) {
@@ -63,7 +98,7 @@ std::string PointerPart(const std::string& key) {
     else
       out += c;
   }
-  return out;
+  return Shown(out);
 }
 
 const char* TypeName(const json& j) {
@@ -118,6 +153,92 @@ constexpr FlagName kFlags[] = {
     {"TERMINALSERVER", 0x02000000},
 };
 
+// Machines by name as names compare (case folded), in one flat table: a
+// lookup touches one slot rather than a chain of nodes and strings, so that
+// loading a large domain stays linear in practice, not only in theory.
+class MachineIndex {
+ public:
+  explicit MachineIndex(const std::vector<SimMachine>& machines) : machines_(machines) {}
+
+  void Reserve(std::size_t count) { Grow(count); }
+
+  static uint32_t Hash(std::u16string_view name) {
+    uint64_t h = 14695981039346656037ull;  // FNV-1a
+    for (char16_t c : name) h = (h ^ FoldChar(c)) * 1099511628211ull;
+    return static_cast<uint32_t>(h ^ (h >> 32));
+  }
+
+  // The index of the machine of that name, or kNone.
+  std::size_t Find(std::u16string_view name) const { return Find(name, Hash(name)); }
+  std::size_t Find(std::u16string_view name, uint32_t h) const {
+    if (slots_.empty()) return kNone;
+    for (std::size_t k = h & (slots_.size() - 1);; k = (k + 1) & (slots_.size() - 1)) {
+      const Slot& slot = slots_[k];
+      if (slot.index == kFree) return kNone;
+      if (slot.hash == h && Same(machines_[slot.index].name, name)) return slot.index;
+    }
+  }
+
+  // Adds machines_[index]; when a machine of the same name is there already,
+  // adds nothing and returns that machine's index, else kNone.
+  // h is Hash() of its name.
+  std::size_t Add(std::size_t index, uint32_t h) {
+    if (const std::size_t earlier = Find(machines_[index].name, h); earlier != kNone)
+      return earlier;
+    if ((count_ + 1) * 2 > slots_.size()) Grow(count_ + 1);
+    Put({h, static_cast<uint32_t>(index)});
+    ++count_;
+    return kNone;
+  }
+
+  // Asks the memory for the slot of a name that Add will be given soon: the
+  // table is larger than the caches, and one lookup waits for memory while
+  // the next ones are on their way.
+  void Prefetch(uint32_t h) const {
+#if defined(__GNUC__)
+    if (!slots_.empty()) __builtin_prefetch(&slots_[h & (slots_.size() - 1)]);
+#else
+    (void)h;
+#endif
+  }
+
+  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
+ private:
+  // Small slots keep the table in the cache for longer. A domain file of
+  // at most 256 MiB holds far fewer than 2^32 machines.
+  static constexpr uint32_t kFree = 0xFFFFFFFF;
+  struct Slot {
+    uint32_t hash = 0;
+    uint32_t index = kFree;
+  };
+
+  static bool Same(std::u16string_view a, std::u16string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+      if (FoldChar(a[i]) != FoldChar(b[i])) return false;
+    return true;
+  }
+  void Put(const Slot& s) {
+    std::size_t k = s.hash & (slots_.size() - 1);
+    while (slots_[k].index != kFree) k = (k + 1) & (slots_.size() - 1);
+    slots_[k] = s;
+  }
+  // At most half full, so that probes stay short.
+  void Grow(std::size_t count) {
+    std::size_t size = 16;
+    while (size < count * 2) size *= 2;
+    if (size <= slots_.size()) return;
+    std::vector<Slot> old = std::exchange(slots_, std::vector<Slot>(size));
+    for (const Slot& s : old)
+      if (s.index != kFree) Put(s);
+  }
+
+  const std::vector<SimMachine>& machines_;
+  std::vector<Slot> slots_;
+  std::size_t count_ = 0;
+};
+
 class Reader {
  public:
   explicit Reader(std::string source) : source_(std::move(source)) {}
@@ -142,7 +263,8 @@ class Reader {
       if (std::find(allowed.begin(), allowed.end(), key) == allowed.end()) {
         std::string list;
         for (auto a : allowed) list += (list.empty() ? "" : ", ") + std::string(a);
-        Fail(where + "/" + PointerPart(key), "unknown field \"" + key + "\" (known: " + list + ")");
+        Fail(where + "/" + PointerPart(key),
+             "unknown field \"" + Shown(key) + "\" (known: " + list + ")");
       }
     }
   }
@@ -159,7 +281,11 @@ class Reader {
 
   std::u16string Text(const json& j, const std::string& where) const {
     if (!j.is_string()) Fail(where, std::string("expected a string, found ") + TypeName(j));
-    return FromUtf8(j.get_ref<const std::string&>());
+    // Names travel NUL-terminated: "PC-01" and "PC-01\u0000B" would be one
+    // machine on the wire and two in the file.
+    const std::string& s = j.get_ref<const std::string&>();
+    if (s.find('\0') != std::string::npos) Fail(where, "U+0000 is not allowed in a text");
+    return FromUtf8(s);
   }
 
   std::u16string Text(const json& obj, const std::string& where, const char* key, bool required,
@@ -187,6 +313,8 @@ class Reader {
         Fail(where, "number " + std::to_string(v) + " is out of range (0 to 4294967295)");
       return static_cast<uint32_t>(v);
     }
+    if (j.is_number_integer() && j.get<std::int64_t>() == 0)  // written as -0
+      Fail(where, "-0 is not a number from 0 to 4294967295; write 0");
     if (j.is_number_integer())  // only negative values land here
       Fail(where, "number " + std::to_string(j.get<std::int64_t>()) +
                       " is out of range (0 to 4294967295)");
@@ -213,7 +341,7 @@ class Reader {
       const std::string& s = j.get_ref<const std::string&>();
       if (s.size() < 3 || s.size() > 10 || s[0] != '0' || (s[1] != 'x' && s[1] != 'X') ||
           s.find_first_not_of("0123456789abcdefABCDEF", 2) != std::string::npos)
-        Fail(where, "\"" + s + "\" is not a hexadecimal type word like \"0x00009003\"");
+        Fail(where, "\"" + Shown(s) + "\" is not a hexadecimal type word like \"0x00009003\"");
       return static_cast<uint32_t>(std::stoul(s.substr(2), nullptr, 16));
     }
     if (j.is_array()) {
@@ -223,13 +351,16 @@ class Reader {
         if (!j[i].is_string())
           Fail(w, std::string("expected a flag name, found ") + TypeName(j[i]));
         std::string name = j[i].get<std::string>();
-        std::transform(name.begin(), name.end(), name.begin(),
-                       [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+        // ASCII only: std::toupper follows the locale, and a Turkish one
+        // turns 'i' into something other than 'I'.
+        std::transform(name.begin(), name.end(), name.begin(), [](char c) {
+          return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+        });
         if (name.rfind("SV_TYPE_", 0) == 0) name.erase(0, 8);
         const auto* f = std::find_if(std::begin(kFlags), std::end(kFlags),
                                      [&](const FlagName& fl) { return fl.name == name; });
         if (f == std::end(kFlags))
-          Fail(w, "unknown server-type flag \"" + j[i].get<std::string>() + "\"");
+          Fail(w, "unknown server-type flag \"" + Shown(j[i].get<std::string>()) + "\"");
         word |= f->bit;
       }
       return word;
@@ -271,7 +402,7 @@ class Reader {
       group.comment = Text(g, gw, "comment", false);
       group.members = TextList(g, gw, "members");
       if (auto [it, fresh] = seen.emplace(FoldName(group.name), i); !fresh)
-        Fail(gw + "/name", "duplicate group \"" + ToUtf8(group.name) + "\" (also at " + w + "/" +
+        Fail(gw + "/name", "duplicate group \"" + Shown(group.name) + "\" (also at " + w + "/" +
                                std::to_string(it->second) + ")");
       out.push_back(std::move(group));
     }
@@ -323,9 +454,11 @@ class Reader {
       Object(*un, w);
       OnlyKeys(*un, w, {"status", "afterMicros"});
       m.unreachableStatus = Status(*Member(*un, w, "status", true), w + "/status");
-      m.unreachableMicros = U32(*un, w, "afterMicros", false, 0);
+      if (const json* after = Member(*un, w, "afterMicros", false))
+        m.unreachableMicros = Micros(*after, w + "/afterMicros");
     }
-    m.silentMicros = U32(j, where, "silentMicros", false, 0);
+    if (const json* silent = Member(j, where, "silentMicros", false))
+      m.silentMicros = Micros(*silent, where + "/silentMicros");
     if (m.unreachableStatus && m.silentMicros > 0)
       Fail(where + "/silentMicros", "a machine is either \"unreachable\" or silent, not both");
 
@@ -343,7 +476,7 @@ class Reader {
         user.lastLogon = U32(u, uw, "lastLogon", false, 0);
         user.groups = TextList(u, uw, "groups");
         if (auto [it, fresh] = seen.emplace(FoldName(user.name), i); !fresh)
-          Fail(uw + "/name", "duplicate user \"" + ToUtf8(user.name) + "\" (also at " + w + "/" +
+          Fail(uw + "/name", "duplicate user \"" + Shown(user.name) + "\" (also at " + w + "/" +
                                  std::to_string(it->second) + ")");
         for (std::size_t k = 0; k < user.groups.size(); ++k) {
           const std::u16string key = FoldName(user.groups[k]);
@@ -352,7 +485,7 @@ class Reader {
                           [&](const SimGroup& g) { return FoldName(g.name) == key; });
           if (!known)
             Fail(uw + "/groups/" + std::to_string(k),
-                 "\"" + ToUtf8(user.groups[k]) + "\" is not a global group of this machine");
+                 "\"" + Shown(user.groups[k]) + "\" is not a global group of this machine");
         }
         m.users.push_back(std::move(user));
       }
@@ -360,7 +493,15 @@ class Reader {
     return m;
   }
 
-  SimDomain Document(const json& root) const {
+  // Reads machine `index` of /machines as soon as the parser has it, so that
+  // the document never holds every machine at once.
+  // Machines after an element that is no container (which Document refuses)
+  // are left to Document.
+  void EarlyMachine(const json& j, std::size_t index) {
+    if (index == early_.size()) early_.push_back(Machine(j, "/machines/" + std::to_string(index)));
+  }
+
+  SimDomain Document(const json& root) {
     Object(root, "");
     OnlyKeys(root, "", {"local", "domains", "machines", "faults", "latencyMicros"});
     SimDomain d;
@@ -382,38 +523,49 @@ class Reader {
       info.name = Name(domains[i], w, "name", true);
       info.pdc = Name(domains[i], w, "pdc", false);
       if (auto [it, fresh] = domainAt.emplace(FoldName(info.name), i); !fresh)
-        Fail(w + "/name", "duplicate domain \"" + ToUtf8(info.name) + "\" (also at /domains/" +
+        Fail(w + "/name", "duplicate domain \"" + Shown(info.name) + "\" (also at /domains/" +
                               std::to_string(it->second) + ")");
       d.domains.push_back(std::move(info));
     }
     if (!domainAt.count(FoldName(d.localDomain)))
       Fail("/local/domain",
-           "the local domain \"" + ToUtf8(d.localDomain) + "\" is not listed in /domains");
+           "the local domain \"" + Shown(d.localDomain) + "\" is not listed in /domains");
 
     const json& machines = *Member(root, "", "machines", true);
     Array(machines, "/machines");
-    std::unordered_map<std::u16string, std::size_t> machineAt;
+    MachineIndex machineAt(d.machines);
+    machineAt.Reserve(machines.size());
+    d.machines = std::move(early_);
+    d.machines.reserve(machines.size());
+    std::vector<uint32_t> hashes;
+    hashes.reserve(machines.size());
+    for (const SimMachine& m : d.machines) hashes.push_back(MachineIndex::Hash(m.name));
+    constexpr std::size_t kAhead = 16;
     for (std::size_t i = 0; i < machines.size(); ++i) {
       const std::string w = "/machines/" + std::to_string(i);
-      SimMachine m = Machine(machines[i], w);
-      if (auto [it, fresh] = machineAt.emplace(FoldName(m.name), i); !fresh)
-        Fail(w + "/name", "duplicate machine \"" + ToUtf8(m.name) + "\" (also at /machines/" +
-                              std::to_string(it->second) + ")");
+      if (i >= d.machines.size()) {
+        d.machines.push_back(Machine(machines[i], w));
+        hashes.push_back(MachineIndex::Hash(d.machines.back().name));
+      }
+      if (i + kAhead < hashes.size()) machineAt.Prefetch(hashes[i + kAhead]);
+      const SimMachine& m = d.machines[i];
+      if (const std::size_t earlier = machineAt.Add(i, hashes[i]); earlier != MachineIndex::kNone)
+        Fail(w + "/name", "duplicate machine \"" + Shown(m.name) + "\" (also at /machines/" +
+                              std::to_string(earlier) + ")");
       if (!domainAt.count(FoldName(m.domain)))
-        Fail(w + "/domain", "unknown domain \"" + ToUtf8(m.domain) + "\" (not listed in /domains)");
-      d.machines.push_back(std::move(m));
+        Fail(w + "/domain", "unknown domain \"" + Shown(m.domain) + "\" (not listed in /domains)");
     }
 
     for (std::size_t i = 0; i < d.domains.size(); ++i) {
       const SimDomainInfo& info = d.domains[i];
       if (info.pdc.empty()) continue;
       const std::string w = "/domains/" + std::to_string(i) + "/pdc";
-      auto it = machineAt.find(FoldName(info.pdc));
-      if (it == machineAt.end())
-        Fail(w, "primary controller \"" + ToUtf8(info.pdc) + "\" is not a machine in /machines");
-      if (FoldName(d.machines[it->second].domain) != FoldName(info.name))
-        Fail(w, "primary controller \"" + ToUtf8(info.pdc) + "\" belongs to domain \"" +
-                    ToUtf8(d.machines[it->second].domain) + "\"");
+      const std::size_t at = machineAt.Find(info.pdc);
+      if (at == MachineIndex::kNone)
+        Fail(w, "primary controller \"" + Shown(info.pdc) + "\" is not a machine in /machines");
+      if (FoldName(d.machines[at].domain) != FoldName(info.name))
+        Fail(w, "primary controller \"" + Shown(info.pdc) + "\" belongs to domain \"" +
+                    Shown(d.machines[at].domain) + "\"");
     }
 
     if (const json* faults = Member(root, "", "faults", false)) {
@@ -428,7 +580,8 @@ class Reader {
         if (!call->is_string())
           Fail(w + "/call", std::string("expected a string, found ") + TypeName(*call));
         fault.call = call->get<std::string>();
-        if (!IsCallName(fault.call)) Fail(w + "/call", "unknown call \"" + fault.call + "\"");
+        if (!IsCallName(fault.call))
+          Fail(w + "/call", "unknown call \"" + Shown(fault.call) + "\"");
         if (fault.call == "NetApiBufferFree")
           Fail(w + "/call", "NetApiBufferFree cannot be given a fault");
         fault.target = Text(f, w, "target", false);
@@ -437,9 +590,10 @@ class Reader {
           const std::u16string key = FoldName(StripBackslashes(fault.target));
           if (TargetsDomain(fault.call)) {
             if (!domainAt.count(key))
-              Fail(w + "/target", "unknown domain \"" + ToUtf8(fault.target) + "\"");
-          } else if (!machineAt.count(key) && key != FoldName(d.computerName)) {
-            Fail(w + "/target", "unknown machine \"" + ToUtf8(fault.target) + "\"");
+              Fail(w + "/target", "unknown domain \"" + Shown(fault.target) + "\"");
+          } else if (machineAt.Find(key) == MachineIndex::kNone &&
+                     key != FoldName(d.computerName)) {
+            Fail(w + "/target", "unknown machine \"" + Shown(fault.target) + "\"");
           }
         }
         d.faults.push_back(std::move(fault));
@@ -459,14 +613,24 @@ class Reader {
     Object(*lat, lw);
     for (const auto& [call, value] : lat->items()) {
       const std::string w = lw + "/" + PointerPart(call);
-      if (call != "*" && !IsCallName(call)) Fail(w, "unknown call \"" + call + "\"");
-      out[call] = U32(value, w);
+      if (call != "*" && !IsCallName(call)) Fail(w, "unknown call \"" + Shown(call) + "\"");
+      out[call] = Micros(value, w);
     }
     return out;
   }
 
+  // A delay in microseconds, at most one hour.
+  uint32_t Micros(const json& value, const std::string& where) const {
+    const uint32_t micros = U32(value, where);
+    if (micros > kMaxLatencyMicros)
+      Fail(where, "a delay of " + std::to_string(micros) +
+                      " microseconds is more than one hour (3600000000)");
+    return micros;
+  }
+
  private:
   std::string source_;
+  std::vector<SimMachine> early_;  // /machines/0 to /machines/n-1, read while parsing
 };
 
 }  // namespace
@@ -512,93 +676,155 @@ std::string Reason(const std::string& what) {
   return reason;
 }
 
-// Watches the parser's events for a field given twice in one object, which
-// the parser would otherwise settle by keeping the last silently.
-class DuplicateFieldWatch {
+// Builds the document from the parser's events. Unlike the parser's own
+// callback mode it keeps no list of discarded values to rescan, so loading
+// stays linear in the file's size. It refuses on the spot a field given twice
+// in one object (the parser would keep the last silently), a field name
+// holding U+0000, and nesting deeper than any domain file needs.
+class DocumentBuilder {
  public:
-  struct Found {
-    std::string where;
-    std::string key;
-  };
+  using ElementSink = std::function<void(const json&, std::size_t)>;
+  // machine is given each container in the top-level "machines" array once
+  // it is complete; it is then dropped from the document.
+  DocumentBuilder(const std::string& text, ElementSink machine)
+      : text_(text), machine_(std::move(machine)) {}
 
-  bool operator()(int, json::parse_event_t event, json& parsed) {
-    switch (event) {
-      case json::parse_event_t::object_start:
-      case json::parse_event_t::array_start:
-        frames_.push_back({event == json::parse_event_t::array_start, 0, {}, {}, Component()});
-        break;
-      case json::parse_event_t::object_end:
-      case json::parse_event_t::array_end:
-        if (!frames_.empty()) frames_.pop_back();
-        Counted();
-        break;
-      case json::parse_event_t::key: {
-        const std::string& key = parsed.get_ref<const std::string&>();
-        Frame& top = frames_.back();
-        if (!top.keys.insert(key).second) throw Found{Pointer() + "/" + PointerPart(key), key};
-        top.key = key;
-        break;
-      }
-      case json::parse_event_t::value:
-        Counted();
-        break;
-    }
+  json& Root() { return root_; }
+  const std::string& Error() const { return error_; }
+
+  bool null() { return Put(json()); }
+  bool boolean(bool v) { return Put(json(v)); }
+  bool number_integer(json::number_integer_t v) { return Put(json(v)); }
+  bool number_unsigned(json::number_unsigned_t v) { return Put(json(v)); }
+  bool number_float(json::number_float_t v, const std::string&) { return Put(json(v)); }
+  bool string(std::string& v) { return Put(json(std::move(v))); }
+  bool binary(json::binary_t&) { return Stop(Pointer(), "binary values are not JSON"); }
+
+  bool start_object(std::size_t) { return Open(json::object()); }
+  bool start_array(std::size_t) { return Open(json::array()); }
+  bool end_object() { return Close(); }
+  bool end_array() { return Close(); }
+
+  bool key(std::string& key) {
+    Frame& top = frames_.back();
+    if (key.find('\0') != std::string::npos)
+      return Stop(ContainerPointer() + "/" + PointerPart(key),
+                  "field name \"" + Shown(key) + "\" holds U+0000");
+    if (top.value->contains(key))
+      return Stop(ContainerPointer() + "/" + PointerPart(key),
+                  "field \"" + Shown(key) + "\" given twice");
+    top.key = std::move(key);
     return true;
+  }
+
+  bool parse_error(std::size_t position, const std::string& token,
+                   const nlohmann::detail::exception& e) {
+    if (e.id == 406) {
+      // A number too large for any type: the parser stops right after it.
+      const std::size_t start = position >= token.size() ? position - token.size() : 0;
+      error_ = LineColumn(text_, start) + ": " + Reason(e.what());
+    } else {
+      // The parser counts bytes (one past the last it read); people count
+      // lines and columns.
+      error_ = LineColumn(text_, position == 0 ? 0 : position - 1) + ": " + Reason(e.what());
+    }
+    return false;
   }
 
  private:
   struct Frame {
-    bool array;
-    std::size_t count;
-    std::string key;
-    std::set<std::string> keys;
-    std::string component;  // this container's place in its parent
+    json* value;
+    std::string key;  // the member being read, in an object
   };
 
-  std::string Component() const {
-    if (frames_.empty()) return {};
-    const Frame& p = frames_.back();
-    return "/" + (p.array ? std::to_string(p.count) : PointerPart(p.key));
-  }
-  void Counted() {
-    if (!frames_.empty() && frames_.back().array) ++frames_.back().count;
-  }
-  std::string Pointer() const {
-    std::string out;
-    for (const auto& f : frames_) out += f.component;
-    return out;
+  bool Stop(const std::string& where, const std::string& what) {
+    error_ = (where.empty() ? std::string("(top level)") : where) + ": " + what;
+    return false;
   }
 
+  // The place of the innermost open container, as a JSON pointer.
+  std::string ContainerPointer() const {
+    std::string out;
+    for (std::size_t i = 0; i + 1 < frames_.size(); ++i) Append(out, frames_[i], 1);
+    return out;
+  }
+  // The place of the value about to be read.
+  std::string Pointer() const {
+    std::string out = ContainerPointer();
+    if (!frames_.empty()) Append(out, frames_.back(), 0);
+    return out;
+  }
+  // Appends the member of a frame that is being read; in an array, its last
+  // element (open = 1) or the next one (open = 0).
+  static void Append(std::string& out, const Frame& frame, std::size_t open) {
+    out += '/';
+    if (frame.value->is_array())
+      out += std::to_string(frame.value->size() - open);
+    else
+      out += PointerPart(frame.key);
+  }
+
+  json* Place(json&& value) {
+    if (frames_.empty()) {
+      root_ = std::move(value);
+      return &root_;
+    }
+    Frame& top = frames_.back();
+    if (top.value->is_array()) {
+      top.value->push_back(std::move(value));
+      return &top.value->back();
+    }
+    json& slot = (*top.value)[top.key];
+    slot = std::move(value);
+    return &slot;
+  }
+
+  bool Put(json&& value) {
+    Place(std::move(value));
+    return true;
+  }
+
+  bool Open(json&& container) {
+    if (frames_.size() >= kMaxNesting)
+      return Stop(Pointer(), "nesting deeper than " + std::to_string(kMaxNesting) +
+                                 " levels; no domain file needs more");
+    frames_.push_back({Place(std::move(container)), {}});
+    return true;
+  }
+
+  bool Close() {
+    if (frames_.size() == 3 && frames_[0].value->is_object() && frames_[0].key == "machines" &&
+        frames_[1].value->is_array()) {
+      json& element = *frames_[2].value;
+      machine_(element, frames_[1].value->size() - 1);
+      element = nullptr;
+    }
+    frames_.pop_back();
+    return true;
+  }
+
+  const std::string& text_;
+  ElementSink machine_;
+  json root_;
   std::vector<Frame> frames_;
+  std::string error_;
 };
 
 }  // namespace
 
 SimDomain ParseDomainJson(const std::string& text, const std::string& source) {
-  json root;
+  Reader reader(source);
+  DocumentBuilder builder(text,
+                          [&reader](const json& m, std::size_t i) { reader.EarlyMachine(m, i); });
+  bool parsed = false;
   try {
-    DuplicateFieldWatch watch;
-    root = json::parse(text, std::ref(watch), true, false);
-  } catch (const DuplicateFieldWatch::Found& dup) {
-    throw DomainFileError(source + ": " + dup.where + ": field \"" + dup.key + "\" given twice");
-  } catch (const json::parse_error& e) {
-    // The parser counts bytes (one past the last it read); people count lines and columns.
-    throw DomainFileError(source + ": " + LineColumn(text, e.byte == 0 ? 0 : e.byte - 1) + ": " +
-                          Reason(e.what()));
+    parsed = json::sax_parse(text, &builder, json::input_format_t::json, true, false);
   } catch (const json::exception& e) {
-    // A number too large for any type: the parser names the token, not its place.
-    std::string place = "(unknown place)";
-    const std::string what = e.what();
-    if (const auto open = what.find("parsing '"); open != std::string::npos) {
-      const auto close = what.rfind('\'');
-      const std::string token = what.substr(open + 9, close > open + 9 ? close - open - 9 : 0);
-      if (const auto at = text.find(token); !token.empty() && at != std::string::npos)
-        place = LineColumn(text, at);
-    }
-    throw DomainFileError(source + ": " + place + ": " + Reason(what));
+    throw DomainFileError(source + ": " + Reason(e.what()));
   }
+  if (!parsed) throw DomainFileError(source + ": " + builder.Error());
   try {
-    return Reader(source).Document(root);
+    return reader.Document(builder.Root());
   } catch (const json::exception& e) {
     // A safety net: the reader checks types before it reads, so this is a
     // case it missed; still an error about the file, never a crash.
@@ -606,13 +832,77 @@ SimDomain ParseDomainJson(const std::string& text, const std::string& source) {
   }
 }
 
+namespace {
+
+[[noreturn]] void ReadFailed(const std::string& path, const std::string& what) {
+  throw DomainFileError(path + ": " + what);
+}
+
+#ifndef _WIN32
+std::string SystemReason(int error) {
+  return std::generic_category().message(error);
+}
+#endif
+
+}  // namespace
+
 SimDomain LoadDomainFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw DomainFileError(path + ": cannot open the domain file");
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (in.bad()) throw DomainFileError(path + ": cannot read the domain file");
-  return ParseDomainJson(text.str(), path);
+  std::string text;
+#ifdef _WIN32
+  const std::filesystem::path file(
+      std::u8string(reinterpret_cast<const char8_t*>(path.data()), path.size()));
+  std::error_code ec;
+  const auto status = std::filesystem::status(file, ec);
+  if (status.type() == std::filesystem::file_type::not_found)
+    ReadFailed(path, "cannot open the domain file");
+  if (ec) ReadFailed(path, "cannot open the domain file: " + ec.message());
+  if (!std::filesystem::is_regular_file(status))
+    ReadFailed(path, "cannot read the domain file: not a regular file");
+  std::ifstream in(file, std::ios::binary);
+  if (!in) ReadFailed(path, "cannot open the domain file");
+  char chunk[65536];
+  while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
+    text.append(chunk, static_cast<std::size_t>(in.gcount()));
+    if (text.size() > kMaxDomainFileBytes) break;
+  }
+  if (in.bad()) ReadFailed(path, "cannot read the domain file");
+#else
+  // Opened without waiting, so that a FIFO with no writer cannot hold the
+  // program; anything but a regular file is refused before a byte is read.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    const int error = errno;
+    ReadFailed(path, error == ENOENT ? std::string("cannot open the domain file")
+                                     : "cannot open the domain file: " + SystemReason(error));
+  }
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  struct stat st {};
+  if (::fstat(fd, &st) != 0)
+    ReadFailed(path, "cannot read the domain file: " + SystemReason(errno));
+  if (!S_ISREG(st.st_mode)) ReadFailed(path, "cannot read the domain file: not a regular file");
+  if (static_cast<unsigned long long>(st.st_size) > kMaxDomainFileBytes)
+    ReadFailed(path, "the domain file is larger than " +
+                         std::to_string(kMaxDomainFileBytes / (1024 * 1024)) + " MiB");
+  text.reserve(static_cast<std::size_t>(st.st_size));
+  char chunk[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ReadFailed(path, "cannot read the domain file: " + SystemReason(errno));
+    }
+    if (n == 0) break;
+    text.append(chunk, static_cast<std::size_t>(n));
+    if (text.size() > kMaxDomainFileBytes) break;  // it grew while being read
+  }
+#endif
+  if (text.size() > kMaxDomainFileBytes)
+    ReadFailed(path, "the domain file is larger than " +
+                         std::to_string(kMaxDomainFileBytes / (1024 * 1024)) + " MiB");
+  return ParseDomainJson(text, path);
 }
 
 // The demo domain's text is generated from demo-domain.json at build time.

@@ -98,7 +98,12 @@ bool IsCallName(std::string_view call);
 
 // Parses a domain file's text; source names it in error messages.
 SimDomain ParseDomainJson(const std::string& text, const std::string& source);
-// Reads and parses a domain file.
+// The largest domain file that is read.
+constexpr std::size_t kMaxDomainFileBytes = std::size_t{256} * 1024 * 1024;
+
+// Reads and parses a domain file: a regular file of at most
+// kMaxDomainFileBytes; anything else (a FIFO, a device, a folder) is refused
+// before it is read.
 SimDomain LoadDomainFile(const std::string& path);
 // The demo domain compiled into the programs.
 SimDomain DemoDomain();

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 
+#include "LdapDirectory.h"
 #include "Win32NetApi.h"
 
 // The pass-through relies on the program's types and records being the
@@ -104,12 +105,24 @@ namespace {
 
 }  // namespace
 
+Win32NetApi::Win32NetApi() : directory_(std::make_unique<LdapDirectoryReader>(DirectoryLogon{})) {}
+
+Win32NetApi::Win32NetApi(std::unique_ptr<DirectoryReader> reader) : directory_(std::move(reader)) {}
+
+Win32NetApi::~Win32NetApi() = default;
+
 NET_API_STATUS Win32NetApi::NetServerEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr,
                                           DWORD prefmaxlen, LPDWORD entriesread,
                                           LPDWORD totalentries, DWORD servertype, LPCWSTR domain,
                                           LPDWORD resume_handle) {
-  return ::NetServerEnum(In(servername), level, bufptr, prefmaxlen, Out(entriesread),
-                         Out(totalentries), servertype, In(domain), Out(resume_handle));
+  // Whatever the call leaves here on failure was handed back by the platform
+  // (Wine's stub leaves the slot untouched), so the fallback may release it.
+  if (bufptr != nullptr) *bufptr = nullptr;
+  const NET_API_STATUS browser =
+      ::NetServerEnum(In(servername), level, bufptr, prefmaxlen, Out(entriesread),
+                      Out(totalentries), servertype, In(domain), Out(resume_handle));
+  return ServerEnumFromDirectory(*this, directory_.get(), browser, level, bufptr, prefmaxlen,
+                                 entriesread, totalentries, servertype, domain, resume_handle);
 }
 
 NET_API_STATUS Win32NetApi::NetWkstaGetInfo(LPCWSTR servername, DWORD level, LPBYTE* bufptr) {

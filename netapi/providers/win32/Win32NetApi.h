@@ -1,15 +1,27 @@
 // The native network provider on Windows: every call goes straight to the
 // platform's netapi32. The program's records are the platform's records
 // there, and its char16_t text is the platform's wchar_t text, so nothing is
-// converted on the way in or out.
+// converted on the way in or out. One exception: when NetServerEnum finds no
+// browser to ask (current networks run none), the machines and domains come
+// from the domain's directory instead (DirectoryRules.h).
 #pragma once
 
+#include <memory>
+#include <string>
+
+#include "DirectoryRules.h"
 #include "NetApi.h"
 
 namespace quorvix {
 
 class Win32NetApi final : public NetApi {
  public:
+  // The directory is read over LDAP with the user's own logon.
+  Win32NetApi();
+  // The directory is read by reader; null: never asked.
+  explicit Win32NetApi(std::unique_ptr<DirectoryReader> reader);
+  ~Win32NetApi() override;
+
   NET_API_STATUS NetServerEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr, DWORD prefmaxlen,
                                LPDWORD entriesread, LPDWORD totalentries, DWORD servertype,
                                LPCWSTR domain, LPDWORD resume_handle) override;
@@ -33,6 +45,9 @@ class Win32NetApi final : public NetApi {
                                          LPBYTE buf, DWORD totalentries) override;
   NET_API_STATUS NetApiBufferAllocate(DWORD ByteCount, LPVOID* Buffer) override;
   NET_API_STATUS NetApiBufferFree(LPVOID Buffer) override;
+
+ private:
+  std::unique_ptr<DirectoryReader> directory_;
 };
 
 }  // namespace quorvix

@@ -1,5 +1,6 @@
 // The program as a process: its provider options, a bad domain file, and a
 // guided run from splash to Exit.
+#include <QDir>
 #include <QImage>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -66,9 +67,9 @@ class ProgramTest : public QObject {
     // The run grabs the splash, presses start, grabs the main window, opens
     // and closes About, and ends by Exit: the process exits by itself.
     QTemporaryDir dir;
-    QProcessEnvironment env = Offscreen();
-    env.insert(QStringLiteral("QUORVIX_SCREENSHOT_DIR"), dir.path());
-    const Run r = Start({QStringLiteral("--simulate")}, env, 60000);
+    const Run r =
+        Start({QStringLiteral("--simulate"), QStringLiteral("--screenshot-tour=") + dir.path()},
+              Offscreen(), 60000);
     QVERIFY2(r.exitCode == 0, qPrintable(r.err));
     const QImage splash(dir.filePath(QStringLiteral("splash.png")));
     const QImage main(dir.filePath(QStringLiteral("main-window.png")));
@@ -76,6 +77,21 @@ class ProgramTest : public QObject {
     QCOMPARE(splash.size(), QSize(402, 201));
     QCOMPARE(main.size(), QSize(452, 446));
     QCOMPARE(about.size(), QSize(417, 399));
+  }
+
+  void theTourNeedsSimulateAndNoVariableStartsIt() {
+    // Without --simulate the tour would press start on the real network.
+    QTemporaryDir dir;
+    Run r = Start({QStringLiteral("--screenshot-tour=") + dir.path()}, Offscreen(), 30000);
+    QCOMPARE(r.exitCode, 2);
+    QVERIFY2(r.err.contains(QStringLiteral("--simulate")), qPrintable(r.err));
+    // The environment no longer starts it: the program waits for its user
+    // (and is stopped here) and writes nothing.
+    QProcessEnvironment env = Offscreen();
+    env.insert(QStringLiteral("QUORVIX_SCREENSHOT_DIR"), dir.path());
+    r = Start({QStringLiteral("--simulate")}, env, 3000);
+    QCOMPARE(r.exitCode, -1);
+    QVERIFY(QDir(dir.path()).entryList(QDir::Files).isEmpty());
   }
 };
 

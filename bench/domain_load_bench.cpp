@@ -1,0 +1,69 @@
+// Loading a large domain file: the time must grow with the number of
+// machines, not faster. Each machine has one logged-on entry and a type list,
+// as real files have.
+#include <benchmark/benchmark.h>
+
+#include <memory>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+#include <string>
+
+#include "SimDomain.h"
+
+namespace {
+
+std::string DomainText(int machines) {
+  std::string text =
+      R"({"local": {"computerName": "WKS-0000001", "domain": "BENCH"},
+"domains": [{"name": "BENCH", "pdc": "WKS-0000000"}],
+"machines": [
+)";
+  for (int i = 0; i < machines; ++i) {
+    // Every machine's text is as long as every other's, at every size.
+    std::string n = std::to_string(i);
+    n.insert(0, 7 - n.size(), '0');
+    text += (i == 0 ? "" : ",\n");
+    text += R"({"name": "WKS-)" + n +
+            R"(", "domain": "BENCH", "type": ["WORKSTATION", "NT"], "sessions": [{"user": "user)" +
+            n + R"(", "logonDomain": "BENCH", "logonServer": "WKS-0000000"}]})";
+  }
+  text += "]}\n";
+  return text;
+}
+
+void BM_LoadDomainFile(benchmark::State& state) {
+  const std::string text = DomainText(static_cast<int>(state.range(0)));
+  for (auto _ : state) {
+    auto d = std::make_unique<quorvix::sim::SimDomain>(
+        quorvix::sim::ParseDomainJson(text, "bench.json"));
+    benchmark::DoNotOptimize(d->machines.data());
+    // Releasing the domain is not part of loading it.
+    state.PauseTiming();
+    d.reset();
+    state.ResumeTiming();
+  }
+  state.counters["machines"] = static_cast<double>(state.range(0));
+  state.counters["ns_per_machine"] = benchmark::Counter(
+      static_cast<double>(state.range(0)),
+      benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_LoadDomainFile)->Arg(100000)->Arg(400000)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+#ifdef __GLIBC__
+  // Freed memory stays with the program for the next iteration at every size.
+  // Otherwise only the large domains hand their memory back to the system
+  // after each load and fault it in again, which the small ones never do, and
+  // the ratio would measure the allocator instead of the loader.
+  mallopt(M_MMAP_THRESHOLD, 1 << 30);
+  mallopt(M_TRIM_THRESHOLD, 1 << 30);
+#endif
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -1,0 +1,227 @@
+#include "DirectoryRules.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdint>
+#include <cstring>
+
+#include "basStringHandler.h"
+
+namespace quorvix {
+
+namespace {
+
+constexpr unsigned kUfAccountDisable = 0x0002;
+constexpr unsigned kUfServerTrust = 0x2000;
+constexpr unsigned kUfPartialSecretsAccount = 0x04000000;  // read-only controller
+// NetBIOS names have 15 characters and DNS labels 63; anything much longer
+// is not a machine name.
+constexpr std::size_t kMaxNameBytes = 255;
+
+std::u16string Lower(std::u16string s) {
+  for (char16_t& c : s)
+    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+  return s;
+}
+
+// userAccountControl is a signed 32-bit number in decimal; anything else
+// counts as no flags.
+unsigned ParseFlags(const std::string& text) {
+  std::int64_t v = 0;
+  const char* end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), end, v);
+  if (ec != std::errc() || ptr != end || v < INT32_MIN || v > UINT32_MAX) return 0;
+  return static_cast<unsigned>(static_cast<std::uint32_t>(v));
+}
+
+}  // namespace
+
+bool NoBrowserAnswered(NET_API_STATUS status, bool domainNamed) {
+  switch (status) {
+    case ERROR_NO_BROWSER_SERVERS_FOUND:
+    case NERR_ServerNotStarted:
+    case NERR_WkstaNotStarted:
+      return true;
+    case ERROR_BAD_NETPATH:
+      return domainNamed;
+    default:
+      return false;
+  }
+}
+
+NET_API_STATUS StatusAfterDirectory(NET_API_STATUS browserStatus, NET_API_STATUS directoryStatus) {
+  return directoryStatus == ERROR_NO_SUCH_DOMAIN ? browserStatus : directoryStatus;
+}
+
+DWORD ComputerType(unsigned uac, bool holdsPdcRole, const std::string& os) {
+  DWORD type = SV_TYPE_WORKSTATION | SV_TYPE_SERVER | SV_TYPE_NT;
+  const bool dc = (uac & kUfServerTrust) != 0 || (uac & kUfPartialSecretsAccount) != 0;
+  if (dc || os.find("Server") != std::string::npos || os.find("Samba") != std::string::npos)
+    type |= SV_TYPE_SERVER_NT;
+  if (dc) type |= holdsPdcRole ? SV_TYPE_DOMAIN_CTRL : SV_TYPE_DOMAIN_BAKCTRL;
+  return type;
+}
+
+void ParseOsVersion(const std::string& text, DWORD& major, DWORD& minor) {
+  major = 0;
+  minor = 0;
+  std::size_t i = 0;
+  auto number = [&](DWORD& out) {
+    bool any = false;
+    unsigned long v = 0;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9' && v < 100000) {
+      v = v * 10 + static_cast<unsigned long>(text[i++] - '0');
+      any = true;
+    }
+    if (any) out = static_cast<DWORD>(v);
+    return any;
+  };
+  if (number(major) && i < text.size() && text[i] == '.') {
+    ++i;
+    number(minor);
+  }
+}
+
+std::optional<DirectoryMachine> MachineFromComputer(const ComputerObject& c) {
+  const unsigned uac = ParseFlags(c.userAccountControl);
+  if ((uac & kUfAccountDisable) != 0) return std::nullopt;
+  std::string name = c.sAMAccountName;
+  if (!name.empty() && name.back() == '$') name.pop_back();
+  if (name.empty()) name = c.dNSHostName.substr(0, c.dNSHostName.find('.'));
+  if (name.empty() || name.size() > kMaxNameBytes) return std::nullopt;
+  DirectoryMachine m;
+  m.name = FromUtf8(name);
+  if (m.name.empty() || m.name.find(u'\0') != std::u16string::npos) return std::nullopt;
+  m.type = ComputerType(uac, c.holdsPdcRole, c.operatingSystem);
+  ParseOsVersion(c.operatingSystemVersion, m.versionMajor, m.versionMinor);
+  m.comment = FromUtf8(c.description);
+  // A comment with a NUL would end early in the record; keep what precedes it.
+  m.comment.resize(std::min(m.comment.size(), m.comment.find(u'\0')));
+  return m;
+}
+
+std::vector<std::u16string> DomainList(const std::u16string& ownDomain,
+                                       const std::vector<std::u16string>& forestDomains,
+                                       const std::vector<std::u16string>& trustedDomains) {
+  std::vector<std::u16string> out;
+  std::vector<std::u16string> seen;  // lower case; domain lists are short
+  auto add = [&](const std::u16string& d) {
+    if (d.empty() || d.size() > kMaxNameBytes || d.find(u'\0') != std::u16string::npos) return;
+    std::u16string key = Lower(d);
+    if (std::find(seen.begin(), seen.end(), key) != seen.end()) return;
+    seen.push_back(std::move(key));
+    out.push_back(d);
+  };
+  add(ownDomain);
+  for (const auto& d : forestDomains) add(d);
+  for (const auto& d : trustedDomains) add(d);
+  return out;
+}
+
+bool IsOwnDomain(const DirectoryListing& listing, const std::u16string& name) {
+  const std::u16string n = Lower(name);
+  return n == Lower(listing.netbiosDomain) || (!n.empty() && n == Lower(listing.dnsDomain));
+}
+
+bool AsksForDomains(DWORD servertype) {
+  return servertype != SV_TYPE_ALL && (servertype & SV_TYPE_DOMAIN_ENUM) != 0;
+}
+
+NET_API_STATUS SelectEntries(const DirectoryListing& listing, DWORD servertype,
+                             const std::u16string& domain, std::vector<DirectoryMachine>& entries) {
+  std::vector<DirectoryMachine> out;
+  if (AsksForDomains(servertype)) {
+    for (const std::u16string& d : listing.domains)
+      out.push_back({d, SV_TYPE_DOMAIN_ENUM | SV_TYPE_NT, 0, 0, {}});
+  } else {
+    if (!domain.empty() && !IsOwnDomain(listing, domain)) return ERROR_NO_BROWSER_SERVERS_FOUND;
+    for (const DirectoryMachine& m : listing.computers)
+      if ((m.type & servertype) != 0) out.push_back(m);
+  }
+  entries = std::move(out);
+  return NERR_Success;
+}
+
+NET_API_STATUS AnswerServerInfo101(NetApi& allocator, const std::vector<DirectoryMachine>& entries,
+                                   DWORD prefmaxlen, LPBYTE* bufptr, LPDWORD entriesread,
+                                   LPDWORD totalentries, LPDWORD resume_handle) {
+  if (bufptr == nullptr || entriesread == nullptr || totalentries == nullptr)
+    return ERROR_INVALID_PARAMETER;
+  *bufptr = nullptr;
+  *entriesread = 0;
+  *totalentries = 0;
+  auto textBytes = [](const std::u16string& t) { return (t.size() + 1) * sizeof(char16_t); };
+  auto entryBytes = [&](const DirectoryMachine& m) {
+    return sizeof(SERVER_INFO_101) + textBytes(m.name) + textBytes(m.comment);
+  };
+
+  const std::size_t n = entries.size();
+  const std::size_t begin = resume_handle != nullptr ? std::min<std::size_t>(*resume_handle, n) : 0;
+  std::size_t end = begin;
+  std::size_t bytes = 0;
+  while (end < n) {
+    const std::size_t next = bytes + entryBytes(entries[end]);
+    if (prefmaxlen != MAX_PREFERRED_LENGTH && end > begin && next > prefmaxlen) break;
+    bytes = next;
+    ++end;
+  }
+  if (bytes > 0xFFFFFFFFu) return ERROR_NOT_ENOUGH_MEMORY;
+  if (bytes == 0) bytes = sizeof(SERVER_INFO_101);  // an empty answer still gets a buffer
+
+  LPVOID raw = nullptr;
+  if (NET_API_STATUS s = allocator.NetApiBufferAllocate(static_cast<DWORD>(bytes), &raw);
+      s != NERR_Success || raw == nullptr)
+    return s != NERR_Success ? s : ERROR_NOT_ENOUGH_MEMORY;
+  std::memset(raw, 0, bytes);
+  auto* records = static_cast<SERVER_INFO_101*>(raw);
+  auto* text = reinterpret_cast<char16_t*>(static_cast<BYTE*>(raw) +
+                                           (end - begin) * sizeof(SERVER_INFO_101));
+  auto place = [&text](const std::u16string& t) {
+    std::memcpy(text, t.data(), t.size() * sizeof(char16_t));
+    text[t.size()] = u'\0';
+    char16_t* at = text;
+    text += t.size() + 1;
+    return at;
+  };
+  for (std::size_t k = begin; k < end; ++k) {
+    const DirectoryMachine& m = entries[k];
+    SERVER_INFO_101& r = records[k - begin];
+    r.sv101_platform_id = PLATFORM_ID_NT;
+    r.sv101_version_major = m.versionMajor;
+    r.sv101_version_minor = m.versionMinor;
+    r.sv101_type = m.type;
+    r.sv101_name = place(m.name);
+    r.sv101_comment = place(m.comment);
+  }
+  *bufptr = static_cast<LPBYTE>(raw);
+  *entriesread = static_cast<DWORD>(end - begin);
+  *totalentries = static_cast<DWORD>(n - begin);
+  const bool more = end < n;
+  if (resume_handle != nullptr) *resume_handle = more ? static_cast<DWORD>(end) : 0;
+  return more ? ERROR_MORE_DATA : NERR_Success;
+}
+
+NET_API_STATUS ServerEnumFromDirectory(NetApi& allocator, const DirectoryReader* reader,
+                                       NET_API_STATUS browserStatus, DWORD level, LPBYTE* bufptr,
+                                       DWORD prefmaxlen, LPDWORD entriesread, LPDWORD totalentries,
+                                       DWORD servertype, LPCWSTR domain, LPDWORD resume_handle) {
+  const std::u16string named = domain != nullptr ? std::u16string(domain) : std::u16string();
+  if (reader == nullptr || level != 101 || bufptr == nullptr || entriesread == nullptr ||
+      totalentries == nullptr || !NoBrowserAnswered(browserStatus, !named.empty()))
+    return browserStatus;
+  if (*bufptr != nullptr) {
+    allocator.NetApiBufferFree(*bufptr);
+    *bufptr = nullptr;
+  }
+  const std::u16string where = AsksForDomains(servertype) ? std::u16string() : named;
+  DirectoryListing listing;
+  if (NET_API_STATUS s = reader->Read(where, listing); s != NERR_Success)
+    return StatusAfterDirectory(browserStatus, s);
+  std::vector<DirectoryMachine> entries;
+  if (NET_API_STATUS s = SelectEntries(listing, servertype, where, entries); s != NERR_Success)
+    return s;
+  return AnswerServerInfo101(allocator, entries, prefmaxlen, bufptr, entriesread, totalentries,
+                             resume_handle);
+}
+
+}  // namespace quorvix

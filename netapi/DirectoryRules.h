@@ -1,0 +1,129 @@
+// How a domain's directory stands in for the browse list. Current Windows
+// networks run no browser, so NetServerEnum finds nobody to ask; the domain
+// controller's directory knows the same machines and domains. Both native
+// providers read it (libldap on Linux, wldap32 on Windows) and turn what it
+// says into the browse list's records by the rules here, so that a domain
+// lists alike from either system. docs/directory.md describes the rules.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "NetApi.h"
+
+namespace quorvix {
+
+// True when a failed NetServerEnum means that no browser answered, so that
+// the directory is asked instead: no browser servers (6118), the server or
+// workstation service not started (2114, 2138), and, when the call names a
+// domain, a network path not found (53: no browser of that domain).
+bool NoBrowserAnswered(NET_API_STATUS status, bool domainNamed);
+
+// The status a caller sees when the directory was asked instead of the
+// browser: the directory's answer, except that a domain whose directory
+// cannot be found at all (1355) leaves the browser's own status.
+NET_API_STATUS StatusAfterDirectory(NET_API_STATUS browserStatus, NET_API_STATUS directoryStatus);
+
+// A computer object's attributes as read from the directory (UTF-8 text, the
+// first value of each; empty when missing).
+struct ComputerObject {
+  std::string sAMAccountName;
+  std::string dNSHostName;
+  std::string operatingSystem;
+  std::string operatingSystemVersion;
+  std::string userAccountControl;  // decimal, as the directory writes it
+  std::string description;
+  bool holdsPdcRole = false;  // the domain's PDC role owner is this computer
+};
+
+// One machine as the browse list shows it.
+struct DirectoryMachine {
+  std::u16string name;  // NetBIOS name
+  DWORD type = 0;       // SV_TYPE_* word
+  DWORD versionMajor = 0;
+  DWORD versionMinor = 0;
+  std::u16string comment;
+};
+
+// What the directory says about one domain.
+struct DirectoryListing {
+  std::u16string netbiosDomain;  // the directory's own domain
+  std::u16string dnsDomain;
+  std::vector<DirectoryMachine> computers;  // enabled computer accounts
+  std::vector<std::u16string> domains;      // own domain first, then the others
+};
+
+// A directory that answers more entries than this is broken or hostile; the
+// readers stop there.
+inline constexpr std::size_t kMaxDirectoryEntries = 1000000;
+
+// The type word of a computer account: every machine is a workstation and
+// server running NT; a domain controller or a server system also counts as an
+// NT server; a controller holds the primary role or is a backup.
+DWORD ComputerType(unsigned userAccountControl, bool holdsPdcRole,
+                   const std::string& operatingSystem);
+
+// Major and minor version from operatingSystemVersion ("10.0 (19045)");
+// 0 for a part that is missing or not a number.
+void ParseOsVersion(const std::string& text, DWORD& major, DWORD& minor);
+
+// The browse-list entry of a computer object; nullopt for an account that is
+// disabled (nobody can log on there) or has no usable name.
+std::optional<DirectoryMachine> MachineFromComputer(const ComputerObject& computer);
+
+// The domain list: the own domain first, then the forest's other domains,
+// then the trusted domains (their NetBIOS names); each once, whatever its
+// case; empty names left out.
+std::vector<std::u16string> DomainList(const std::u16string& ownDomain,
+                                       const std::vector<std::u16string>& forestDomains,
+                                       const std::vector<std::u16string>& trustedDomains);
+
+// True when name (NetBIOS or DNS, any case) names the directory's domain.
+bool IsOwnDomain(const DirectoryListing& listing, const std::u16string& name);
+
+// True when a NetServerEnum type filter asks for domains rather than
+// machines: the domain bit, but not SV_TYPE_ALL.
+bool AsksForDomains(DWORD servertype);
+
+// The entries NetServerEnum answers from a listing for a type filter and a
+// domain (empty: the directory's own). Domains come as entries typed
+// SV_TYPE_DOMAIN_ENUM | SV_TYPE_NT; machines are those whose type word shares
+// a bit with the filter. Another domain's machines are not in this
+// directory: 6118, as from a browser that cannot be found.
+NET_API_STATUS SelectEntries(const DirectoryListing& listing, DWORD servertype,
+                             const std::u16string& domain, std::vector<DirectoryMachine>& entries);
+
+// Reads a domain's machines and domains from its directory. Called from any
+// thread; an implementation keeps no state between calls.
+class DirectoryReader {
+ public:
+  virtual ~DirectoryReader() = default;
+  // domain: the domain the call named (NetBIOS or DNS name), or empty for
+  // this machine's own. ERROR_NO_SUCH_DOMAIN when no directory is found.
+  virtual NET_API_STATUS Read(const std::u16string& domain, DirectoryListing& listing) const = 0;
+};
+
+// Finishes a NetServerEnum call whose browser answered browserStatus. When
+// no browser answered (NoBrowserAnswered) and a reader is given, the answer
+// comes from the directory: any buffer the browser left is released, and
+// the call's outputs are written as the browser would have written them.
+// *bufptr must be null or a buffer of allocator when the browser failed.
+// Otherwise browserStatus is returned and nothing is touched. Domains are
+// listed by this machine's own directory, whatever domain the call names.
+NET_API_STATUS ServerEnumFromDirectory(NetApi& allocator, const DirectoryReader* reader,
+                                       NET_API_STATUS browserStatus, DWORD level, LPBYTE* bufptr,
+                                       DWORD prefmaxlen, LPDWORD entriesread, LPDWORD totalentries,
+                                       DWORD servertype, LPCWSTR domain, LPDWORD resume_handle);
+
+// Answers a NetServerEnum call at level 101 with entries: SERVER_INFO_101
+// records followed by their texts, in one buffer from
+// allocator.NetApiBufferAllocate (released with its NetApiBufferFree). A
+// batch holds what fits in prefmaxlen (at least one entry); ERROR_MORE_DATA
+// and the resume handle tell that more follow.
+NET_API_STATUS AnswerServerInfo101(NetApi& allocator, const std::vector<DirectoryMachine>& entries,
+                                   DWORD prefmaxlen, LPBYTE* bufptr, LPDWORD entriesread,
+                                   LPDWORD totalentries, LPDWORD resume_handle);
+
+}  // namespace quorvix

@@ -1,0 +1,260 @@
+// The directory's stand-in for the browse list: when it is asked, what its
+// computer objects and trusts become, and the answer the query class reads.
+#include "DirectoryRules.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "QueryTestSupport.h"
+#include "basStringHandler.h"
+#include "classNetAPI.h"
+#include "simulated/SimTestDomain.h"
+
+namespace quorvix {
+namespace {
+
+constexpr DWORD kBase = SV_TYPE_WORKSTATION | SV_TYPE_SERVER | SV_TYPE_NT;
+
+TEST(DirectoryRules, OnlyAMissingBrowserSendsTheCallToTheDirectory) {
+  for (NET_API_STATUS s : {6118, 2114, 2138}) {
+    EXPECT_TRUE(NoBrowserAnswered(s, true)) << s;
+    EXPECT_TRUE(NoBrowserAnswered(s, false)) << s;
+  }
+  // 53 means the named domain's browser was not found; without a domain it
+  // is this machine's own trouble.
+  EXPECT_TRUE(NoBrowserAnswered(53, true));
+  EXPECT_FALSE(NoBrowserAnswered(53, false));
+  for (NET_API_STATUS s : {0, 5, 234, 1326, 1722, 2102, 2453})
+    EXPECT_FALSE(NoBrowserAnswered(s, true)) << s;
+
+  // A domain without a directory keeps the browser's status; any other
+  // failure of the directory is what the user needs to see.
+  EXPECT_EQ(StatusAfterDirectory(6118, ERROR_NO_SUCH_DOMAIN), 6118);
+  EXPECT_EQ(StatusAfterDirectory(53, ERROR_NO_SUCH_DOMAIN), 53);
+  EXPECT_EQ(StatusAfterDirectory(6118, ERROR_LOGON_FAILURE), ERROR_LOGON_FAILURE);
+}
+
+ComputerObject Computer(std::string sam, std::string uac, std::string os = "", bool pdc = false) {
+  ComputerObject c;
+  c.sAMAccountName = std::move(sam);
+  c.userAccountControl = std::move(uac);
+  c.operatingSystem = std::move(os);
+  c.holdsPdcRole = pdc;
+  return c;
+}
+
+TEST(DirectoryRules, ComputerObjectsBecomeTypedMachines) {
+  struct Case {
+    ComputerObject object;
+    std::u16string name;
+    DWORD type;
+  };
+  const Case cases[] = {
+      {Computer("WKS01$", "4096", "Windows 10 Pro"), u"WKS01", kBase},
+      {Computer("SRV01$", "4096", "Windows Server 2019 Standard"), u"SRV01",
+       kBase | SV_TYPE_SERVER_NT},
+      {Computer("FILES$", "4096", "Samba"), u"FILES", kBase | SV_TYPE_SERVER_NT},
+      {Computer("DC1$", "532480", "Windows Server 2022", true), u"DC1",
+       kBase | SV_TYPE_SERVER_NT | SV_TYPE_DOMAIN_CTRL},
+      {Computer("BDC01$", "532480", "Windows Server 2016"), u"BDC01",
+       kBase | SV_TYPE_SERVER_NT | SV_TYPE_DOMAIN_BAKCTRL},
+      // A read-only controller is a backup, whatever its system says.
+      {Computer("RODC01$", "67112960"), u"RODC01",
+       kBase | SV_TYPE_SERVER_NT | SV_TYPE_DOMAIN_BAKCTRL},
+      // The directory writes flags as a signed number: bit 31 and the
+      // controller bit still count.
+      {Computer("NEG$", "-2147475456"), u"NEG", kBase | SV_TYPE_SERVER_NT | SV_TYPE_DOMAIN_BAKCTRL},
+      // Flags that are no number count as none.
+      {Computer("ODD$", "12x"), u"ODD", kBase},
+      {Computer("BIG$", "99999999999999999999"), u"BIG", kBase},
+  };
+  for (const Case& c : cases) {
+    const std::optional<DirectoryMachine> m = MachineFromComputer(c.object);
+    ASSERT_TRUE(m) << c.object.sAMAccountName;
+    EXPECT_EQ(m->name, c.name);
+    EXPECT_EQ(m->type, c.type) << c.object.sAMAccountName;
+  }
+
+  // Disabled accounts, and objects without a usable name, are left out.
+  EXPECT_FALSE(MachineFromComputer(Computer("OLD$", "4098")));
+  EXPECT_FALSE(MachineFromComputer(Computer("", "4096")));
+  EXPECT_FALSE(MachineFromComputer(Computer("$", "4096")));
+  EXPECT_FALSE(MachineFromComputer(Computer(std::string(100000, 'A'), "4096")));
+
+  // Without an account name the DNS name's first label stands in.
+  ComputerObject dnsOnly = Computer("", "4096");
+  dnsOnly.dNSHostName = "wks02.corp.example";
+  dnsOnly.operatingSystemVersion = "10.0 (19045)";
+  dnsOnly.description = std::string("front desk\0hidden", 17);
+  const std::optional<DirectoryMachine> m = MachineFromComputer(dnsOnly);
+  ASSERT_TRUE(m);
+  EXPECT_EQ(m->name, u"wks02");
+  EXPECT_EQ(m->versionMajor, 10u);
+  EXPECT_EQ(m->versionMinor, 0u);
+  EXPECT_EQ(m->comment, u"front desk");
+}
+
+TEST(DirectoryRules, DomainListPutsTheOwnDomainFirstAndNamesEachOnce) {
+  EXPECT_EQ(DomainList(u"CORP", {u"EAST", u"corp", u""}, {u"PARTNER", u"east", u"Partner", u"LAB"}),
+            (std::vector<std::u16string>{u"CORP", u"EAST", u"PARTNER", u"LAB"}));
+  EXPECT_EQ(DomainList(u"", {}, {u"PARTNER"}), std::vector<std::u16string>{u"PARTNER"});
+  EXPECT_EQ(DomainList(u"CORP", {}, {std::u16string(300, u'X')}),
+            std::vector<std::u16string>{u"CORP"});
+}
+
+DirectoryListing CorpListing() {
+  DirectoryListing l;
+  l.netbiosDomain = u"CORP";
+  l.dnsDomain = u"corp.example";
+  for (const ComputerObject& c :
+       {Computer("PDC01$", "532480", "Windows Server 2022", true),
+        Computer("PC-001$", "4096", "Windows 11 Pro"), Computer("PC-002$", "4096", "Windows 10"),
+        Computer("GONE$", "4098", "Windows XP")})
+    if (auto m = MachineFromComputer(c)) l.computers.push_back(*m);
+  l.domains = DomainList(u"CORP", {u"EAST"}, {u"PARTNER"});
+  return l;
+}
+
+TEST(DirectoryRules, EntriesFollowTheTypeFilterAndTheDomain) {
+  const DirectoryListing l = CorpListing();
+  std::vector<DirectoryMachine> e;
+  ASSERT_EQ(SelectEntries(l, SV_TYPE_ALL, u"corp.EXAMPLE", e), NERR_Success);
+  ASSERT_EQ(e.size(), 3u);
+  EXPECT_EQ(e[0].name, u"PDC01");
+
+  ASSERT_EQ(SelectEntries(l, SV_TYPE_DOMAIN_CTRL, u"CORP", e), NERR_Success);
+  ASSERT_EQ(e.size(), 1u);
+  EXPECT_EQ(e[0].name, u"PDC01");
+
+  ASSERT_EQ(SelectEntries(l, SV_TYPE_DOMAIN_ENUM, u"ignored", e), NERR_Success);
+  ASSERT_EQ(e.size(), 3u);
+  EXPECT_EQ(e[2].name, u"PARTNER");
+  EXPECT_EQ(e[2].type, SV_TYPE_DOMAIN_ENUM | SV_TYPE_NT);
+
+  // Another domain's machines are not in this directory; the entries stay.
+  EXPECT_EQ(SelectEntries(l, SV_TYPE_ALL, u"PARTNER", e), ERROR_NO_BROWSER_SERVERS_FOUND);
+  EXPECT_EQ(e.size(), 3u);
+}
+
+// A directory that answers from a fixed listing, or fails with a status.
+class FixedDirectory : public DirectoryReader {
+ public:
+  DirectoryListing listing = CorpListing();
+  NET_API_STATUS status = NERR_Success;
+  mutable std::vector<std::u16string> asked;
+  NET_API_STATUS Read(const std::u16string& domain, DirectoryListing& out) const override {
+    asked.push_back(domain);
+    if (status == NERR_Success) out = listing;
+    return status;
+  }
+};
+
+// The simulated network with no browser (every NetServerEnum answers
+// 6118), finished by the directory as the Windows provider finishes it.
+class BrowserlessNetApi : public test::ScriptedNetApi {
+ public:
+  BrowserlessNetApi(sim::SimulatedNetApi& inner, const DirectoryReader* directory)
+      : ScriptedNetApi(inner), directory_(directory) {}
+  NET_API_STATUS NetServerEnum(LPCWSTR s, DWORD level, LPBYTE* buf, DWORD pref, LPDWORD read,
+                               LPDWORD total, DWORD type, LPCWSTR domain, LPDWORD resume) override {
+    const NET_API_STATUS browser =
+        ScriptedNetApi::NetServerEnum(s, level, buf, pref, read, total, type, domain, resume);
+    return ServerEnumFromDirectory(*this, directory_, browser, level, buf, pref, read, total, type,
+                                   domain, resume);
+  }
+
+ private:
+  const DirectoryReader* directory_;
+};
+
+class DirectoryFallback : public test::SimTest {
+ protected:
+  void SetUp() override {
+    sim::SimDomain d = sim::test::SmallDomain();
+    d.faults.push_back({"NetServerEnum", u"", ERROR_NO_BROWSER_SERVERS_FOUND});
+    Use(std::move(d));
+  }
+  FixedDirectory directory;
+};
+
+TEST_F(DirectoryFallback, QueryClassListsTheDirectorysMachinesAndDomains) {
+  BrowserlessNetApi net(api(), &directory);
+  classNetAPI query(net);
+  std::vector<std::u16string> names;
+  ASSERT_EQ(query.fnNetServerEnum(u"CORP", static_cast<int32_t>(SV_TYPE_ALL), names, false), 0);
+  EXPECT_EQ(names, (std::vector<std::u16string>{u"", u"PDC01", u"PC-001", u"PC-002"}));
+  // Workstations only: the controller is left out.
+  ASSERT_EQ(query.fnNetServerEnum(u"CORP", static_cast<int32_t>(SV_TYPE_ALL), names, true), 0);
+  EXPECT_EQ(names, (std::vector<std::u16string>{u"", u"PC-001", u"PC-002", u""}));
+
+  ASSERT_EQ(query.fnNetServerEnum(u"", static_cast<int32_t>(SV_TYPE_DOMAIN_ENUM), names, false), 0);
+  EXPECT_EQ(names, (std::vector<std::u16string>{u"", u"CORP", u"EAST", u"PARTNER"}));
+  // Domains come from this machine's own directory.
+  EXPECT_EQ(directory.asked, (std::vector<std::u16string>{u"CORP", u"CORP", u""}));
+}
+
+TEST_F(DirectoryFallback, FailuresOfTheDirectoryAndOtherStatusesReachTheCaller) {
+  BrowserlessNetApi net(api(), &directory);
+  classNetAPI query(net);
+  std::vector<std::u16string> names = {u"sentinel"};
+  directory.status = ERROR_NO_SUCH_DOMAIN;
+  EXPECT_EQ(query.fnNetServerEnum(u"CORP", -1, names, false), 6118);
+  directory.status = ERROR_LOGON_FAILURE;
+  EXPECT_EQ(query.fnNetServerEnum(u"CORP", -1, names, false), ERROR_LOGON_FAILURE);
+  directory.status = NERR_Success;
+  EXPECT_EQ(query.fnNetServerEnum(u"PARTNER", -1, names, false), 6118);
+  EXPECT_EQ(names, std::vector<std::u16string>{u"sentinel"});
+
+  // Access denied is an answer of the browser: the directory is not asked.
+  api().AddFault({"NetServerEnum", u"", ERROR_ACCESS_DENIED});
+  const std::size_t before = directory.asked.size();
+  EXPECT_EQ(query.fnNetServerEnum(u"CORP", -1, names, false), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(directory.asked.size(), before);
+}
+
+TEST_F(DirectoryFallback, AnswerComesInBatchesAndEachBufferIsReleased) {
+  BrowserlessNetApi net(api(), &directory);
+  LPBYTE buf = nullptr;
+  DWORD read = 0, total = 0, resume = 0;
+  ASSERT_EQ(net.NetServerEnum(nullptr, 101, &buf, MAX_PREFERRED_LENGTH, &read, &total, SV_TYPE_ALL,
+                              u"CORP", &resume),
+            NERR_Success);
+  ASSERT_EQ(read, 3u);
+  const auto* rec = reinterpret_cast<const SERVER_INFO_101*>(buf);
+  EXPECT_EQ(fnPointerToString(rec[0].sv101_name), u"PDC01");
+  EXPECT_EQ(rec[0].sv101_type, kBase | SV_TYPE_SERVER_NT | SV_TYPE_DOMAIN_CTRL);
+  EXPECT_EQ(rec[1].sv101_type, kBase);
+  EXPECT_EQ(rec[2].sv101_platform_id, PLATFORM_ID_NT);
+  EXPECT_EQ(fnPointerToString(rec[2].sv101_comment), u"");
+  EXPECT_EQ(net.NetApiBufferFree(buf), NERR_Success);
+
+  // A small preferred length: one entry a call, resumed where it stopped.
+  std::vector<std::u16string> seen;
+  resume = 0;
+  NET_API_STATUS s = ERROR_MORE_DATA;
+  for (int calls = 0; s == ERROR_MORE_DATA && calls < 10; ++calls) {
+    buf = nullptr;
+    s = net.NetServerEnum(nullptr, 101, &buf, 1, &read, &total, SV_TYPE_ALL, u"CORP", &resume);
+    ASSERT_TRUE(s == NERR_Success || s == ERROR_MORE_DATA) << s;
+    ASSERT_EQ(read, 1u);
+    EXPECT_EQ(total, 3u - seen.size());
+    seen.push_back(fnPointerToString(reinterpret_cast<SERVER_INFO_101*>(buf)->sv101_name));
+    net.NetApiBufferFree(buf);
+  }
+  EXPECT_EQ(seen, (std::vector<std::u16string>{u"PDC01", u"PC-001", u"PC-002"}));
+
+  // An empty directory still hands back a buffer, holding no entry.
+  directory.listing.computers.clear();
+  buf = nullptr;
+  ASSERT_EQ(net.NetServerEnum(nullptr, 101, &buf, MAX_PREFERRED_LENGTH, &read, &total, SV_TYPE_ALL,
+                              nullptr, nullptr),
+            NERR_Success);
+  EXPECT_EQ(read, 0u);
+  EXPECT_NE(buf, nullptr);
+  net.NetApiBufferFree(buf);
+}
+
+}  // namespace
+}  // namespace quorvix

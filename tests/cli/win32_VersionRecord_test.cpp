@@ -1,4 +1,4 @@
-// The version record that Windows shows for quorvix-scan.
+// The version record that Windows shows for quorvix-scan and quorvix-audit.
 #include <windows.h>
 // windows.h must precede winver.h.
 #include <winver.h>
@@ -17,8 +17,7 @@ std::wstring StringValue(const std::vector<char>& record, const wchar_t* path) {
   return std::wstring(static_cast<const wchar_t*>(value));
 }
 
-TEST(VersionRecord, NamesTheProgramAndItsVersionInUsEnglish) {
-  const std::wstring path(QUORVIX_SCAN_PATH, QUORVIX_SCAN_PATH + sizeof(QUORVIX_SCAN_PATH) - 1);
+void ExpectRecord(const std::wstring& path, const std::wstring& name) {
   ::DWORD ignored = 0;
   const ::DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
   ASSERT_GT(size, 0u) << "no version record";
@@ -44,9 +43,17 @@ TEST(VersionRecord, NamesTheProgramAndItsVersionInUsEnglish) {
 
   EXPECT_EQ(StringValue(record, L"\\StringFileInfo\\040904B0\\FileVersion"), L"1.02.0019");
   EXPECT_EQ(StringValue(record, L"\\StringFileInfo\\040904B0\\ProductVersion"), L"1.02.0019");
-  EXPECT_EQ(StringValue(record, L"\\StringFileInfo\\040904B0\\InternalName"), L"quorvix-scan");
-  EXPECT_EQ(StringValue(record, L"\\StringFileInfo\\040904B0\\OriginalFilename"),
-            L"quorvix-scan.exe");
+  EXPECT_EQ(StringValue(record, L"\\StringFileInfo\\040904B0\\InternalName"), name);
+  EXPECT_EQ(StringValue(record, L"\\StringFileInfo\\040904B0\\OriginalFilename"), name + L".exe");
+}
+
+std::wstring Path(const char* path) {
+  return std::wstring(path, path + std::char_traits<char>::length(path));
+}
+
+TEST(VersionRecord, NamesTheProgramAndItsVersionInUsEnglish) {
+  ExpectRecord(Path(QUORVIX_SCAN_PATH), L"quorvix-scan");
+  ExpectRecord(Path(QUORVIX_AUDIT_PATH), L"quorvix-audit");
 }
 
 }  // namespace

@@ -32,6 +32,7 @@
 #include "ReportModel.h"
 #include "ResizeRules.h"
 #include "ScanSummary.h"
+#include "WindowTexts.h"
 #include "classNetAPI.h"
 #include "frmAbout.h"
 
@@ -70,8 +71,7 @@ QLabel* MakePanel(QWidget* parent) {
 frmMain::frmMain(NetApi& api, bool simulated, QWidget* parent)
     : QWidget(parent), api_(api), quit_([] { QCoreApplication::exit(0); }) {
   setObjectName(QStringLiteral("frmMain"));
-  setWindowTitle(simulated ? QStringLiteral("Quorvix 2002 (simulated domain)")
-                           : QString::fromLatin1(kAppTitle));
+  setWindowTitle(ToQString(simulated ? kSimulatedTitle : kAppTitle16));
   setWindowIcon(WindowIcon());
   setFont(WindowFont());
   resize(Px(6780), Px(6690));
@@ -112,19 +112,14 @@ frmMain::frmMain(NetApi& api, bool simulated, QWidget* parent)
   Toolbar1->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
   Toolbar1->setContentsMargins(0, 0, 0, 0);
   Toolbar1->setStyleSheet(QStringLiteral("QToolBar { border: 0px; padding: 0px; spacing: 0px; }"));
-  struct ButtonSpec {
-    const char* key;
-    const char* tip;
-    int image;
-  };
-  for (const ButtonSpec& b :
-       {ButtonSpec{"Exit", "Exit Quorvix 2002", 1}, ButtonSpec{"About", "About Quorvix 2002", 2}}) {
-    QAction* action = Toolbar1->addAction(QIcon(ToolbarImage(b.image)), QString::fromLatin1(b.key));
-    action->setObjectName(QString::fromLatin1(b.key));
-    action->setData(QString::fromLatin1(b.key));
-    action->setToolTip(QString::fromLatin1(b.tip));
+  for (const ToolbarButtonText& b : kToolbarButtons) {
+    const QString key = QString::fromUtf16(b.key);
+    QAction* action = Toolbar1->addAction(QIcon(ToolbarImage(b.image)), key);
+    action->setObjectName(key);
+    action->setData(key);
+    action->setToolTip(QString::fromUtf16(b.tip));
     if (QWidget* button = Toolbar1->widgetForAction(action)) {
-      button->setObjectName(QStringLiteral("Toolbar1_") + QString::fromLatin1(b.key));
+      button->setObjectName(QStringLiteral("Toolbar1_") + key);
       button->setFixedSize(Px(840), Px(330));
     }
   }
@@ -157,8 +152,8 @@ frmMain::frmMain(NetApi& api, bool simulated, QWidget* parent)
   StatusBar1->setSizeGripEnabled(true);
   panelStatus_ = MakePanel(StatusBar1);
   panelStatus_->setObjectName(QStringLiteral("StatusBar1_Panel1"));
-  panelStatus_->setText(QStringLiteral("Status:"));
-  panelStatus_->setToolTip(QStringLiteral("Welcome to Quorvix 2002"));
+  panelStatus_->setText(QString::fromUtf16(kStatusInitial));
+  panelStatus_->setToolTip(QString::fromUtf16(kStatusPanelTip));
   panelStatus_->installEventFilter(this);
   panelDate_ = MakePanel(StatusBar1);
   panelDate_->setObjectName(QStringLiteral("StatusBar1_Panel2"));
@@ -201,12 +196,17 @@ void frmMain::Load() {
   loaded_ = true;
   ApplyResizeRules();  // the list gets its final width before its columns
 
+  // Centred by its outer size, frame and title bar included; the window
+  // system has not framed the window yet, so the frame is the classic one.
   const QRect screenArea = screen() ? screen()->geometry() : QRect(0, 0, 1024, 768);
-  const QSize outer = frameGeometry().size();
-  move(screenArea.x() + (screenArea.width() - outer.width()) / 2,
-       screenArea.y() + (screenArea.height() - outer.height()) / 2);
+  const QSize outer = OuterSize();
+  const WindowOrigin origin = CentredOrigin(screenArea.x(), screenArea.y(), screenArea.width(),
+                                            screenArea.height(), outer.width(), outer.height());
+  // move() places the frame's outer corner; the classic frame's left edge and
+  // title bar then sit where the rule put them.
+  move(origin.left, origin.top);
 
-  SetStatusText(u"Status: Working...");
+  SetStatusText(kStatusWorking);
 
   const int columnWidth = lvMain->width() / 4;
   for (int c = 0; c < model_->columnCount(); ++c) lvMain->setColumnWidth(c, columnWidth);
@@ -228,7 +228,7 @@ void frmMain::Load() {
   show();
   lvMain->setFocus();
   net.reset();
-  SetStatusText(u"Status: Done");
+  SetStatusText(kStatusDone);
 }
 
 QSize frmMain::OuterSize() const {
@@ -367,8 +367,8 @@ void frmMain::ShowMessage(const std::u16string& text) {
 void frmMain::SetMachineOutcomes(const std::vector<MachineOutcome>& outcomes) {
   outcomes_ = outcomes;
   const bool anyMissing = !UnaskedMachinesText(outcomes_).empty();
-  panelStatus_->setToolTip(anyMissing ? QStringLiteral("Double-click to see the machines not asked")
-                                      : QStringLiteral("Welcome to Quorvix 2002"));
+  panelStatus_->setToolTip(
+      QString::fromUtf16(anyMissing ? kStatusPanelMachinesTip : kStatusPanelTip));
 }
 
 bool frmMain::eventFilter(QObject* watched, QEvent* event) {
@@ -385,7 +385,7 @@ QWidget* frmMain::ShowMachinesWindow() {
   auto* dialog = new QDialog(this);
   dialog->setObjectName(QStringLiteral("frmMachines"));
   dialog->setAttribute(Qt::WA_DeleteOnClose);
-  dialog->setWindowTitle(QStringLiteral("Machines not asked - Quorvix 2002"));
+  dialog->setWindowTitle(QString::fromUtf16(kMachinesTitle));
   auto* layout = new QVBoxLayout(dialog);
   auto* list = new QPlainTextEdit(dialog);
   list->setObjectName(QStringLiteral("txtMachines"));
@@ -394,9 +394,11 @@ QWidget* frmMain::ShowMachinesWindow() {
   list->setPlainText(text);
   layout->addWidget(list);
   auto* buttons = new QDialogButtonBox(dialog);
-  QPushButton* copy = buttons->addButton(QStringLiteral("&Copy"), QDialogButtonBox::ActionRole);
+  QPushButton* copy =
+      buttons->addButton(QString::fromUtf16(kMachinesCopy), QDialogButtonBox::ActionRole);
   copy->setObjectName(QStringLiteral("cmdCopy"));
-  QPushButton* close = buttons->addButton(QStringLiteral("&Close"), QDialogButtonBox::RejectRole);
+  QPushButton* close =
+      buttons->addButton(QString::fromUtf16(kMachinesClose), QDialogButtonBox::RejectRole);
   close->setDefault(true);
   connect(copy, &QPushButton::clicked, dialog,
           [text] { QGuiApplication::clipboard()->setText(text); });

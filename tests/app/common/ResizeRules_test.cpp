@@ -69,3 +69,20 @@ TEST(ResizeRules, ExtremeSizesDoNotWrapAround) {
 
 }  // namespace
 }  // namespace quorvix
+
+namespace quorvix {
+namespace {
+
+TEST(ResizeRules, WindowsAreCentredByTheirOuterSize) {
+  // 1024 x 768 screen, the main window's outer size of 457 x 471 pixels.
+  const WindowOrigin o = CentredOrigin(0, 0, 1024, 768, 457, 471);
+  EXPECT_EQ(o.left, 283);
+  EXPECT_EQ(o.top, 148);
+  // A second screen to the right; a window larger than the screen goes off its edge.
+  const WindowOrigin big = CentredOrigin(1024, 0, 800, 600, 1000, 700);
+  EXPECT_EQ(big.left, 924);
+  EXPECT_EQ(big.top, -50);
+}
+
+}  // namespace
+}  // namespace quorvix

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "Art.h"
+#include "DesktopOptions.h"
 #include "ProviderFactory.h"
 #include "ScreenshotTour.h"
 #include "TerminalText.h"
@@ -40,18 +41,17 @@ int main(int argc, char* argv[]) {
   QApplication::setFont(quorvix::WindowFont());
 
   quorvix::ProviderOptions options;
-  CLI::App cli{"Quorvix 2002: shows who is logged on where in a Windows domain.", "quorvix-audit"};
-  quorvix::AddProviderOptions(cli, options);
   std::string tourFolder;
-  cli.add_option("--screenshot-tour", tourFolder,
-                 "Photograph the splash, main and About windows into DIR, then exit "
-                 "(with --simulate only: the tour presses start)")
-      ->option_text("DIR");
-  try {
-    cli.parse(argc, argv);
-  } catch (const CLI::ParseError& e) {
-    const int rc = cli.exit(e);
-    return rc == 0 ? 0 : 2;
+  const quorvix::DesktopCommandLine command =
+      quorvix::ParseDesktopCommandLine(argc, argv, options, [&tourFolder](CLI::App& cli) {
+        cli.add_option("--screenshot-tour", tourFolder,
+                       "Photograph the splash, main and About windows into DIR, then exit "
+                       "(with --simulate only: the tour presses start)")
+            ->option_text("DIR");
+      });
+  if (command.exitCode >= 0) {
+    std::fputs(command.message.c_str(), command.exitCode == 0 ? stdout : stderr);
+    return command.exitCode;
   }
   if (!tourFolder.empty() && !options.simulate) {
     std::fprintf(stderr,

@@ -31,4 +31,15 @@ struct LayoutAssignment {
 // the others still apply. A position may be negative.
 std::vector<LayoutAssignment> ResizeRules(int32_t outerWidth, int32_t outerHeight);
 
+struct WindowOrigin {
+  int32_t left;
+  int32_t top;
+};
+
+// Where a window of the given outer size (frame and title bar included)
+// stands centred on the screen area given: the same rule, in the same units,
+// for the splash and the main window of both toolkits.
+WindowOrigin CentredOrigin(int32_t screenLeft, int32_t screenTop, int32_t screenWidth,
+                           int32_t screenHeight, int32_t outerWidth, int32_t outerHeight);
+
 }  // namespace quorvix

@@ -32,4 +32,10 @@ std::vector<LayoutAssignment> ResizeRules(int32_t outerWidth, int32_t outerHeigh
   return out;
 }
 
+WindowOrigin CentredOrigin(int32_t screenLeft, int32_t screenTop, int32_t screenWidth,
+                           int32_t screenHeight, int32_t outerWidth, int32_t outerHeight) {
+  return {static_cast<int32_t>(screenLeft + (int64_t{screenWidth} - outerWidth) / 2),
+          static_cast<int32_t>(screenTop + (int64_t{screenHeight} - outerHeight) / 2)};
+}
+
 }  // namespace quorvix

@@ -1,13 +1,13 @@
-// The rows of the report list: a table model over the scan's rows that keeps
-// them in the order of the list's sort state.
+// The rows of the report list: a table model over the shared row store,
+// which keeps them in the order of the list's sort state.
 #pragma once
 
 #include <QAbstractTableModel>
 #include <cstdint>
-#include <deque>
 #include <vector>
 
 #include "ReportOrder.h"
+#include "ReportRows.h"
 #include "ReportWindow.h"
 
 namespace quorvix {
@@ -30,24 +30,18 @@ class ReportModel : public QAbstractTableModel {
   // in the current order (ties after the rows already there).
   void Append(std::vector<ReportRow> rows);
   // The sort state (the list's Sorted, SortKey and SortOrder).
-  const SortState& State() const { return state_; }
+  const SortState& State() const { return rows_.State(); }
   // Sets the state and reorders the rows by it.
   void SetState(const SortState& state);
   // The row shown at position i.
   const ReportRow& RowAt(int i) const;
 
  private:
-  // True when row a is shown before row b under the current state. Rows with
-  // equal keys keep the order in which they were added.
-  bool Before(uint32_t a, uint32_t b) const;
-  void Reorder();
   // Points the views' persistent indexes (selection, current row) at the
   // rows' new places after order_ changed from oldOrder.
   void MovePersistent(const QModelIndexList& persistent, const std::vector<uint32_t>& oldOrder);
 
-  std::deque<ReportRow> rows_;  // in the order added; grows without moving rows
-  std::vector<uint32_t> order_;  // shown position -> index into rows_
-  SortState state_;
+  ReportRows rows_;
 };
 
 }  // namespace quorvix

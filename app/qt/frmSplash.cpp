@@ -5,6 +5,7 @@
 #include <QTimer>
 
 #include "Art.h"
+#include "ResizeRules.h"
 
 namespace quorvix {
 
@@ -34,7 +35,10 @@ frmSplash::frmSplash(std::function<void()> showMain, QWidget* parent)
 
   if (QScreen* s = screen()) {
     const QRect area = s->geometry();
-    move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
+    // Frameless: its outer size is its size.
+    const WindowOrigin at =
+        CentredOrigin(area.x(), area.y(), area.width(), area.height(), width(), height());
+    move(at.left, at.top);
   }
 
   Timer1 = new QTimer(this);

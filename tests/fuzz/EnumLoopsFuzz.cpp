@@ -27,6 +27,9 @@ class RandomNetApi : public NetApi {
   explicit RandomNetApi(fuzz::FuzzInput& in) : in_(in) {}
   ~RandomNetApi() override { Check(live_.empty()); }
 
+  // Every answer comes from the one input stream: one call at a time.
+  unsigned MaxConcurrentCalls() const override { return 1; }
+
   NET_API_STATUS NetServerEnum(LPCWSTR, DWORD, LPBYTE* bufptr, DWORD, LPDWORD read, LPDWORD total,
                                DWORD, LPCWSTR, LPDWORD) override {
     return Enumeration<SERVER_INFO_101>(bufptr, read, total,

@@ -14,6 +14,7 @@
 #include <mutex>
 
 #include "NetworkSetup.h"
+#include "SambaLibs.h"
 #include "SambaRpc.h"
 #include "SambaStatus.h"
 
@@ -205,6 +206,31 @@ bool RecentlySilent(const std::string& host) {
   if (it->second > std::chrono::steady_clock::now()) return true;
   s.until.erase(it);
   return false;
+}
+
+void TallocFree::operator()(void* p) const {
+  talloc_free(p);
+}
+
+PipeConnection::PipeConnection(const SambaCredentials& creds)
+    : state_(LibraryStateLock()),
+      creds_(creds),
+      deadline_(creds.hostTimeout),
+      mem_(talloc_new(nullptr)),
+      ev_(mem_ ? tevent_context_init(mem_.get()) : nullptr) {}
+
+NET_API_STATUS PipeConnection::Open(const std::string& host, const char* pipeName,
+                                    const ndr_interface_table* table) {
+  if (ev_ == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
+  table_ = table;
+  const NET_API_STATUS s =
+      ConnectPipe(mem_.get(), ev_, host, pipeName, table, creds_, deadline_, &pipe_);
+  if (s == ERROR_BAD_NETPATH) RememberSilent(host);
+  return s;
+}
+
+NET_API_STATUS PipeConnection::Call(std::uint32_t opnum, void* r) {
+  return CallPipe(pipe_, ev_, table_, opnum, mem_.get(), r, deadline_);
 }
 
 }  // namespace quorvix::samba

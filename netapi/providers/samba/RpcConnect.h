@@ -5,6 +5,8 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
+#include <shared_mutex>
 #include <string>
 
 #include "NetApi.h"
@@ -42,6 +44,39 @@ NET_API_STATUS ConnectPipe(void* mem, tevent_context* ev, const std::string& hos
 // mapped failure (ERROR_BAD_NETPATH when the deadline passed).
 NET_API_STATUS CallPipe(dcerpc_pipe* pipe, tevent_context* ev, const ndr_interface_table* table,
                         std::uint32_t opnum, void* mem, void* r, const Deadline& deadline);
+
+// Frees a talloc context.
+struct TallocFree {
+  void operator()(void* p) const;
+};
+
+// One call's own connection to a machine's pipe: it holds the library state
+// shared (see LibraryStateLock), starts the machine's deadline, and keeps
+// everything of the call on a talloc and tevent context of its own, so that
+// nothing is shared with other threads' calls.
+class PipeConnection {
+ public:
+  explicit PipeConnection(const SambaCredentials& creds);
+  PipeConnection(const PipeConnection&) = delete;
+  PipeConnection& operator=(const PipeConnection&) = delete;
+
+  // ConnectPipe on this call's contexts; a host that gave no answer is
+  // remembered as silent.
+  NET_API_STATUS Open(const std::string& host, const char* pipeName,
+                      const ndr_interface_table* table);
+  // CallPipe on the open pipe.
+  NET_API_STATUS Call(std::uint32_t opnum, void* r);
+  void* Memory() const { return mem_.get(); }
+
+ private:
+  std::shared_lock<std::shared_mutex> state_;
+  const SambaCredentials& creds_;
+  Deadline deadline_;
+  std::unique_ptr<void, TallocFree> mem_;
+  tevent_context* ev_ = nullptr;
+  dcerpc_pipe* pipe_ = nullptr;
+  const ndr_interface_table* table_ = nullptr;
+};
 
 // Machines that gave no answer lately: calls to them that cannot bound their
 // own waits (libnetapi's) are answered at once from here. Bounded in size and

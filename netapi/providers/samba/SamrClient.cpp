@@ -30,10 +30,6 @@ constexpr uint32_t kRidAdministrator = 500;
 constexpr uint32_t kRidGuest = 501;
 constexpr DWORD kUserPrivGuest = 0, kUserPrivUser = 1, kUserPrivAdmin = 2;
 
-struct TallocFree {
-  void operator()(void* p) const { talloc_free(p); }
-};
-
 // One server's kept connection: the pipe and its opened account domain. One
 // call at a time uses it (its tevent context is not shared between threads
 // at once).

@@ -1,11 +1,8 @@
 #include "SrvsvcClient.h"
 
 #include <cstring>
-#include <memory>
-#include <shared_mutex>
 
 #include "RpcConnect.h"
-#include "SambaLibs.h"
 #include "SambaRpc.h"
 #include "SambaStatus.h"
 #include "basStringHandler.h"
@@ -45,10 +42,6 @@ namespace {
 
 constexpr uint32_t kNetSrvGetInfoOpnum = 21;
 
-struct TallocFree {
-  void operator()(void* p) const { talloc_free(p); }
-};
-
 Text FromC(const char* s) {
   if (s == nullptr) return std::nullopt;
   return FromUtf8(s);
@@ -70,27 +63,16 @@ NET_API_STATUS QueryServer(const std::string& host, const SambaCredentials& cred
                            ServerFacts& out) {
   if (NET_API_STATUS s = CheckSrvsvcLayout(); s != NERR_Success) return s;
   if (RecentlySilent(host)) return ERROR_BAD_NETPATH;
-  std::shared_lock<std::shared_mutex> state(LibraryStateLock());
-  const Deadline deadline(creds.hostTimeout);
-  std::unique_ptr<void, TallocFree> mem(talloc_new(nullptr));
-  tevent_context* ev = mem ? tevent_context_init(mem.get()) : nullptr;
-  if (ev == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
-  dcerpc_pipe* pipe = nullptr;
-  if (NET_API_STATUS s =
-          ConnectPipe(mem.get(), ev, host, "srvsvc", &ndr_table_srvsvc, creds, deadline, &pipe);
-      s != NERR_Success) {
-    if (s == ERROR_BAD_NETPATH) RememberSilent(host);
+  PipeConnection connection(creds);
+  if (NET_API_STATUS s = connection.Open(host, "srvsvc", &ndr_table_srvsvc); s != NERR_Success)
     return s;
-  }
   srvsvc_NetSrvInfo info{};
   srvsvc_NetSrvGetInfo r{};
   const std::string unc = "\\\\" + host;
   r.in.server_unc = unc.c_str();
   r.in.level = 101;
   r.out.info = &info;
-  if (NET_API_STATUS s =
-          CallPipe(pipe, ev, &ndr_table_srvsvc, kNetSrvGetInfoOpnum, mem.get(), &r, deadline);
-      s != NERR_Success) {
+  if (NET_API_STATUS s = connection.Call(kNetSrvGetInfoOpnum, &r); s != NERR_Success) {
     if (s == ERROR_BAD_NETPATH) RememberSilent(host);
     return s;
   }

@@ -65,10 +65,6 @@ namespace {
 
 constexpr uint32_t kEnumUsersOpnum = 2;
 
-struct TallocFree {
-  void operator()(void* p) const { talloc_free(p); }
-};
-
 }  // namespace
 
 NET_API_STATUS CheckWkssvcLayout() {
@@ -85,22 +81,9 @@ NET_API_STATUS EnumWkstaUsers(const std::string& host, const SambaCredentials& c
                               std::vector<WkstaUser>& users) {
   if (NET_API_STATUS s = CheckWkssvcLayout(); s != NERR_Success) return s;
   if (host.empty() || host.find_first_of("[]\\/:") != std::string::npos) return ERROR_INVALID_NAME;
-  std::shared_lock<std::shared_mutex> state(LibraryStateLock());
-  const Deadline deadline(creds.hostTimeout);
-  // Everything of this call lives on mem and runs on ev: nothing is shared
-  // with other threads' calls.
-  std::unique_ptr<void, TallocFree> mem(talloc_new(nullptr));
-  if (!mem) return ERROR_NOT_ENOUGH_MEMORY;
-  tevent_context* ev = tevent_context_init(mem.get());
-  if (ev == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
-
-  dcerpc_pipe* pipe = nullptr;
-  if (NET_API_STATUS s =
-          ConnectPipe(mem.get(), ev, host, "wkssvc", &ndr_table_wkssvc, creds, deadline, &pipe);
-      s != NERR_Success) {
-    if (s == ERROR_BAD_NETPATH) RememberSilent(host);
+  PipeConnection connection(creds);
+  if (NET_API_STATUS s = connection.Open(host, "wkssvc", &ndr_table_wkssvc); s != NERR_Success)
     return s;
-  }
 
   wkssvc_NetWkstaEnumUsersCtr1 ctr1{};
   wkssvc_NetWkstaEnumUsersInfo info{};
@@ -116,10 +99,7 @@ NET_API_STATUS EnumWkstaUsers(const std::string& host, const SambaCredentials& c
   r.out.entries_read = &read;
   r.out.info = &info;
   r.out.resume_handle = &resume;
-  if (NET_API_STATUS s =
-          CallPipe(pipe, ev, &ndr_table_wkssvc, kEnumUsersOpnum, mem.get(), &r, deadline);
-      s != NERR_Success)
-    return s;
+  if (NET_API_STATUS s = connection.Call(kEnumUsersOpnum, &r); s != NERR_Success) return s;
   const NET_API_STATUS result = FromWerror(W_ERROR_V(r.out.result));
   if (result != NERR_Success && result != ERROR_MORE_DATA) return result;
   // A hostile answer may claim another level or more entries than it carries.

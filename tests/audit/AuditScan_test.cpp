@@ -450,7 +450,6 @@ TEST_F(AuditScanTest, StopKeepsTheRowsAndTheWindowShowsRowsWhileACallBlocks) {
   SimDomain d = SmallDomain();
   d.machines[4].silentMicros = 600'000;  // X1, the last machine
   SimulatedNetApi net(d);
-  RecordingWindow w(u"HQ");
   bool rowsWhileBlocked = false;
   bool stop = false;
   class StoppableWindow : public RecordingWindow {
@@ -460,17 +459,17 @@ TEST_F(AuditScanTest, StopKeepsTheRowsAndTheWindowShowsRowsWhileACallBlocks) {
     bool* stopNow = nullptr;
   } sw(u"HQ");
   sw.stopNow = &stop;
-  sw.onDoEvents = [&] {
-    // Rows of the other machines are in the window while X1 has not answered.
+  ScanHooks hooks;
+  hooks.progress = [&](const ScanProgress& p) {
+    // Every machine but X1 is done, and their rows are in the window while
+    // X1 has not answered.
+    if (p.done < 4) return;
     bool x1Answered = false;
     for (const auto& c : net.Calls()) x1Answered |= c.names.size() > 0 && c.names[0] == u"X1";
-    if (sw.rows.size() == 5 && !x1Answered) {
-      rowsWhileBlocked = true;
-      stop = true;  // Escape
-    }
-    return true;
+    rowsWhileBlocked = sw.rows.size() == 5 && !x1Answered;
+    stop = true;  // Escape
   };
-  ASSERT_EQ(RunAuditScan(net, sw, ScanSettings{8, {}}), ScanOutcome::Stopped);
+  ASSERT_EQ(RunAuditScan(net, sw, ScanSettings{8, {}}, hooks), ScanOutcome::Stopped);
   EXPECT_TRUE(rowsWhileBlocked);
   EXPECT_EQ(sw.rows.size(), 5u);  // the rows found stay
   EXPECT_EQ(sw.status, u"Status: Stopped - 4 of 5 machines asked");

@@ -160,8 +160,6 @@ class MachineIndex {
  public:
   explicit MachineIndex(const std::vector<SimMachine>& machines) : machines_(machines) {}
 
-  void Reserve(std::size_t count) { Grow(count); }
-
   static uint32_t Hash(std::u16string_view name) {
     uint64_t h = 14695981039346656037ull;  // FNV-1a
     for (char16_t c : name) h = (h ^ FoldChar(c)) * 1099511628211ull;
@@ -496,9 +494,36 @@ class Reader {
   // Reads machine `index` of /machines as soon as the parser has it, so that
   // the document never holds every machine at once.
   // Machines after an element that is no container (which Document refuses)
-  // are left to Document.
+  // are left to Document. Names and domains are taken in while the machine
+  // is still in the cache: going over every machine again afterwards would
+  // read them all back from memory.
   void EarlyMachine(const json& j, std::size_t index) {
-    if (index == early_.size()) early_.push_back(Machine(j, "/machines/" + std::to_string(index)));
+    if (index != early_.size()) return;
+    early_.push_back(Machine(j, "/machines/" + std::to_string(index)));
+    Indexed(index);
+  }
+
+  // Puts machine `index` into the index of names, some machines behind the
+  // parser: the index is larger than the caches, and the slot for a name is
+  // asked of the memory before it is needed.
+  void Indexed(std::size_t index) {
+    const SimMachine& m = early_[index];
+    const uint32_t h = MachineIndex::Hash(m.name);
+    machineAt_.Prefetch(h);
+    if (index >= kAhead) AddToIndex(index - kAhead);
+    pending_[index % kAhead] = h;
+    if (m.domain != lastDomain_) {
+      lastDomain_ = m.domain;
+      domainUsers_.emplace(FoldName(m.domain), index);
+    }
+  }
+
+  void AddToIndex(std::size_t index) {
+    if (const std::size_t earlier = machineAt_.Add(index, pending_[index % kAhead]);
+        earlier != MachineIndex::kNone)
+      Fail("/machines/" + std::to_string(index) + "/name",
+           "duplicate machine \"" + Shown(early_[index].name) + "\" (also at /machines/" +
+               std::to_string(earlier) + ")");
   }
 
   SimDomain Document(const json& root) {
@@ -533,39 +558,32 @@ class Reader {
 
     const json& machines = *Member(root, "", "machines", true);
     Array(machines, "/machines");
-    MachineIndex machineAt(d.machines);
-    machineAt.Reserve(machines.size());
-    d.machines = std::move(early_);
-    d.machines.reserve(machines.size());
-    std::vector<uint32_t> hashes;
-    hashes.reserve(machines.size());
-    for (const SimMachine& m : d.machines) hashes.push_back(MachineIndex::Hash(m.name));
-    constexpr std::size_t kAhead = 16;
-    for (std::size_t i = 0; i < machines.size(); ++i) {
-      const std::string w = "/machines/" + std::to_string(i);
-      if (i >= d.machines.size()) {
-        d.machines.push_back(Machine(machines[i], w));
-        hashes.push_back(MachineIndex::Hash(d.machines.back().name));
-      }
-      if (i + kAhead < hashes.size()) machineAt.Prefetch(hashes[i + kAhead]);
-      const SimMachine& m = d.machines[i];
-      if (const std::size_t earlier = machineAt.Add(i, hashes[i]); earlier != MachineIndex::kNone)
-        Fail(w + "/name", "duplicate machine \"" + Shown(m.name) + "\" (also at /machines/" +
-                              std::to_string(earlier) + ")");
-      if (!domainAt.count(FoldName(m.domain)))
-        Fail(w + "/domain", "unknown domain \"" + Shown(m.domain) + "\" (not listed in /domains)");
+    // Machines after one that is no object never reach EarlyMachine; the
+    // first of them is refused here.
+    for (std::size_t i = early_.size(); i < machines.size(); ++i) {
+      early_.push_back(Machine(machines[i], "/machines/" + std::to_string(i)));
+      Indexed(i);
     }
+    for (std::size_t i = early_.size() > kAhead ? early_.size() - kAhead : 0; i < early_.size();
+         ++i)
+      AddToIndex(i);
+    std::size_t unknown = MachineIndex::kNone;
+    for (const auto& [domain, first] : domainUsers_)
+      if (!domainAt.count(domain)) unknown = std::min(unknown, first);
+    if (unknown != MachineIndex::kNone)
+      Fail("/machines/" + std::to_string(unknown) + "/domain",
+           "unknown domain \"" + Shown(early_[unknown].domain) + "\" (not listed in /domains)");
 
     for (std::size_t i = 0; i < d.domains.size(); ++i) {
       const SimDomainInfo& info = d.domains[i];
       if (info.pdc.empty()) continue;
       const std::string w = "/domains/" + std::to_string(i) + "/pdc";
-      const std::size_t at = machineAt.Find(info.pdc);
+      const std::size_t at = machineAt_.Find(info.pdc);
       if (at == MachineIndex::kNone)
         Fail(w, "primary controller \"" + Shown(info.pdc) + "\" is not a machine in /machines");
-      if (FoldName(d.machines[at].domain) != FoldName(info.name))
+      if (FoldName(early_[at].domain) != FoldName(info.name))
         Fail(w, "primary controller \"" + Shown(info.pdc) + "\" belongs to domain \"" +
-                    Shown(d.machines[at].domain) + "\"");
+                    Shown(early_[at].domain) + "\"");
     }
 
     if (const json* faults = Member(root, "", "faults", false)) {
@@ -591,7 +609,7 @@ class Reader {
           if (TargetsDomain(fault.call)) {
             if (!domainAt.count(key))
               Fail(w + "/target", "unknown domain \"" + Shown(fault.target) + "\"");
-          } else if (machineAt.Find(key) == MachineIndex::kNone &&
+          } else if (machineAt_.Find(key) == MachineIndex::kNone &&
                      key != FoldName(d.computerName)) {
             Fail(w + "/target", "unknown machine \"" + Shown(fault.target) + "\"");
           }
@@ -601,6 +619,7 @@ class Reader {
     }
 
     d.latencyMicros = Latencies(root, "");
+    d.machines = std::move(early_);
     return d;
   }
 
@@ -630,7 +649,13 @@ class Reader {
 
  private:
   std::string source_;
+  static constexpr std::size_t kAhead = 16;
   std::vector<SimMachine> early_;  // /machines/0 to /machines/n-1, read while parsing
+  MachineIndex machineAt_{early_};
+  std::array<uint32_t, kAhead> pending_{};  // name hashes of the machines not yet indexed
+  std::u16string lastDomain_;
+  // Each domain the machines name (folded), with the first machine naming it.
+  std::unordered_map<std::u16string, std::size_t> domainUsers_;
 };
 
 }  // namespace

@@ -122,6 +122,24 @@ TEST(DomainFileLoader, InconsistentDomainsAreRefused) {
                          "users": [{"name": "anna"}, {"name": "ANNA"}]})"),
             "inline.json: /machines/0/users/1/name: duplicate user \"ANNA\" (also at "
             "/machines/0/users/0)");
+  // Far down a long list: the index of names runs some machines behind the
+  // parser, and a domain is looked up once for a run of machines naming it.
+  auto many = [](int count, int sameAs, const char* domainFrom40) {
+    std::string list;
+    for (int i = 0; i < count; ++i) {
+      const int n = i == 30 && sameAs >= 0 ? sameAs : i;
+      list += (i ? ", " : "") + std::string(R"({"name": "pc-)") + std::to_string(n) +
+              R"(", "domain": ")" + (i >= 40 ? domainFrom40 : "corp") + R"(", "type": 3})";
+    }
+    return list;
+  };
+  EXPECT_EQ(machines(many(80, -1, "CORP")), "<loaded>");
+  EXPECT_EQ(machines(many(80, 3, "CORP")),
+            "inline.json: /machines/30/name: duplicate machine \"pc-3\" (also at /machines/3)");
+  EXPECT_EQ(machines(many(80, 45, "CORP")),
+            "inline.json: /machines/45/name: duplicate machine \"pc-45\" (also at /machines/30)");
+  EXPECT_EQ(machines(many(80, -1, "LAB")),
+            "inline.json: /machines/40/domain: unknown domain \"LAB\" (not listed in /domains)");
   EXPECT_EQ(machines(pc, R"(, "latencyMicros": {"NetWkstaUserEnum": 500, "Net/Bogus": 1})"),
             "inline.json: /latencyMicros/Net~1Bogus: unknown call \"Net/Bogus\"");
   EXPECT_EQ(machines(pc, R"(, "latencyMicros": {"*": -1})"),

@@ -6,7 +6,15 @@
 // ScaleAt32Jobs: the whole scan with --jobs 32 --host-timeout 10. Counters:
 // seconds; ideal, the time the machines need when 32 are asked at once (the
 // per-machine times, silent ones capped at the deadline, summed and divided
-// by 32, plus the machine list); ratio = seconds / ideal.
+// by 32, plus the machine list; a live machine's time is that of its own
+// calls and of its entries' last logons); ratio = seconds / ideal.
+// ideal_shared and ratio_shared: the same with the calls the scan made, each
+// last logon counted once however many machines it served. list_order: what
+// workers that cost nothing themselves take asking the machines in list
+// order, the bound for any scan that does; shuffled_ratio_shared: that bound
+// over ideal_shared, averaged over 1,000 orders of the machines, which is
+// what any scan can expect that does not know beforehand which machines are
+// silent.
 //
 // SpeedUpOnASlice: a 200-machine domain of the same make but without silent
 // machines (one silent machine alone holds --jobs 16 for the whole deadline,
@@ -27,8 +35,12 @@
 #include <QToolButton>
 #include <algorithm>
 #include <chrono>
+#include <map>
+#include <queue>
+#include <random>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "AuditScan.h"
 #include "SimulatedNetApi.h"
@@ -68,30 +80,69 @@ class Sink : public ReportWindow {
   std::size_t rows = 0;
 };
 
-// What the machines need when `jobs` are asked at once: every call that was
-// answered in its 20 ms, each machine that is off its 3 s, each silent one
-// the deadline; the machine list on its own.
-double IdealSeconds(const sim::SimulatedNetApi& api, unsigned jobs) {
-  std::set<std::u16string> dead;
-  std::size_t silent = 0, off = 0;
-  for (const auto& m : api.Domain().machines) {
-    if (m.unreachableStatus) {
-      dead.insert(m.name);
-      ++off;
-    } else if (m.silentMicros > 0) {
-      dead.insert(m.name);
-      ++silent;
-    }
-  }
-  double listing = 0, work = 0;
+// What each machine costs a worker, in list order, and the machine list.
+// A machine that is off costs its 3 s and a silent one the deadline. A live
+// machine costs, asked on its own, 20 ms for each of its own calls and for
+// each entry's last logon (`alone`); within the scan, a last logon asked
+// once serves every machine with that user, so the live machines share out
+// the calls that were made (`shared`).
+struct Work {
+  double listing = 0;
+  std::vector<double> alone;
+  std::vector<double> shared;
+};
+
+Work WorkDone(const sim::SimulatedNetApi& api) {
+  constexpr double kCall = kCallMicros / 1e6;
+  const auto& machines = api.Domain().machines;
+  auto dead = [](const sim::SimMachine& m) { return m.unreachableStatus || m.silentMicros > 0; };
+  std::set<std::u16string> deadNames;
+  for (const auto& m : machines)
+    if (dead(m)) deadNames.insert(m.name);
+  Work w;
+  double liveCalls = 0;
+  std::map<std::u16string, std::size_t> ownCalls;
   for (const auto& c : api.Calls()) {
-    if (c.call == "NetServerEnum" || c.call == "NetGetDCName")
-      listing += kCallMicros / 1e6;
-    else if (c.names.empty() || !dead.count(c.names[0]))
-      work += kCallMicros / 1e6;
+    if (c.call == "NetServerEnum" || c.call == "NetGetDCName") {
+      w.listing += kCall;
+      continue;
+    }
+    const bool toDead = !c.names.empty() && deadNames.count(c.names[0]);
+    if (!toDead) liveCalls += kCall;
+    if (c.call != "NetUserGetInfo" && !c.names.empty()) ++ownCalls[c.names[0]];
   }
-  work += double(off) * 3.0 + double(silent) * Seconds(kDeadline).count();
-  return listing + work / jobs;
+  const double liveMachines = double(machines.size() - deadNames.size());
+  for (const auto& m : machines) {
+    const double deadTime = m.unreachableStatus ? 3.0 : Seconds(kDeadline).count();
+    w.alone.push_back(dead(m) ? deadTime : double(ownCalls[m.name] + m.sessions.size()) * kCall);
+    w.shared.push_back(dead(m) ? deadTime : liveCalls / liveMachines);
+  }
+  return w;
+}
+
+// What the machines need when `jobs` are asked at once: their times summed
+// and shared out evenly, and the machine list on its own.
+double IdealSeconds(double listing, const std::vector<double>& machines, unsigned jobs) {
+  double sum = 0;
+  for (double s : machines) sum += s;
+  return listing + sum / jobs;
+}
+
+// How long `jobs` workers that cost nothing themselves take when each, once
+// free, takes the next machine in the given order. Nobody knows which
+// machines are silent before asking them, so the last silent one taken
+// holds its worker for the whole deadline while the others run out of work.
+double ListOrderSeconds(double listing, const std::vector<double>& order, unsigned jobs) {
+  std::priority_queue<double, std::vector<double>, std::greater<>> freeAt;
+  for (unsigned i = 0; i < jobs; ++i) freeAt.push(0);
+  double end = 0;
+  for (double s : order) {
+    const double start = freeAt.top();
+    freeAt.pop();
+    freeAt.push(start + s);
+    end = std::max(end, start + s);
+  }
+  return listing + end;
 }
 
 // Silent machines' workers sleep past the run inside the provider: each
@@ -113,10 +164,24 @@ void ScaleAt32Jobs(benchmark::State& state) {
     sim::SimulatedNetApi& api = NewNetwork(Network(2000));
     std::size_t rows = 0;
     const double seconds = Scan(api, 32, &rows);
-    const double ideal = IdealSeconds(api, 32);
+    const Work work = WorkDone(api);
+    const double ideal = IdealSeconds(work.listing, work.alone, 32);
+    const double idealShared = IdealSeconds(work.listing, work.shared, 32);
+    // The same machines in 1,000 other orders, as the dead ones may lie.
+    std::mt19937 random(7);
+    std::vector<double> order = work.shared;
+    double shuffled = 0;
+    for (int i = 0; i < 1000; ++i) {
+      std::shuffle(order.begin(), order.end(), random);
+      shuffled += ListOrderSeconds(work.listing, order, 32) / 1000;
+    }
     state.counters["seconds"] = seconds;
     state.counters["ideal"] = ideal;
     state.counters["ratio"] = seconds / ideal;
+    state.counters["ideal_shared"] = idealShared;
+    state.counters["ratio_shared"] = seconds / idealShared;
+    state.counters["list_order"] = ListOrderSeconds(work.listing, work.shared, 32);
+    state.counters["shuffled_ratio_shared"] = shuffled / idealShared;
     state.counters["rows"] = double(rows);
   }
 }

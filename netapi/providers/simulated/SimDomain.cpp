@@ -153,9 +153,10 @@ constexpr FlagName kFlags[] = {
     {"TERMINALSERVER", 0x02000000},
 };
 
-// Machines by name as names compare (case folded), in one flat table: a
-// lookup touches one slot rather than a chain of nodes and strings, so that
-// loading a large domain stays linear in practice, not only in theory.
+// Machines by name as names compare (case folded). The names' hashes are
+// taken as the machines are read and sorted once at the end, in passes that
+// go through memory in order: a large domain never waits on memory at
+// random, so loading stays linear in practice, not only in theory.
 class MachineIndex {
  public:
   explicit MachineIndex(const std::vector<SimMachine>& machines) : machines_(machines) {}
@@ -166,75 +167,79 @@ class MachineIndex {
     return static_cast<uint32_t>(h ^ (h >> 32));
   }
 
-  // The index of the machine of that name, or kNone.
-  std::size_t Find(std::u16string_view name) const { return Find(name, Hash(name)); }
-  std::size_t Find(std::u16string_view name, uint32_t h) const {
-    if (slots_.empty()) return kNone;
-    for (std::size_t k = h & (slots_.size() - 1);; k = (k + 1) & (slots_.size() - 1)) {
-      const Slot& slot = slots_[k];
-      if (slot.index == kFree) return kNone;
-      if (slot.hash == h && Same(machines_[slot.index].name, name)) return slot.index;
+  // Takes the next machine: machines_[count], where count is the number of
+  // machines taken before.
+  void Add(uint32_t h) { entries_.push_back({h, static_cast<uint32_t>(entries_.size())}); }
+
+  struct Duplicate {
+    std::size_t index = kNone;    // the first machine whose name an earlier one has
+    std::size_t earlier = kNone;  // the first machine of that name
+  };
+
+  // Sorts the names once every machine is taken; then Find works.
+  Duplicate Sort() {
+    // By hash, eight bits at a time; each pass keeps the order of the last,
+    // so machines of one hash stay in list order.
+    std::vector<Entry> other(entries_.size());
+    for (int shift = 0; shift < 32; shift += 8) {
+      std::array<std::size_t, 257> start{};
+      for (const Entry& e : entries_) ++start[((e.hash >> shift) & 0xFF) + 1];
+      for (std::size_t b = 1; b < start.size(); ++b) start[b] += start[b - 1];
+      for (const Entry& e : entries_) other[start[(e.hash >> shift) & 0xFF]++] = e;
+      entries_.swap(other);
     }
+    // Machines of one hash (nearly always one) by name, then in list order.
+    Duplicate first;
+    for (std::size_t a = 0, b = 0; a < entries_.size(); a = b) {
+      for (b = a + 1; b < entries_.size() && entries_[b].hash == entries_[a].hash;) ++b;
+      if (b - a == 1) continue;
+      std::sort(entries_.begin() + a, entries_.begin() + b, [&](const Entry& x, const Entry& y) {
+        const int c = Compare(machines_[x.index].name, machines_[y.index].name);
+        return c != 0 ? c < 0 : x.index < y.index;
+      });
+      for (std::size_t g = a, h = a; g < b; g = h) {
+        for (h = g + 1; h < b && SameName(entries_[g], entries_[h]);) ++h;
+        if (h - g > 1 && entries_[g + 1].index < first.index)
+          first = {entries_[g + 1].index, entries_[g].index};
+      }
+    }
+    return first;
   }
 
-  // Adds machines_[index]; when a machine of the same name is there already,
-  // adds nothing and returns that machine's index, else kNone.
-  // h is Hash() of its name.
-  std::size_t Add(std::size_t index, uint32_t h) {
-    if (const std::size_t earlier = Find(machines_[index].name, h); earlier != kNone)
-      return earlier;
-    if ((count_ + 1) * 2 > slots_.size()) Grow(count_ + 1);
-    Put({h, static_cast<uint32_t>(index)});
-    ++count_;
+  // The first machine of that name, or kNone.
+  std::size_t Find(std::u16string_view name) const {
+    const uint32_t h = Hash(name);
+    auto it = std::lower_bound(entries_.begin(), entries_.end(), h,
+                               [](const Entry& e, uint32_t v) { return e.hash < v; });
+    for (; it != entries_.end() && it->hash == h; ++it)
+      if (Compare(machines_[it->index].name, name) == 0) return it->index;
     return kNone;
-  }
-
-  // Asks the memory for the slot of a name that Add will be given soon: the
-  // table is larger than the caches, and one lookup waits for memory while
-  // the next ones are on their way.
-  void Prefetch(uint32_t h) const {
-#if defined(__GNUC__)
-    if (!slots_.empty()) __builtin_prefetch(&slots_[h & (slots_.size() - 1)]);
-#else
-    (void)h;
-#endif
   }
 
   static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
  private:
-  // Small slots keep the table in the cache for longer. A domain file of
-  // at most 256 MiB holds far fewer than 2^32 machines.
-  static constexpr uint32_t kFree = 0xFFFFFFFF;
-  struct Slot {
-    uint32_t hash = 0;
-    uint32_t index = kFree;
+  // A domain file of at most 256 MiB holds far fewer than 2^32 machines.
+  struct Entry {
+    uint32_t hash;
+    uint32_t index;
   };
 
-  static bool Same(std::u16string_view a, std::u16string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-      if (FoldChar(a[i]) != FoldChar(b[i])) return false;
-    return true;
+  // Names as names compare: case folded.
+  static int Compare(std::u16string_view a, std::u16string_view b) {
+    for (std::size_t i = 0; i < a.size() && i < b.size(); ++i) {
+      const char16_t x = FoldChar(a[i]), y = FoldChar(b[i]);
+      if (x != y) return x < y ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
   }
-  void Put(const Slot& s) {
-    std::size_t k = s.hash & (slots_.size() - 1);
-    while (slots_[k].index != kFree) k = (k + 1) & (slots_.size() - 1);
-    slots_[k] = s;
-  }
-  // At most half full, so that probes stay short.
-  void Grow(std::size_t count) {
-    std::size_t size = 16;
-    while (size < count * 2) size *= 2;
-    if (size <= slots_.size()) return;
-    std::vector<Slot> old = std::exchange(slots_, std::vector<Slot>(size));
-    for (const Slot& s : old)
-      if (s.index != kFree) Put(s);
+
+  bool SameName(const Entry& x, const Entry& y) const {
+    return Compare(machines_[x.index].name, machines_[y.index].name) == 0;
   }
 
   const std::vector<SimMachine>& machines_;
-  std::vector<Slot> slots_;
-  std::size_t count_ = 0;
+  std::vector<Entry> entries_;
 };
 
 class Reader {
@@ -500,30 +505,17 @@ class Reader {
   void EarlyMachine(const json& j, std::size_t index) {
     if (index != early_.size()) return;
     early_.push_back(Machine(j, "/machines/" + std::to_string(index)));
-    Indexed(index);
+    Taken(index);
   }
 
-  // Puts machine `index` into the index of names, some machines behind the
-  // parser: the index is larger than the caches, and the slot for a name is
-  // asked of the memory before it is needed.
-  void Indexed(std::size_t index) {
+  // Notes the name and domain of machine `index`, just read.
+  void Taken(std::size_t index) {
     const SimMachine& m = early_[index];
-    const uint32_t h = MachineIndex::Hash(m.name);
-    machineAt_.Prefetch(h);
-    if (index >= kAhead) AddToIndex(index - kAhead);
-    pending_[index % kAhead] = h;
+    machineAt_.Add(MachineIndex::Hash(m.name));
     if (m.domain != lastDomain_) {
       lastDomain_ = m.domain;
       domainUsers_.emplace(FoldName(m.domain), index);
     }
-  }
-
-  void AddToIndex(std::size_t index) {
-    if (const std::size_t earlier = machineAt_.Add(index, pending_[index % kAhead]);
-        earlier != MachineIndex::kNone)
-      Fail("/machines/" + std::to_string(index) + "/name",
-           "duplicate machine \"" + Shown(early_[index].name) + "\" (also at /machines/" +
-               std::to_string(earlier) + ")");
   }
 
   SimDomain Document(const json& root) {
@@ -562,14 +554,18 @@ class Reader {
     // first of them is refused here.
     for (std::size_t i = early_.size(); i < machines.size(); ++i) {
       early_.push_back(Machine(machines[i], "/machines/" + std::to_string(i)));
-      Indexed(i);
+      Taken(i);
     }
-    for (std::size_t i = early_.size() > kAhead ? early_.size() - kAhead : 0; i < early_.size();
-         ++i)
-      AddToIndex(i);
+    // The first machine that is wrong: named like an earlier one, or of a
+    // domain not listed.
+    const MachineIndex::Duplicate twice = machineAt_.Sort();
     std::size_t unknown = MachineIndex::kNone;
     for (const auto& [domain, first] : domainUsers_)
       if (!domainAt.count(domain)) unknown = std::min(unknown, first);
+    if (twice.index != MachineIndex::kNone && twice.index <= unknown)
+      Fail("/machines/" + std::to_string(twice.index) + "/name",
+           "duplicate machine \"" + Shown(early_[twice.index].name) + "\" (also at /machines/" +
+               std::to_string(twice.earlier) + ")");
     if (unknown != MachineIndex::kNone)
       Fail("/machines/" + std::to_string(unknown) + "/domain",
            "unknown domain \"" + Shown(early_[unknown].domain) + "\" (not listed in /domains)");
@@ -649,10 +645,8 @@ class Reader {
 
  private:
   std::string source_;
-  static constexpr std::size_t kAhead = 16;
   std::vector<SimMachine> early_;  // /machines/0 to /machines/n-1, read while parsing
   MachineIndex machineAt_{early_};
-  std::array<uint32_t, kAhead> pending_{};  // name hashes of the machines not yet indexed
   std::u16string lastDomain_;
   // Each domain the machines name (folded), with the first machine naming it.
   std::unordered_map<std::u16string, std::size_t> domainUsers_;

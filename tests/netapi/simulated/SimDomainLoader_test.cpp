@@ -122,8 +122,8 @@ TEST(DomainFileLoader, InconsistentDomainsAreRefused) {
                          "users": [{"name": "anna"}, {"name": "ANNA"}]})"),
             "inline.json: /machines/0/users/1/name: duplicate user \"ANNA\" (also at "
             "/machines/0/users/0)");
-  // Far down a long list: the index of names runs some machines behind the
-  // parser, and a domain is looked up once for a run of machines naming it.
+  // Far down a long list, where a domain is looked up once for a run of
+  // machines naming it: the first machine that is wrong is the one named.
   auto many = [](int count, int sameAs, const char* domainFrom40) {
     std::string list;
     for (int i = 0; i < count; ++i) {

@@ -134,6 +134,8 @@ TEST(DomainFileLoader, InconsistentDomainsAreRefused) {
     return list;
   };
   EXPECT_EQ(machines(many(80, -1, "CORP")), "<loaded>");
+  EXPECT_EQ(machines(pc + ", 7, " + pc),
+            "inline.json: /machines/1: expected an object, found an integer");
   EXPECT_EQ(machines(many(80, 3, "CORP")),
             "inline.json: /machines/30/name: duplicate machine \"pc-3\" (also at /machines/3)");
   EXPECT_EQ(machines(many(80, 45, "CORP")),

@@ -85,7 +85,12 @@ void UseLibrariesFromThreads() {
   static const bool done = [] {
     static const smb_thread_functions hooks = {CreateMutex, DestroyMutex, LockMutex, CreateTls,
                                                DestroyTls,  SetTls,       GetTls};
-    return smb_thread_set_functions(&hooks) == 0;
+    const bool set = smb_thread_set_functions(&hooks) == 0;
+    // tevent registers its backends with the first event context made, behind
+    // a flag that a second thread finds set before the registration is done
+    // (its context then fails): the first one is made here.
+    talloc_free(tevent_context_init(nullptr));
+    return set;
   }();
   (void)done;
 }
@@ -118,9 +123,33 @@ loadparm_context* RpcLoadparm() {
     lpcfg_load(p, ConfigFile());
     // The client's diagnostics stay out of the user's terminal.
     lpcfg_set_cmdline(p, "log level", "0");
+    // These settings convert with the process-wide handle as it is now, and
+    // keep pointing at it; libnetapi frees that handle when its context is
+    // released. A reference keeps it alive for them.
+    if (smb_iconv_handle* ic = lpcfg_iconv_handle(p)) talloc_reference(p, ic);
     return p;
   }();
   return lp;
+}
+
+void ReadyCharsetConversions() {
+  loadparm_context* lp = RpcLoadparm();  // loaded first: loading resets the shared handle
+  smb_iconv_handle* const shared = get_iconv_handle();
+  smb_iconv_handle* const settings = lpcfg_iconv_handle(lp);
+  for (smb_iconv_handle* ic : {shared, settings != shared ? settings : nullptr}) {
+    if (ic == nullptr) continue;
+    // Samba's own converters keep no state; the C library's iconv, which it
+    // uses for the code page 850 of the default settings, does, and serves
+    // one thread at a time. Text of the "dos" kind (a few protocol fields,
+    // such as NTLMSSP's names, in practice ASCII; machine names and comments
+    // come from the directory and over RPC in UTF-16) is therefore taken as
+    // Latin-1, and unix text as UTF-8, which is what this provider hands the
+    // libraries.
+    smb_iconv_handle_reinit(nullptr, "ISO-8859-1", "UTF-8", true, ic);
+    for (int from = CH_UTF16LE; from <= CH_UTF16MUNGED; ++from)
+      for (int to = CH_UTF16LE; to <= CH_UTF16MUNGED; ++to)
+        get_conv_handle(ic, static_cast<charset_t>(from), static_cast<charset_t>(to));
+  }
 }
 
 cli_credentials* MakeRpcCredentials(TALLOC_CTX* mem, loadparm_context* lp,

@@ -24,9 +24,18 @@ std::mutex& LibraryLock();
 // (taken after LibraryLock, never before it).
 std::shared_mutex& LibraryStateLock();
 
+// Readies the process-wide character-set conversion handles for use from
+// several threads: conversions that keep no state, and every converter
+// opened. Samba opens each converter on first use and allocates it under
+// the shared handle, which two threads doing so at once corrupt (failed
+// conversions, then crashes). Call with LibraryStateLock held exclusively,
+// after anything that (re)creates the handles: libnetapi's setup and release.
+void ReadyCharsetConversions();
+
 // Makes Samba's libraries keep their per-call scratch state (talloc stack
-// frames) per thread instead of in one global: needed before any library
-// call once calls run on several threads. Safe to call again.
+// frames) per thread instead of in one global, and runs the one-time setups
+// they do on first use that two threads must not run at once: needed before
+// any library call once calls run on several threads. Safe to call again.
 void UseLibrariesFromThreads();
 
 // The configuration file the libraries read: the system's smb.conf when there

@@ -64,8 +64,14 @@ NetapiContext& Context() {
   return c;
 }
 
+// Call with LibraryStateLock held exclusively.
 void ReleaseContext(NetapiContext& c) {
-  if (c.ctx != nullptr) libnetapi_free(c.ctx);
+  if (c.ctx != nullptr) {
+    libnetapi_free(c.ctx);
+    // Its release freed the process-wide conversion handle; the next one is
+    // made and readied here, not by the first threads that need it.
+    ReadyCharsetConversions();
+  }
   c.ctx = nullptr;
   FreeLibraryCredentials(c.creds);
   c.creds = nullptr;
@@ -95,6 +101,8 @@ NET_API_STATUS PrepareContext(std::uint64_t owner, const SambaCredentials& creds
     set_dyn_CONFIGFILE(ConfigFile());
     libnetapi_ctx* ctx = nullptr;
     const NET_API_STATUS s = libnetapi_init(&ctx);
+    // Its setup (re)made the process-wide conversion handle.
+    ReadyCharsetConversions();
     if (s != 0 || ctx == nullptr) return s != 0 ? FromLibnetapi(s) : ERROR_NOT_ENOUGH_MEMORY;
     // Its diagnostics go nowhere rather than to the user's terminal.
     libnetapi_set_logfile(ctx, "/dev/null");

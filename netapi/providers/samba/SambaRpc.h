@@ -34,6 +34,7 @@ bool lpcfg_load(struct loadparm_context* lp_ctx, const char* filename);
 bool lpcfg_set_cmdline(struct loadparm_context* lp_ctx, const char* name, const char* value);
 const char* lpcfg_workgroup(struct loadparm_context* lp_ctx);
 const char* lpcfg_netbios_name(struct loadparm_context* lp_ctx);
+struct smb_iconv_handle* lpcfg_iconv_handle(struct loadparm_context* lp_ctx);
 }
 
 // ntstatus.h defines two platform names as NTSTATUS macros; the program's own
@@ -46,7 +47,9 @@ const char* lpcfg_netbios_name(struct loadparm_context* lp_ctx);
 namespace quorvix::samba {
 
 // The RPC libraries' settings (created once, quiet; read-only afterwards,
-// so any thread may use them).
+// so any thread may use them). Created by the provider's constructor, while
+// no other thread uses the libraries: loading settings resets the
+// process-wide character-set conversions.
 loadparm_context* RpcLoadparm();
 
 // Credentials for one RPC connection, on mem (the caller's own talloc

@@ -303,6 +303,7 @@ TEST_F(LiveTest, TicketCacheLogonReadsTheDirectory) {
 TEST_F(LiveTest, CallsFromSeveralThreadsAndContextRenewal) {
   SambaNetApi api(Admin("QVXFILES"));
   std::atomic<int> failures{0};
+  std::atomic<NET_API_STATUS> lastFailure{0};
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([&, t] {
@@ -311,12 +312,15 @@ TEST_F(LiveTest, CallsFromSeveralThreadsAndContextRenewal) {
         NET_API_STATUS st = (t % 2 == 0)
                                 ? api.NetServerGetInfo(Standalone().c_str(), 101, buf.out())
                                 : api.NetUserGetInfo(Standalone().c_str(), u"alice", 2, buf.out());
-        if (st != NERR_Success) ++failures;
+        if (st != NERR_Success) {
+          ++failures;
+          lastFailure = st;
+        }
       }
     });
   }
   for (auto& th : threads) th.join();
-  EXPECT_EQ(failures.load(), 0);
+  EXPECT_EQ(failures.load(), 0) << "last failure: status " << lastFailure.load();
 
   // Past the number of libnetapi calls after which its context is renewed,
   // with account-database calls (on their kept connection) in between.

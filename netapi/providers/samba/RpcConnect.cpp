@@ -166,6 +166,14 @@ NET_API_STATUS ConnectPipe(void* mem, tevent_context* ev, const std::string& hos
   return NERR_Success;
 }
 
+NET_API_STATUS CheckCallLayout(const ndr_interface_table& table, uint32_t opnum, const char* name,
+                               std::size_t structSize) {
+  if (table.calls == nullptr || table.num_calls <= opnum) return ERROR_NOT_SUPPORTED;
+  const ndr_interface_call& call = table.calls[opnum];
+  if (call.name == nullptr || std::strcmp(call.name, name) != 0) return ERROR_NOT_SUPPORTED;
+  return call.struct_size == structSize ? NERR_Success : ERROR_NOT_SUPPORTED;
+}
+
 NET_API_STATUS CallPipe(dcerpc_pipe* pipe, tevent_context* ev, const ndr_interface_table* table,
                         std::uint32_t opnum, void* mem, void* r, const Deadline& deadline) {
   tevent_req* req =

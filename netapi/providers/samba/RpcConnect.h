@@ -40,6 +40,13 @@ NET_API_STATUS ConnectPipe(void* mem, tevent_context* ev, const std::string& hos
                            const SambaCredentials& creds, const Deadline& deadline,
                            dcerpc_pipe** out);
 
+// Whether the library's table holds call `opnum` by that name and with the
+// structure size this program was built with: an RPC library of another
+// release would otherwise read and write the call's structure wrongly.
+// ERROR_NOT_SUPPORTED when it does not.
+NET_API_STATUS CheckCallLayout(const ndr_interface_table& table, uint32_t opnum, const char* name,
+                               std::size_t structSize);
+
 // One call on an open pipe, before deadline. NERR_Success or the call's
 // mapped failure (ERROR_BAD_NETPATH when the deadline passed).
 NET_API_STATUS CallPipe(dcerpc_pipe* pipe, tevent_context* ev, const ndr_interface_table* table,

@@ -87,6 +87,16 @@ NET_API_STATUS Result(NTSTATUS st) {
   return NT_STATUS_IS_OK(st) ? NERR_Success : FromNtStatus(NT_STATUS_V(st));
 }
 
+// One account-database call on the session's pipe: the transport's status,
+// else the call's own result.
+template <class Call>
+NET_API_STATUS Samr(Session& s, uint32_t opnum, void* mem, Call& r, const Deadline& deadline) {
+  if (NET_API_STATUS st = CallPipe(s.pipe, s.ev, &ndr_table_samr, opnum, mem, &r, deadline);
+      st != NERR_Success)
+    return st;
+  return Result(r.out.result);
+}
+
 // Connects and opens the server's account domain (the one that is not
 // Builtin).
 NET_API_STATUS Open(Session& s, const SambaCredentials& creds, const Deadline& deadline) {
@@ -105,11 +115,8 @@ NET_API_STATUS Open(Session& s, const SambaCredentials& creds, const Deadline& d
   c.in.system_name = talloc_strdup(mem, s.host.c_str());
   c.in.access_mask = kMaximumAllowed;
   c.out.connect_handle = connect;
-  if (NET_API_STATUS st =
-          CallPipe(s.pipe, s.ev, &ndr_table_samr, NDR_SAMR_CONNECT2, mem, &c, deadline);
-      st != NERR_Success)
+  if (NET_API_STATUS st = Samr(s, NDR_SAMR_CONNECT2, mem, c, deadline); st != NERR_Success)
     return st;
-  if (NET_API_STATUS st = Result(c.out.result); st != NERR_Success) return st;
 
   uint32_t resume = 0, count = 0;
   samr_SamArray* domains = nullptr;
@@ -120,11 +127,8 @@ NET_API_STATUS Open(Session& s, const SambaCredentials& creds, const Deadline& d
   e.out.sam = &domains;
   e.out.num_entries = &count;
   e.out.resume_handle = &resume;
-  if (NET_API_STATUS st =
-          CallPipe(s.pipe, s.ev, &ndr_table_samr, NDR_SAMR_ENUMDOMAINS, mem, &e, deadline);
-      st != NERR_Success)
-    return st;
-  if (NET_API_STATUS st = Result(e.out.result); st != NERR_Success && st != ERROR_MORE_DATA)
+  if (NET_API_STATUS st = Samr(s, NDR_SAMR_ENUMDOMAINS, mem, e, deadline);
+      st != NERR_Success && st != ERROR_MORE_DATA)
     return st;
   const char* name = nullptr;
   for (uint32_t i = 0; domains != nullptr && i < domains->count && domains->entries != nullptr;
@@ -144,11 +148,8 @@ NET_API_STATUS Open(Session& s, const SambaCredentials& creds, const Deadline& d
   l.in.connect_handle = connect;
   l.in.domain_name = &domainName;
   l.out.sid = &sid;
-  if (NET_API_STATUS st =
-          CallPipe(s.pipe, s.ev, &ndr_table_samr, NDR_SAMR_LOOKUPDOMAIN, mem, &l, deadline);
-      st != NERR_Success)
+  if (NET_API_STATUS st = Samr(s, NDR_SAMR_LOOKUPDOMAIN, mem, l, deadline); st != NERR_Success)
     return st;
-  if (NET_API_STATUS st = Result(l.out.result); st != NERR_Success) return st;
   if (sid == nullptr) return ERROR_BAD_NET_RESP;
 
   samr_OpenDomain o{};
@@ -156,11 +157,8 @@ NET_API_STATUS Open(Session& s, const SambaCredentials& creds, const Deadline& d
   o.in.access_mask = kMaximumAllowed;
   o.in.sid = sid;
   o.out.domain_handle = &s.domain;
-  if (NET_API_STATUS st =
-          CallPipe(s.pipe, s.ev, &ndr_table_samr, NDR_SAMR_OPENDOMAIN, mem, &o, deadline);
-      st != NERR_Success)
+  if (NET_API_STATUS st = Samr(s, NDR_SAMR_OPENDOMAIN, mem, o, deadline); st != NERR_Success)
     return st;
-  if (NET_API_STATUS st = Result(o.out.result); st != NERR_Success) return st;
   s.open = true;
   return NERR_Success;
 }
@@ -207,20 +205,15 @@ NET_API_STATUS Ask(Session& s, const std::string& user, const Deadline& deadline
   u.in.access_mask = kMaximumAllowed;
   u.in.rid = rids.ids[0];
   u.out.user_handle = &account;
-  if (NET_API_STATUS st =
-          CallPipe(s.pipe, s.ev, &ndr_table_samr, NDR_SAMR_OPENUSER, mem.get(), &u, deadline);
-      st != NERR_Success)
+  if (NET_API_STATUS st = Samr(s, NDR_SAMR_OPENUSER, mem.get(), u, deadline); st != NERR_Success)
     return st;
-  if (NET_API_STATUS st = Result(u.out.result); st != NERR_Success) return st;
 
   samr_UserInfo* info = nullptr;
   samr_QueryUserInfo q{};
   q.in.user_handle = &account;
   q.in.level = UserAllInformation;
   q.out.info = &info;
-  NET_API_STATUS st =
-      CallPipe(s.pipe, s.ev, &ndr_table_samr, NDR_SAMR_QUERYUSERINFO, mem.get(), &q, deadline);
-  if (st == NERR_Success) st = Result(q.out.result);
+  const NET_API_STATUS st = Samr(s, NDR_SAMR_QUERYUSERINFO, mem.get(), q, deadline);
   samr_Close close{};
   close.in.handle = &account;
   close.out.handle = &account;

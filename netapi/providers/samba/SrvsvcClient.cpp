@@ -1,7 +1,5 @@
 #include "SrvsvcClient.h"
 
-#include <cstring>
-
 #include "RpcConnect.h"
 #include "SambaRpc.h"
 #include "SambaStatus.h"
@@ -50,13 +48,8 @@ Text FromC(const char* s) {
 }  // namespace
 
 NET_API_STATUS CheckSrvsvcLayout() {
-  const ndr_interface_table& t = ndr_table_srvsvc;
-  if (t.calls == nullptr || t.num_calls <= kNetSrvGetInfoOpnum) return ERROR_NOT_SUPPORTED;
-  const ndr_interface_call& call = t.calls[kNetSrvGetInfoOpnum];
-  if (call.name == nullptr || std::strcmp(call.name, "srvsvc_NetSrvGetInfo") != 0)
-    return ERROR_NOT_SUPPORTED;
-  if (call.struct_size != sizeof(srvsvc_NetSrvGetInfo)) return ERROR_NOT_SUPPORTED;
-  return NERR_Success;
+  return CheckCallLayout(ndr_table_srvsvc, kNetSrvGetInfoOpnum, "srvsvc_NetSrvGetInfo",
+                         sizeof(srvsvc_NetSrvGetInfo));
 }
 
 NET_API_STATUS QueryServer(const std::string& host, const SambaCredentials& creds,

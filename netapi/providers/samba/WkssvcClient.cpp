@@ -1,7 +1,6 @@
 #include "WkssvcClient.h"
 
 #include <cstdbool>
-#include <cstring>
 #include <memory>
 #include <shared_mutex>
 
@@ -68,13 +67,8 @@ constexpr uint32_t kEnumUsersOpnum = 2;
 }  // namespace
 
 NET_API_STATUS CheckWkssvcLayout() {
-  const ndr_interface_table& t = ndr_table_wkssvc;
-  if (t.calls == nullptr || t.num_calls <= kEnumUsersOpnum) return ERROR_NOT_SUPPORTED;
-  const ndr_interface_call& call = t.calls[kEnumUsersOpnum];
-  if (call.name == nullptr || std::strcmp(call.name, "wkssvc_NetWkstaEnumUsers") != 0)
-    return ERROR_NOT_SUPPORTED;
-  if (call.struct_size != sizeof(wkssvc_NetWkstaEnumUsers)) return ERROR_NOT_SUPPORTED;
-  return NERR_Success;
+  return CheckCallLayout(ndr_table_wkssvc, kEnumUsersOpnum, "wkssvc_NetWkstaEnumUsers",
+                         sizeof(wkssvc_NetWkstaEnumUsers));
 }
 
 NET_API_STATUS EnumWkstaUsers(const std::string& host, const SambaCredentials& creds,

@@ -124,10 +124,10 @@ std::chrono::milliseconds Deadline::Left() const {
   return left.count() > 0 ? left : std::chrono::milliseconds(0);
 }
 
-NET_API_STATUS ConnectPipe(void* mem, tevent_context* ev, const std::string& host,
-                           const char* pipeName, const ndr_interface_table* table,
-                           const SambaCredentials& creds, const Deadline& deadline,
-                           dcerpc_pipe** out) {
+NET_API_STATUS ConnectPipe(void* mem, tevent_context* ev, loadparm_context* lp,
+                           const std::string& host, const char* pipeName,
+                           const ndr_interface_table* table, const SambaCredentials& creds,
+                           const Deadline& deadline, dcerpc_pipe** out) {
   *out = nullptr;
   if (host.empty() || host.find_first_of("[]\\/:, ") != std::string::npos)
     return ERROR_INVALID_NAME;
@@ -135,7 +135,6 @@ NET_API_STATUS ConnectPipe(void* mem, tevent_context* ev, const std::string& hos
   if (NET_API_STATUS s = CheckNetworkInterfaces(); s != NERR_Success) return s;
   const std::string address = AddressOf(host);
   if (address.empty()) return ERROR_BAD_NETPATH;
-  loadparm_context* lp = RpcLoadparm();
   cli_credentials* cc = lp != nullptr ? MakeRpcCredentials(mem, lp, creds) : nullptr;
   if (cc == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
   const std::string text = "ncacn_np:" + address + "[\\pipe\\" + pipeName + "]";
@@ -231,8 +230,8 @@ NET_API_STATUS PipeConnection::Open(const std::string& host, const char* pipeNam
                                     const ndr_interface_table* table) {
   if (ev_ == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
   table_ = table;
-  const NET_API_STATUS s =
-      ConnectPipe(mem_.get(), ev_, host, pipeName, table, creds_, deadline_, &pipe_);
+  const NET_API_STATUS s = ConnectPipe(mem_.get(), ev_, settings_.get(), host, pipeName, table,
+                                       creds_, deadline_, &pipe_);
   if (s == ERROR_BAD_NETPATH) RememberSilent(host);
   return s;
 }

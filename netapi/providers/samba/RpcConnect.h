@@ -10,9 +10,11 @@
 #include <string>
 
 #include "NetApi.h"
+#include "SambaLibs.h"
 #include "SambaSession.h"
 
 struct dcerpc_pipe;
+struct loadparm_context;
 struct ndr_interface_table;
 struct tevent_context;
 
@@ -30,15 +32,16 @@ class Deadline {
   std::chrono::steady_clock::time_point at_;
 };
 
-// Opens \pipe\PIPE on host with creds, bound to table, on mem and ev, before
-// deadline. NERR_Success with *out set; ERROR_BAD_NETPATH when the name has
-// no address, nothing takes the connection or nothing answers in time; else
-// the logon's or the bind's status. On failure mem may hold a half-made
-// connection: the caller frees mem.
-NET_API_STATUS ConnectPipe(void* mem, tevent_context* ev, const std::string& host,
-                           const char* pipeName, const ndr_interface_table* table,
-                           const SambaCredentials& creds, const Deadline& deadline,
-                           dcerpc_pipe** out);
+// Opens \pipe\PIPE on host with creds and settings lp (see
+// ConnectionSettings), bound to table, on mem and ev, before deadline.
+// NERR_Success with *out set; ERROR_BAD_NETPATH when the name has no address,
+// nothing takes the connection or nothing answers in time; else the logon's
+// or the bind's status. On failure mem may hold a half-made connection: the
+// caller frees mem.
+NET_API_STATUS ConnectPipe(void* mem, tevent_context* ev, loadparm_context* lp,
+                           const std::string& host, const char* pipeName,
+                           const ndr_interface_table* table, const SambaCredentials& creds,
+                           const Deadline& deadline, dcerpc_pipe** out);
 
 // Whether the library's table holds call `opnum` by that name and with the
 // structure size this program was built with: an RPC library of another
@@ -79,6 +82,7 @@ class PipeConnection {
   std::shared_lock<std::shared_mutex> state_;
   const SambaCredentials& creds_;
   Deadline deadline_;
+  ConnectionSettings settings_;  // outlives mem_
   std::unique_ptr<void, TallocFree> mem_;
   tevent_context* ev_ = nullptr;
   dcerpc_pipe* pipe_ = nullptr;

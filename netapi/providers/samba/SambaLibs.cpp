@@ -6,9 +6,11 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <new>
 #include <string>
+#include <vector>
 
 // libsamba-util's thread hooks (its smb_threads.h is not installed).
 extern "C" {
@@ -130,6 +132,78 @@ loadparm_context* RpcLoadparm() {
     return p;
   }();
   return lp;
+}
+
+namespace {
+
+// Settings of the libraries for connections, each used by one connection at
+// a time. Only the pool's lock guards them and their talloc parent: while a
+// connection holds settings, nothing else touches them.
+struct SettingsPool {
+  std::mutex lock;
+  void* mem = nullptr;  // the parent of every pooled settings object
+  std::vector<loadparm_context*> spare;
+  std::vector<loadparm_context*> worn;  // given back grown past kWornBytes
+  std::size_t lent = 0;                 // pooled settings held by connections
+  std::size_t holders = 0;              // connections holding settings, pooled or shared
+  std::size_t mostHolders = 0;
+};
+
+SettingsPool& Pool() {
+  static SettingsPool pool;
+  return pool;
+}
+
+// Settings on hand beyond the most connections that ever held some at once:
+// enough for the usual scan (16 machines asked at once, and the account
+// databases' kept connections) from the start. Each takes about a
+// millisecond to make.
+constexpr std::size_t kSpareSettings = 32;
+// Each connection leaves a little behind under its settings (its name
+// resolution, 88 bytes); settings that hold this much are replaced.
+constexpr std::size_t kWornBytes = std::size_t{1} << 20;
+
+}  // namespace
+
+ConnectionSettings::ConnectionSettings() : lp_(nullptr), own_(false) {
+  SettingsPool& pool = Pool();
+  {
+    std::lock_guard lock(pool.lock);
+    pool.mostHolders = std::max(pool.mostHolders, ++pool.holders);
+    if (!pool.spare.empty()) {
+      lp_ = pool.spare.back();
+      pool.spare.pop_back();
+      ++pool.lent;
+      own_ = true;
+      return;
+    }
+  }
+  lp_ = RpcLoadparm();
+}
+
+ConnectionSettings::~ConnectionSettings() {
+  SettingsPool& pool = Pool();
+  std::lock_guard lock(pool.lock);
+  --pool.holders;
+  if (!own_) return;
+  --pool.lent;
+  (talloc_total_size(lp_) > kWornBytes ? pool.worn : pool.spare).push_back(lp_);
+}
+
+void ReadyConnectionSettings() {
+  if (RpcLoadparm() == nullptr) return;  // the libraries' own setup first
+  SettingsPool& pool = Pool();
+  std::lock_guard lock(pool.lock);
+  for (loadparm_context* lp : pool.worn) talloc_free(lp);
+  pool.worn.clear();
+  if (pool.mem == nullptr) pool.mem = talloc_named_const(nullptr, 0, "connection settings");
+  if (pool.mem == nullptr) return;
+  while (pool.lent + pool.spare.size() < pool.mostHolders + kSpareSettings) {
+    loadparm_context* lp = loadparm_init(pool.mem);
+    if (lp == nullptr) break;
+    lpcfg_load_no_global(lp, ConfigFile());
+    pool.spare.push_back(lp);
+  }
 }
 
 void ReadyCharsetConversions() {

@@ -10,6 +10,7 @@
 #include "SambaSession.h"
 
 struct cli_credentials;
+struct loadparm_context;
 
 namespace quorvix::samba {
 
@@ -31,6 +32,36 @@ std::shared_mutex& LibraryStateLock();
 // conversions, then crashes). Call with LibraryStateLock held exclusively,
 // after anything that (re)creates the handles: libnetapi's setup and release.
 void ReadyCharsetConversions();
+
+// The settings one RPC connection is made with, held for the connection's
+// whole life (declare it before the talloc context the connection lives on,
+// so that it is given back after that is freed). The libraries allocate
+// under the settings of every connection made with them (a name-resolution
+// context) and link references to them in and out as the connection goes,
+// which talloc does not allow on one object from several threads: with
+// settings shared by concurrent connections, the program crashed now and
+// then ("Bad talloc magic value"). So each connection takes settings of its
+// own from a pool, made while no other thread uses the libraries (making
+// settings resets the libraries' process-wide logging); when the pool is
+// empty, the shared settings are taken as before.
+class ConnectionSettings {
+ public:
+  ConnectionSettings();
+  ~ConnectionSettings();
+  ConnectionSettings(const ConnectionSettings&) = delete;
+  ConnectionSettings& operator=(const ConnectionSettings&) = delete;
+  loadparm_context* get() const { return lp_; }
+
+ private:
+  loadparm_context* lp_;
+  bool own_;
+};
+
+// Fills the pool of connection settings up to what the connections have
+// needed so far, with spare, and frees settings that have grown large with
+// use. Call with LibraryStateLock held exclusively, before libnetapi's
+// logging is turned off (making settings turns it on again).
+void ReadyConnectionSettings();
 
 // Makes Samba's libraries keep their per-call scratch state (talloc stack
 // frames) per thread instead of in one global, and runs the one-time setups

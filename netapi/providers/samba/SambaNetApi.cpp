@@ -104,6 +104,7 @@ NET_API_STATUS PrepareContext(std::uint64_t owner, const SambaCredentials& creds
     // Its setup (re)made the process-wide conversion handle.
     ReadyCharsetConversions();
     if (s != 0 || ctx == nullptr) return s != 0 ? FromLibnetapi(s) : ERROR_NOT_ENOUGH_MEMORY;
+    ReadyConnectionSettings();
     // Its diagnostics go nowhere rather than to the user's terminal.
     libnetapi_set_logfile(ctx, "/dev/null");
     libnetapi_set_debuglevel(ctx, "0");

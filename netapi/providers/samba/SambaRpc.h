@@ -30,7 +30,9 @@ enum smb_encryption_setting : int;
 
 // From Samba's public param.h, whose own includes are not installed.
 struct loadparm_context* loadparm_init_global(bool load_default);
+struct loadparm_context* loadparm_init(TALLOC_CTX* mem_ctx);
 bool lpcfg_load(struct loadparm_context* lp_ctx, const char* filename);
+bool lpcfg_load_no_global(struct loadparm_context* lp_ctx, const char* filename);
 bool lpcfg_set_cmdline(struct loadparm_context* lp_ctx, const char* name, const char* value);
 const char* lpcfg_workgroup(struct loadparm_context* lp_ctx);
 const char* lpcfg_netbios_name(struct loadparm_context* lp_ctx);
@@ -46,10 +48,10 @@ struct smb_iconv_handle* lpcfg_iconv_handle(struct loadparm_context* lp_ctx);
 
 namespace quorvix::samba {
 
-// The RPC libraries' settings (created once, quiet; read-only afterwards,
-// so any thread may use them). Created by the provider's constructor, while
-// no other thread uses the libraries: loading settings resets the
-// process-wide character-set conversions.
+// The RPC libraries' shared settings (created once, quiet). Created by the
+// provider's constructor, while no other thread uses the libraries: loading
+// settings resets the process-wide character-set conversions. Any thread may
+// read them; connections are made with ConnectionSettings.
 loadparm_context* RpcLoadparm();
 
 // Credentials for one RPC connection, on mem (the caller's own talloc

@@ -37,6 +37,7 @@ struct Session {
   std::string host;
   std::uint64_t owner = 0;  // the credentials it was opened with
   std::mutex lock;
+  ConnectionSettings settings;  // outlives mem
   std::unique_ptr<void, TallocFree> mem;
   tevent_context* ev = nullptr;
   dcerpc_pipe* pipe = nullptr;
@@ -105,8 +106,8 @@ NET_API_STATUS Open(Session& s, const SambaCredentials& creds, const Deadline& d
   void* mem = s.mem.get();
   s.ev = tevent_context_init(mem);
   if (s.ev == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
-  if (NET_API_STATUS st =
-          ConnectPipe(mem, s.ev, s.host, "samr", &ndr_table_samr, creds, deadline, &s.pipe);
+  if (NET_API_STATUS st = ConnectPipe(mem, s.ev, s.settings.get(), s.host, "samr", &ndr_table_samr,
+                                      creds, deadline, &s.pipe);
       st != NERR_Success)
     return st;
 

@@ -2,6 +2,8 @@
 // type words, and a provider with nothing to talk to.
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -17,6 +19,7 @@
 #include "AnswerBuffer.h"
 #include "KerberosLogon.h"
 #include "ProviderFactory.h"
+#include "SambaLibs.h"
 #include "SambaNetApi.h"
 #include "SambaStatus.h"
 #include "SamrClient.h"
@@ -225,6 +228,47 @@ TEST(SambaProvider, FailsCleanlyWithNothingToTalkTo) {
   EXPECT_EQ(api.NetApiBufferFree(scratch), NERR_Success);
   EXPECT_EQ(api.NetApiBufferFree(scratch), ERROR_INVALID_PARAMETER);
   EXPECT_EQ(api.OutstandingBuffers(), 0u);
+}
+
+// Connections made side by side must not share the libraries' settings
+// object; when the pool runs out they fall back on the one shared object,
+// and the next filling makes enough for as many connections as were seen.
+TEST(SambaProvider, EachConnectionHoldsSettingsOfItsOwn) {
+  SambaCredentials creds;
+  creds.user = "NOWHERE\\nobody";
+  creds.password = "not-a-real-password";
+  SambaNetApi api(creds);  // readies the libraries and the pool
+  constexpr std::size_t kHolders = 100;
+  auto hold = [] {
+    std::vector<std::unique_ptr<ConnectionSettings>> held;
+    std::multiset<const loadparm_context*> seen;
+    for (std::size_t i = 0; i < kHolders; ++i) {
+      held.push_back(std::make_unique<ConnectionSettings>());
+      EXPECT_NE(held.back()->get(), nullptr);
+      seen.insert(held.back()->get());
+    }
+    return seen;
+  };
+  const auto first = hold();
+  const std::set<const loadparm_context*> distinct(first.begin(), first.end());
+  ASSERT_GE(distinct.size(), 33u);  // the spare ones, and the shared object
+  ASSERT_LT(distinct.size(), kHolders);
+  // Every object but the shared one went to one connection only.
+  std::size_t sharedHolders = 0;
+  for (const loadparm_context* lp : distinct) {
+    if (first.count(lp) > 1) {
+      EXPECT_EQ(sharedHolders, 0u) << "two objects each held by several connections";
+      sharedHolders = first.count(lp);
+    }
+  }
+  EXPECT_EQ(sharedHolders, kHolders - distinct.size() + 1);
+
+  {
+    std::unique_lock state(LibraryStateLock());
+    ReadyConnectionSettings();
+  }
+  const auto second = hold();
+  EXPECT_EQ(std::set<const loadparm_context*>(second.begin(), second.end()).size(), kHolders);
 }
 
 TEST(SambaProviderOptions, NativeByDefaultAndNeverWaitingForAPassword) {

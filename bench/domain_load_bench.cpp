@@ -79,13 +79,12 @@ void BM_LoadRatio(benchmark::State& state) {
   timed(large);  // the memory of the largest load, taken once before any timing
   std::vector<double> smallTimes, largeTimes, ratios;
   for (auto _ : state) {
-    double smalls = 0;
-    for (int i = 0; i < 2; ++i) smalls += timed(small);
+    double smalls = timed(small) + timed(small);
     const double l = timed(large);
-    for (int i = 0; i < 2; ++i) smalls += timed(small);
+    smalls += timed(small) + timed(small);
     smallTimes.push_back(smalls / 4);
     largeTimes.push_back(l);
-    ratios.push_back(l / (smalls / 4));
+    ratios.push_back(l / smallTimes.back());
   }
   auto median = [](std::vector<double> v) {
     std::sort(v.begin(), v.end());

@@ -1,5 +1,11 @@
 #include "AuditScan.h"
 
+#ifdef _WIN32
+#include <windows.h>
+// windows.h must precede the other platform headers.
+#include <process.h>
+#endif
+
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
@@ -226,6 +232,58 @@ void Work(const std::shared_ptr<ScanState>& s) {
   }
 }
 
+// Counts the calling thread out of BusyScanWorkers().
+void CountOut() {
+  std::lock_guard lock(g_workersMu);
+  if (--g_workers == 0) g_workersIdle.notify_all();
+}
+
+#ifdef _WIN32
+// Threads are started by the system's own call, not std::thread: with the
+// threads library of the mingw runtime, about one program run in 120 had a
+// thread started and detached at once that never ran its routine (the scan
+// then waited for its worker for ever) or one that ran a routine already run
+// and freed (a crash on a null scan state).
+//
+// Threads counted out but perhaps still ending, under g_workersMu. The
+// process must not end while one is: under Wine, a thread still ending when
+// the process ends crashes it now and then.
+std::vector<HANDLE> g_ending;
+
+struct ThreadStart {
+  std::function<void()> body;
+  std::function<void()> done;
+  HANDLE self = nullptr;
+};
+
+unsigned __stdcall RunThreadStart(void* p) {
+  const std::unique_ptr<ThreadStart> start(static_cast<ThreadStart*>(p));
+  start->body();
+  {
+    std::lock_guard lock(g_workersMu);
+    g_ending.push_back(start->self);
+  }
+  CountOut();
+  if (start->done) start->done();
+  return 0;
+}
+#endif
+
+// Waits for the threads counted out so far to end: they only tidy up.
+void WaitForEndingThreads() {
+#ifdef _WIN32
+  std::vector<HANDLE> ending;
+  {
+    std::lock_guard lock(g_workersMu);
+    ending.swap(g_ending);
+  }
+  for (HANDLE thread : ending) {
+    WaitForSingleObject(thread, 10000);
+    CloseHandle(thread);
+  }
+#endif
+}
+
 // Runs body on a thread of its own, counted by BusyScanWorkers() while it
 // runs, then done once it is no longer counted; false (and nothing run) when
 // the system has no thread to give.
@@ -234,21 +292,31 @@ bool StartThread(std::function<void()> body, std::function<void()> done = {}) {
     std::lock_guard lock(g_workersMu);
     ++g_workers;
   }
-  auto left = [] {
-    std::lock_guard lock(g_workersMu);
-    if (--g_workers == 0) g_workersIdle.notify_all();
-  };
+#ifdef _WIN32
+  auto start = std::make_unique<ThreadStart>(ThreadStart{std::move(body), std::move(done)});
+  const uintptr_t thread =
+      _beginthreadex(nullptr, 0, RunThreadStart, start.get(), CREATE_SUSPENDED, nullptr);
+  if (thread == 0) {
+    CountOut();
+    return false;
+  }
+  start->self = reinterpret_cast<HANDLE>(thread);
+  start.release();
+  ResumeThread(reinterpret_cast<HANDLE>(thread));
+  return true;
+#else
   try {
-    std::thread([body = std::move(body), done = std::move(done), left] {
+    std::thread([body = std::move(body), done = std::move(done)] {
       body();
-      left();
+      CountOut();
       if (done) done();
     }).detach();
     return true;
   } catch (const std::system_error&) {
-    left();
+    CountOut();
     return false;
   }
+#endif
 }
 
 // Starts one worker of the scan; false when the system has no thread to give.
@@ -300,8 +368,12 @@ std::size_t BusyScanWorkers() {
 }
 
 bool WaitForScanWorkers(std::chrono::milliseconds limit) {
-  std::unique_lock lock(g_workersMu);
-  return g_workersIdle.wait_for(lock, limit, [] { return g_workers == 0; });
+  {
+    std::unique_lock lock(g_workersMu);
+    if (!g_workersIdle.wait_for(lock, limit, [] { return g_workers == 0; })) return false;
+  }
+  WaitForEndingThreads();
+  return true;
 }
 
 ScanOutcome RunAuditScan(NetApi& api, ReportWindow& window) {
@@ -312,6 +384,11 @@ ScanOutcome RunAuditScan(NetApi& api, ReportWindow& window, const ScanSettings& 
                          const ScanHooks& hooks) {
   RunningGuard guard;
   if (!guard.acquired()) return ScanOutcome::Ignored;
+  // On every way out, the threads that are done have ended too: only those
+  // of machines given up may still run.
+  struct EndingThreads {
+    ~EndingThreads() { WaitForEndingThreads(); }
+  } ending;
 
   window.SetStatusText(u"Status: Working...");
   window.ClearRows();

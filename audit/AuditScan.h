@@ -53,7 +53,8 @@ struct ScanHooks {
 // rows and yields, waiting at most a few milliseconds at a time. A machine
 // given up (deadline, Stop, the program ending) may still be inside a
 // network call when the scan returns: its late answer is dropped, but the
-// provider must stay alive until BusyScanWorkers() is zero.
+// provider must stay alive until BusyScanWorkers() is zero. Every other
+// thread of the scan is done when it returns (and on Windows has ended).
 ScanOutcome RunAuditScan(NetApi& api, ReportWindow& window);
 ScanOutcome RunAuditScan(NetApi& api, ReportWindow& window, const ScanSettings& settings,
                          const ScanHooks& hooks = {});

@@ -1,5 +1,11 @@
 #include "AuditScan.h"
 
+#ifdef _WIN32
+#include <windows.h>
+// windows.h must precede the other platform headers.
+#include <tlhelp32.h>
+#endif
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -476,6 +482,34 @@ TEST_F(AuditScanTest, StopKeepsTheRowsAndTheWindowShowsRowsWhileACallBlocks) {
   EXPECT_EQ(sw.pointer, MousePointer::Default);
   ASSERT_TRUE(WaitForScanWorkers(std::chrono::seconds(10)));
 }
+
+#ifdef _WIN32
+std::size_t ThreadsOfThisProcess() {
+  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return 0;
+  std::size_t count = 0;
+  THREADENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+    count += entry.th32OwnerProcessID == GetCurrentProcessId() ? 1 : 0;
+  CloseHandle(snapshot);
+  return count;
+}
+
+// When a scan returns, its threads have ended, so that the program may end at
+// once: none is still winding down.
+TEST_F(AuditScanTest, NoThreadOfAFinishedScanOutlivesIt) {
+  RecordingWindow first(u"HQ");
+  ASSERT_EQ(RunAuditScan(api, first, ScanSettings{8, {}}), ScanOutcome::Done);
+  const std::size_t threads = ThreadsOfThisProcess();
+  ASSERT_GT(threads, 0u);
+  for (int run = 0; run < 50; ++run) {
+    RecordingWindow w(u"HQ");
+    ASSERT_EQ(RunAuditScan(api, w, ScanSettings{8, {}}), ScanOutcome::Done);
+    ASSERT_LE(ThreadsOfThisProcess(), threads) << "after run " << run;
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace quorvix

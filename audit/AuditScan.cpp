@@ -272,12 +272,14 @@ unsigned __stdcall RunThreadStart(void* p) {
 // Waits for the threads counted out so far to end: they only tidy up.
 void WaitForEndingThreads() {
 #ifdef _WIN32
-  std::vector<HANDLE> ending;
-  {
-    std::lock_guard lock(g_workersMu);
-    ending.swap(g_ending);
-  }
-  for (HANDLE thread : ending) {
+  for (;;) {
+    HANDLE thread = nullptr;
+    {
+      std::lock_guard lock(g_workersMu);
+      if (g_ending.empty()) return;
+      thread = g_ending.back();
+      g_ending.pop_back();  // keeps the room that running threads count on
+    }
     WaitForSingleObject(thread, 10000);
     CloseHandle(thread);
   }
@@ -288,12 +290,18 @@ void WaitForEndingThreads() {
 // runs, then done once it is no longer counted; false (and nothing run) when
 // the system has no thread to give.
 bool StartThread(std::function<void()> body, std::function<void()> done = {}) {
+#ifdef _WIN32
+  auto start = std::make_unique<ThreadStart>(ThreadStart{std::move(body), std::move(done)});
+#endif
   {
     std::lock_guard lock(g_workersMu);
+#ifdef _WIN32
+    // Room for the handle of every running thread: one that ends needs no memory.
+    g_ending.reserve(g_ending.size() + g_workers + 1);
+#endif
     ++g_workers;
   }
 #ifdef _WIN32
-  auto start = std::make_unique<ThreadStart>(ThreadStart{std::move(body), std::move(done)});
   const uintptr_t thread =
       _beginthreadex(nullptr, 0, RunThreadStart, start.get(), CREATE_SUSPENDED, nullptr);
   if (thread == 0) {

@@ -10,13 +10,13 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <future>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -320,7 +320,7 @@ bool StartThread(std::function<void()> body, std::function<void()> done = {}) {
       if (done) done();
     }).detach();
     return true;
-  } catch (const std::system_error&) {
+  } catch (const std::exception&) {  // no thread to give, or no memory for its start
     CountOut();
     return false;
   }

@@ -238,6 +238,15 @@ void CountOut() {
   if (--g_workers == 0) g_workersIdle.notify_all();
 }
 
+// What a thread runs: body while it is counted, done once it is not.
+struct ThreadStart {
+  std::function<void()> body;
+  std::function<void()> done;
+#ifdef _WIN32
+  HANDLE self = nullptr;
+#endif
+};
+
 #ifdef _WIN32
 // Threads are started by the system's own call, not std::thread: with the
 // threads library of the mingw runtime, about one program run in 120 had a
@@ -249,22 +258,24 @@ void CountOut() {
 // process must not end while one is: under Wine, a thread still ending when
 // the process ends crashes it now and then.
 std::vector<HANDLE> g_ending;
+#endif
 
-struct ThreadStart {
-  std::function<void()> body;
-  std::function<void()> done;
-  HANDLE self = nullptr;
-};
-
-unsigned __stdcall RunThreadStart(void* p) {
-  const std::unique_ptr<ThreadStart> start(static_cast<ThreadStart*>(p));
-  start->body();
+void RunThread(ThreadStart& start) {
+  start.body();
+#ifdef _WIN32
   {
     std::lock_guard lock(g_workersMu);
-    g_ending.push_back(start->self);
+    g_ending.push_back(start.self);
   }
+#endif
   CountOut();
-  if (start->done) start->done();
+  if (start.done) start.done();
+}
+
+#ifdef _WIN32
+unsigned __stdcall RunThreadStart(void* p) {
+  const std::unique_ptr<ThreadStart> start(static_cast<ThreadStart*>(p));
+  RunThread(*start);
   return 0;
 }
 #endif
@@ -290,9 +301,7 @@ void WaitForEndingThreads() {
 // runs, then done once it is no longer counted; false (and nothing run) when
 // the system has no thread to give.
 bool StartThread(std::function<void()> body, std::function<void()> done = {}) {
-#ifdef _WIN32
   auto start = std::make_unique<ThreadStart>(ThreadStart{std::move(body), std::move(done)});
-#endif
   {
     std::lock_guard lock(g_workersMu);
 #ifdef _WIN32
@@ -314,11 +323,7 @@ bool StartThread(std::function<void()> body, std::function<void()> done = {}) {
   return true;
 #else
   try {
-    std::thread([body = std::move(body), done = std::move(done)] {
-      body();
-      CountOut();
-      if (done) done();
-    }).detach();
+    std::thread([start = std::move(start)] { RunThread(*start); }).detach();
     return true;
   } catch (const std::exception&) {  // no thread to give, or no memory for its start
     CountOut();

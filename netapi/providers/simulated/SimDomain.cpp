@@ -88,7 +88,7 @@ std::string Shown(const std::u16string& text) {
   return Shown(ToUtf8(text));
 }
 
-std::string PointerPart(const std::string& key) {
+std::string PointerPart(std::string_view key) {
   std::string out;
   for (char c : key) {
     if (c == '~')
@@ -100,6 +100,44 @@ std::string PointerPart(const std::string& key) {
   }
   return Shown(out);
 }
+
+// The place of a value in the file. Spelt out as a JSON pointer only when a
+// message names it: a file is read without building a text per value, and
+// the time to read a machine does not grow with the number of digits of its
+// index.
+class Where {
+ public:
+  Where operator/(std::string_view key) const { return Child({key, 0}); }
+  Where operator/(std::size_t index) const { return Child({{}, index}); }
+
+  std::string Pointer() const {
+    if (depth_ == 0) return "(top level)";
+    std::string out;
+    for (std::size_t i = 0; i < depth_; ++i) {
+      const Part& p = parts_[i];
+      out += '/';
+      out += p.key.data() != nullptr ? PointerPart(p.key) : std::to_string(p.index);
+    }
+    return out;
+  }
+
+ private:
+  struct Part {
+    std::string_view key;  // names a member; without one, an element
+    std::size_t index;
+  };
+
+  Where Child(Part part) const {
+    // The reader goes no deeper than the containers nest, plus one field.
+    if (depth_ == parts_.size()) throw std::logic_error("a place in the file nests too deep");
+    Where w = *this;
+    w.parts_[w.depth_++] = part;
+    return w;
+  }
+
+  std::array<Part, kMaxNesting + 1> parts_{};
+  std::size_t depth_ = 0;
+};
 
 const char* TypeName(const json& j) {
   switch (j.type()) {
@@ -246,43 +284,40 @@ class Reader {
  public:
   explicit Reader(std::string source) : source_(std::move(source)) {}
 
-  [[noreturn]] void Fail(const std::string& where, const std::string& what) const {
-    throw DomainFileError(source_ + ": " + (where.empty() ? std::string("(top level)") : where) +
-                          ": " + what);
+  [[noreturn]] void Fail(const Where& where, const std::string& what) const {
+    throw DomainFileError(source_ + ": " + where.Pointer() + ": " + what);
   }
 
-  void Object(const json& j, const std::string& where) const {
+  void Object(const json& j, const Where& where) const {
     if (!j.is_object()) Fail(where, std::string("expected an object, found ") + TypeName(j));
   }
-  void Array(const json& j, const std::string& where) const {
+  void Array(const json& j, const Where& where) const {
     if (!j.is_array()) Fail(where, std::string("expected an array, found ") + TypeName(j));
   }
 
   // Refuses members other than those named: a misspelt key would otherwise be
   // ignored without a word.
-  void OnlyKeys(const json& obj, const std::string& where,
+  void OnlyKeys(const json& obj, const Where& where,
                 std::initializer_list<std::string_view> allowed) const {
     for (const auto& [key, value] : obj.items()) {
       if (std::find(allowed.begin(), allowed.end(), key) == allowed.end()) {
         std::string list;
         for (auto a : allowed) list += (list.empty() ? "" : ", ") + std::string(a);
-        Fail(where + "/" + PointerPart(key),
-             "unknown field \"" + Shown(key) + "\" (known: " + list + ")");
+        Fail(where / key, "unknown field \"" + Shown(key) + "\" (known: " + list + ")");
       }
     }
   }
 
-  const json* Member(const json& obj, const std::string& where, const char* key,
-                     bool required) const {
+  const json* Member(const json& obj, const Where& where, const char* key, bool required) const {
     auto it = obj.find(key);
     if (it == obj.end()) {
-      if (required) Fail(where + "/" + key, std::string("missing required field \"") + key + "\"");
+      if (required) Fail(where / key, std::string("missing required field \"") + key + "\"");
       return nullptr;
     }
     return &*it;
   }
 
-  std::u16string Text(const json& j, const std::string& where) const {
+  std::u16string Text(const json& j, const Where& where) const {
     if (!j.is_string()) Fail(where, std::string("expected a string, found ") + TypeName(j));
     // Names travel NUL-terminated: "PC-01" and "PC-01\u0000B" would be one
     // machine on the wire and two in the file.
@@ -291,25 +326,24 @@ class Reader {
     return FromUtf8(s);
   }
 
-  std::u16string Text(const json& obj, const std::string& where, const char* key, bool required,
+  std::u16string Text(const json& obj, const Where& where, const char* key, bool required,
                       bool nonEmpty = false) const {
     const json* m = Member(obj, where, key, required);
     if (m == nullptr) return {};
-    std::u16string t = Text(*m, where + "/" + key);
-    if (nonEmpty && t.empty()) Fail(where + "/" + key, "must not be empty");
+    std::u16string t = Text(*m, where / key);
+    if (nonEmpty && t.empty()) Fail(where / key, "must not be empty");
     return t;
   }
 
   // A name of a machine or domain: not empty, no backslash.
-  std::u16string Name(const json& obj, const std::string& where, const char* key,
-                      bool required) const {
+  std::u16string Name(const json& obj, const Where& where, const char* key, bool required) const {
     std::u16string t = Text(obj, where, key, required, required);
     if (t.find(u'\\') != std::u16string::npos)
-      Fail(where + "/" + key, "a name must not contain a backslash");
+      Fail(where / key, "a name must not contain a backslash");
     return t;
   }
 
-  uint32_t U32(const json& j, const std::string& where) const {
+  uint32_t U32(const json& j, const Where& where) const {
     if (j.is_number_unsigned()) {
       const auto v = j.get<std::uint64_t>();
       if (v > 0xFFFFFFFFull)
@@ -325,20 +359,20 @@ class Reader {
     Fail(where, std::string("expected a number, found ") + TypeName(j));
   }
 
-  uint32_t U32(const json& obj, const std::string& where, const char* key, bool required,
+  uint32_t U32(const json& obj, const Where& where, const char* key, bool required,
                uint32_t fallback) const {
     const json* m = Member(obj, where, key, required);
-    return m == nullptr ? fallback : U32(*m, where + "/" + key);
+    return m == nullptr ? fallback : U32(*m, where / key);
   }
 
-  uint32_t Status(const json& j, const std::string& where) const {
+  uint32_t Status(const json& j, const Where& where) const {
     const uint32_t v = U32(j, where);
     if (v == 0) Fail(where, "a failure status must not be 0");
     return v;
   }
 
   // A type word: a number, a hexadecimal string "0x...", or a list of flag names.
-  uint32_t TypeWord(const json& j, const std::string& where) const {
+  uint32_t TypeWord(const json& j, const Where& where) const {
     if (j.is_number()) return U32(j, where);
     if (j.is_string()) {
       const std::string& s = j.get_ref<const std::string&>();
@@ -350,7 +384,7 @@ class Reader {
     if (j.is_array()) {
       uint32_t word = 0;
       for (std::size_t i = 0; i < j.size(); ++i) {
-        const std::string w = where + "/" + std::to_string(i);
+        const Where w = where / i;
         if (!j[i].is_string())
           Fail(w, std::string("expected a flag name, found ") + TypeName(j[i]));
         std::string name = j[i].get<std::string>();
@@ -373,30 +407,29 @@ class Reader {
                     TypeName(j));
   }
 
-  std::vector<std::u16string> TextList(const json& obj, const std::string& where,
-                                       const char* key) const {
+  std::vector<std::u16string> TextList(const json& obj, const Where& where, const char* key) const {
     std::vector<std::u16string> out;
     const json* m = Member(obj, where, key, false);
     if (m == nullptr) return out;
-    const std::string w = where + "/" + key;
+    const Where w = where / key;
     Array(*m, w);
     for (std::size_t i = 0; i < m->size(); ++i) {
-      std::u16string t = Text((*m)[i], w + "/" + std::to_string(i));
-      if (t.empty()) Fail(w + "/" + std::to_string(i), "must not be empty");
+      std::u16string t = Text((*m)[i], w / i);
+      if (t.empty()) Fail(w / i, "must not be empty");
       out.push_back(std::move(t));
     }
     return out;
   }
 
-  std::vector<SimGroup> Groups(const json& obj, const std::string& where, const char* key) const {
+  std::vector<SimGroup> Groups(const json& obj, const Where& where, const char* key) const {
     std::vector<SimGroup> out;
     const json* m = Member(obj, where, key, false);
     if (m == nullptr) return out;
-    const std::string w = where + "/" + key;
+    const Where w = where / key;
     Array(*m, w);
     std::unordered_map<std::u16string, std::size_t> seen;
     for (std::size_t i = 0; i < m->size(); ++i) {
-      const std::string gw = w + "/" + std::to_string(i);
+      const Where gw = w / i;
       const json& g = (*m)[i];
       Object(g, gw);
       OnlyKeys(g, gw, {"name", "comment", "members"});
@@ -405,14 +438,14 @@ class Reader {
       group.comment = Text(g, gw, "comment", false);
       group.members = TextList(g, gw, "members");
       if (auto [it, fresh] = seen.emplace(FoldName(group.name), i); !fresh)
-        Fail(gw + "/name", "duplicate group \"" + Shown(group.name) + "\" (also at " + w + "/" +
-                               std::to_string(it->second) + ")");
+        Fail(gw / "name", "duplicate group \"" + Shown(group.name) + "\" (also at " +
+                              (w / it->second).Pointer() + ")");
       out.push_back(std::move(group));
     }
     return out;
   }
 
-  SimMachine Machine(const json& j, const std::string& where) const {
+  SimMachine Machine(const json& j, const Where& where) const {
     Object(j, where);
     OnlyKeys(j, where,
              {"name", "domain", "type", "comment", "versionMajor", "versionMinor", "sessions",
@@ -421,22 +454,22 @@ class Reader {
     SimMachine m;
     m.name = Name(j, where, "name", true);
     m.domain = Name(j, where, "domain", true);
-    m.type = TypeWord(*Member(j, where, "type", true), where + "/type");
+    m.type = TypeWord(*Member(j, where, "type", true), where / "type");
     m.comment = Text(j, where, "comment", false);
     m.versionMajor = U32(j, where, "versionMajor", false, 5);
     m.versionMinor = U32(j, where, "versionMinor", false, 0);
 
     if (const json* st = Member(j, where, "sessionsStatus", false)) {
       if (j.contains("sessions"))
-        Fail(where + "/sessionsStatus",
+        Fail(where / "sessionsStatus",
              "a machine has either \"sessions\" or \"sessionsStatus\", not both");
-      m.sessionsStatus = Status(*st, where + "/sessionsStatus");
+      m.sessionsStatus = Status(*st, where / "sessionsStatus");
     }
     if (const json* ss = Member(j, where, "sessions", false)) {
-      const std::string w = where + "/sessions";
+      const Where w = where / "sessions";
       Array(*ss, w);
       for (std::size_t i = 0; i < ss->size(); ++i) {
-        const std::string ew = w + "/" + std::to_string(i);
+        const Where ew = w / i;
         const json& e = (*ss)[i];
         Object(e, ew);
         OnlyKeys(e, ew, {"user", "logonDomain", "otherDomains", "logonServer"});
@@ -453,24 +486,24 @@ class Reader {
     m.localGroups = Groups(j, where, "localGroups");
     m.latencyMicros = Latencies(j, where);
     if (const json* un = Member(j, where, "unreachable", false)) {
-      const std::string w = where + "/unreachable";
+      const Where w = where / "unreachable";
       Object(*un, w);
       OnlyKeys(*un, w, {"status", "afterMicros"});
-      m.unreachableStatus = Status(*Member(*un, w, "status", true), w + "/status");
+      m.unreachableStatus = Status(*Member(*un, w, "status", true), w / "status");
       if (const json* after = Member(*un, w, "afterMicros", false))
-        m.unreachableMicros = Micros(*after, w + "/afterMicros");
+        m.unreachableMicros = Micros(*after, w / "afterMicros");
     }
     if (const json* silent = Member(j, where, "silentMicros", false))
-      m.silentMicros = Micros(*silent, where + "/silentMicros");
+      m.silentMicros = Micros(*silent, where / "silentMicros");
     if (m.unreachableStatus && m.silentMicros > 0)
-      Fail(where + "/silentMicros", "a machine is either \"unreachable\" or silent, not both");
+      Fail(where / "silentMicros", "a machine is either \"unreachable\" or silent, not both");
 
     if (const json* us = Member(j, where, "users", false)) {
-      const std::string w = where + "/users";
+      const Where w = where / "users";
       Array(*us, w);
       std::unordered_map<std::u16string, std::size_t> seen;
       for (std::size_t i = 0; i < us->size(); ++i) {
-        const std::string uw = w + "/" + std::to_string(i);
+        const Where uw = w / i;
         const json& u = (*us)[i];
         Object(u, uw);
         OnlyKeys(u, uw, {"name", "lastLogon", "groups"});
@@ -479,15 +512,15 @@ class Reader {
         user.lastLogon = U32(u, uw, "lastLogon", false, 0);
         user.groups = TextList(u, uw, "groups");
         if (auto [it, fresh] = seen.emplace(FoldName(user.name), i); !fresh)
-          Fail(uw + "/name", "duplicate user \"" + Shown(user.name) + "\" (also at " + w + "/" +
-                                 std::to_string(it->second) + ")");
+          Fail(uw / "name", "duplicate user \"" + Shown(user.name) + "\" (also at " +
+                                (w / it->second).Pointer() + ")");
         for (std::size_t k = 0; k < user.groups.size(); ++k) {
           const std::u16string key = FoldName(user.groups[k]);
           const bool known =
               std::any_of(m.globalGroups.begin(), m.globalGroups.end(),
                           [&](const SimGroup& g) { return FoldName(g.name) == key; });
           if (!known)
-            Fail(uw + "/groups/" + std::to_string(k),
+            Fail(uw / "groups" / k,
                  "\"" + Shown(user.groups[k]) + "\" is not a global group of this machine");
         }
         m.users.push_back(std::move(user));
@@ -504,7 +537,7 @@ class Reader {
   // read them all back from memory.
   void EarlyMachine(const json& j, std::size_t index) {
     if (index != early_.size()) return;
-    early_.push_back(Machine(j, "/machines/" + std::to_string(index)));
+    early_.push_back(Machine(j, Where() / "machines" / index));
     Taken(index);
   }
 
@@ -519,41 +552,42 @@ class Reader {
   }
 
   SimDomain Document(const json& root) {
-    Object(root, "");
-    OnlyKeys(root, "", {"local", "domains", "machines", "faults", "latencyMicros"});
+    const Where top;
+    Object(root, top);
+    OnlyKeys(root, top, {"local", "domains", "machines", "faults", "latencyMicros"});
     SimDomain d;
 
-    const json& local = *Member(root, "", "local", true);
-    Object(local, "/local");
-    OnlyKeys(local, "/local", {"computerName", "domain"});
-    d.computerName = Name(local, "/local", "computerName", true);
-    d.localDomain = Name(local, "/local", "domain", true);
+    const json& local = *Member(root, top, "local", true);
+    Object(local, top / "local");
+    OnlyKeys(local, top / "local", {"computerName", "domain"});
+    d.computerName = Name(local, top / "local", "computerName", true);
+    d.localDomain = Name(local, top / "local", "domain", true);
 
-    const json& domains = *Member(root, "", "domains", true);
-    Array(domains, "/domains");
+    const json& domains = *Member(root, top, "domains", true);
+    Array(domains, top / "domains");
     std::unordered_map<std::u16string, std::size_t> domainAt;
     for (std::size_t i = 0; i < domains.size(); ++i) {
-      const std::string w = "/domains/" + std::to_string(i);
+      const Where w = top / "domains" / i;
       Object(domains[i], w);
       OnlyKeys(domains[i], w, {"name", "pdc"});
       SimDomainInfo info;
       info.name = Name(domains[i], w, "name", true);
       info.pdc = Name(domains[i], w, "pdc", false);
       if (auto [it, fresh] = domainAt.emplace(FoldName(info.name), i); !fresh)
-        Fail(w + "/name", "duplicate domain \"" + Shown(info.name) + "\" (also at /domains/" +
-                              std::to_string(it->second) + ")");
+        Fail(w / "name", "duplicate domain \"" + Shown(info.name) + "\" (also at /domains/" +
+                             std::to_string(it->second) + ")");
       d.domains.push_back(std::move(info));
     }
     if (!domainAt.count(FoldName(d.localDomain)))
-      Fail("/local/domain",
+      Fail(top / "local" / "domain",
            "the local domain \"" + Shown(d.localDomain) + "\" is not listed in /domains");
 
-    const json& machines = *Member(root, "", "machines", true);
-    Array(machines, "/machines");
+    const json& machines = *Member(root, top, "machines", true);
+    Array(machines, top / "machines");
     // Machines after one that is no object never reach EarlyMachine; the
     // first of them is refused here.
     for (std::size_t i = early_.size(); i < machines.size(); ++i) {
-      early_.push_back(Machine(machines[i], "/machines/" + std::to_string(i)));
+      early_.push_back(Machine(machines[i], top / "machines" / i));
       Taken(i);
     }
     // The first machine that is wrong: named like an earlier one, or of a
@@ -563,17 +597,17 @@ class Reader {
     for (const auto& [domain, first] : domainUsers_)
       if (!domainAt.count(domain)) unknown = std::min(unknown, first);
     if (twice.index != MachineIndex::kNone && twice.index <= unknown)
-      Fail("/machines/" + std::to_string(twice.index) + "/name",
+      Fail(top / "machines" / twice.index / "name",
            "duplicate machine \"" + Shown(early_[twice.index].name) + "\" (also at /machines/" +
                std::to_string(twice.earlier) + ")");
     if (unknown != MachineIndex::kNone)
-      Fail("/machines/" + std::to_string(unknown) + "/domain",
+      Fail(top / "machines" / unknown / "domain",
            "unknown domain \"" + Shown(early_[unknown].domain) + "\" (not listed in /domains)");
 
     for (std::size_t i = 0; i < d.domains.size(); ++i) {
       const SimDomainInfo& info = d.domains[i];
       if (info.pdc.empty()) continue;
-      const std::string w = "/domains/" + std::to_string(i) + "/pdc";
+      const Where w = top / "domains" / i / "pdc";
       const std::size_t at = machineAt_.Find(info.pdc);
       if (at == MachineIndex::kNone)
         Fail(w, "primary controller \"" + Shown(info.pdc) + "\" is not a machine in /machines");
@@ -582,52 +616,51 @@ class Reader {
                     Shown(early_[at].domain) + "\"");
     }
 
-    if (const json* faults = Member(root, "", "faults", false)) {
-      Array(*faults, "/faults");
+    if (const json* faults = Member(root, top, "faults", false)) {
+      Array(*faults, top / "faults");
       for (std::size_t i = 0; i < faults->size(); ++i) {
-        const std::string w = "/faults/" + std::to_string(i);
+        const Where w = top / "faults" / i;
         const json& f = (*faults)[i];
         Object(f, w);
         OnlyKeys(f, w, {"call", "target", "status"});
         SimFault fault;
         const json* call = Member(f, w, "call", true);
         if (!call->is_string())
-          Fail(w + "/call", std::string("expected a string, found ") + TypeName(*call));
+          Fail(w / "call", std::string("expected a string, found ") + TypeName(*call));
         fault.call = call->get<std::string>();
-        if (!IsCallName(fault.call))
-          Fail(w + "/call", "unknown call \"" + Shown(fault.call) + "\"");
+        if (!IsCallName(fault.call)) Fail(w / "call", "unknown call \"" + Shown(fault.call) + "\"");
         if (fault.call == "NetApiBufferFree")
-          Fail(w + "/call", "NetApiBufferFree cannot be given a fault");
+          Fail(w / "call", "NetApiBufferFree cannot be given a fault");
         fault.target = Text(f, w, "target", false);
-        fault.status = Status(*Member(f, w, "status", true), w + "/status");
+        fault.status = Status(*Member(f, w, "status", true), w / "status");
         if (!fault.target.empty()) {
           const std::u16string key = FoldName(StripBackslashes(fault.target));
           if (TargetsDomain(fault.call)) {
             if (!domainAt.count(key))
-              Fail(w + "/target", "unknown domain \"" + Shown(fault.target) + "\"");
+              Fail(w / "target", "unknown domain \"" + Shown(fault.target) + "\"");
           } else if (machineAt_.Find(key) == MachineIndex::kNone &&
                      key != FoldName(d.computerName)) {
-            Fail(w + "/target", "unknown machine \"" + Shown(fault.target) + "\"");
+            Fail(w / "target", "unknown machine \"" + Shown(fault.target) + "\"");
           }
         }
         d.faults.push_back(std::move(fault));
       }
     }
 
-    d.latencyMicros = Latencies(root, "");
+    d.latencyMicros = Latencies(root, top);
     d.machines = std::move(early_);
     return d;
   }
 
   // A "latencyMicros" object: call name (or "*") to microseconds.
-  std::map<std::string, uint32_t> Latencies(const json& j, const std::string& where) const {
+  std::map<std::string, uint32_t> Latencies(const json& j, const Where& where) const {
     std::map<std::string, uint32_t> out;
     const json* lat = Member(j, where, "latencyMicros", false);
     if (lat == nullptr) return out;
-    const std::string lw = where + "/latencyMicros";
+    const Where lw = where / "latencyMicros";
     Object(*lat, lw);
     for (const auto& [call, value] : lat->items()) {
-      const std::string w = lw + "/" + PointerPart(call);
+      const Where w = lw / call;
       if (call != "*" && !IsCallName(call)) Fail(w, "unknown call \"" + Shown(call) + "\"");
       out[call] = Micros(value, w);
     }
@@ -635,7 +668,7 @@ class Reader {
   }
 
   // A delay in microseconds, at most one hour.
-  uint32_t Micros(const json& value, const std::string& where) const {
+  uint32_t Micros(const json& value, const Where& where) const {
     const uint32_t micros = U32(value, where);
     if (micros > kMaxLatencyMicros)
       Fail(where, "a delay of " + std::to_string(micros) +

@@ -574,8 +574,8 @@ class Reader {
       info.name = Name(domains[i], w, "name", true);
       info.pdc = Name(domains[i], w, "pdc", false);
       if (auto [it, fresh] = domainAt.emplace(FoldName(info.name), i); !fresh)
-        Fail(w / "name", "duplicate domain \"" + Shown(info.name) + "\" (also at /domains/" +
-                             std::to_string(it->second) + ")");
+        Fail(w / "name", "duplicate domain \"" + Shown(info.name) + "\" (also at " +
+                             (top / "domains" / it->second).Pointer() + ")");
       d.domains.push_back(std::move(info));
     }
     if (!domainAt.count(FoldName(d.localDomain)))
@@ -598,8 +598,8 @@ class Reader {
       if (!domainAt.count(domain)) unknown = std::min(unknown, first);
     if (twice.index != MachineIndex::kNone && twice.index <= unknown)
       Fail(top / "machines" / twice.index / "name",
-           "duplicate machine \"" + Shown(early_[twice.index].name) + "\" (also at /machines/" +
-               std::to_string(twice.earlier) + ")");
+           "duplicate machine \"" + Shown(early_[twice.index].name) + "\" (also at " +
+               (top / "machines" / twice.earlier).Pointer() + ")");
     if (unknown != MachineIndex::kNone)
       Fail(top / "machines" / unknown / "domain",
            "unknown domain \"" + Shown(early_[unknown].domain) + "\" (not listed in /domains)");
@@ -750,7 +750,7 @@ class DocumentBuilder {
   bool number_unsigned(json::number_unsigned_t v) { return Put(json(v)); }
   bool number_float(json::number_float_t v, const std::string&) { return Put(json(v)); }
   bool string(std::string& v) { return Put(json(std::move(v))); }
-  bool binary(json::binary_t&) { return Stop(Pointer(), "binary values are not JSON"); }
+  bool binary(json::binary_t&) { return Stop(ValuePlace(), "binary values are not JSON"); }
 
   bool start_object(std::size_t) { return Open(json::object()); }
   bool start_array(std::size_t) { return Open(json::array()); }
@@ -760,11 +760,9 @@ class DocumentBuilder {
   bool key(std::string& key) {
     Frame& top = frames_.back();
     if (key.find('\0') != std::string::npos)
-      return Stop(ContainerPointer() + "/" + PointerPart(key),
-                  "field name \"" + Shown(key) + "\" holds U+0000");
+      return Stop(ContainerPlace() / key, "field name \"" + Shown(key) + "\" holds U+0000");
     if (top.value->contains(key))
-      return Stop(ContainerPointer() + "/" + PointerPart(key),
-                  "field \"" + Shown(key) + "\" given twice");
+      return Stop(ContainerPlace() / key, "field \"" + Shown(key) + "\" given twice");
     top.key = std::move(key);
     return true;
   }
@@ -789,31 +787,27 @@ class DocumentBuilder {
     std::string key;  // the member being read, in an object
   };
 
-  bool Stop(const std::string& where, const std::string& what) {
-    error_ = (where.empty() ? std::string("(top level)") : where) + ": " + what;
+  bool Stop(const Where& where, const std::string& what) {
+    error_ = where.Pointer() + ": " + what;
     return false;
   }
 
-  // The place of the innermost open container, as a JSON pointer.
-  std::string ContainerPointer() const {
-    std::string out;
-    for (std::size_t i = 0; i + 1 < frames_.size(); ++i) Append(out, frames_[i], 1);
+  // The place of the innermost open container.
+  Where ContainerPlace() const {
+    Where out;
+    for (std::size_t i = 0; i + 1 < frames_.size(); ++i) out = Member(out, frames_[i], 1);
     return out;
   }
   // The place of the value about to be read.
-  std::string Pointer() const {
-    std::string out = ContainerPointer();
-    if (!frames_.empty()) Append(out, frames_.back(), 0);
-    return out;
+  Where ValuePlace() const {
+    const Where out = ContainerPlace();
+    return frames_.empty() ? out : Member(out, frames_.back(), 0);
   }
-  // Appends the member of a frame that is being read; in an array, its last
-  // element (open = 1) or the next one (open = 0).
-  static void Append(std::string& out, const Frame& frame, std::size_t open) {
-    out += '/';
-    if (frame.value->is_array())
-      out += std::to_string(frame.value->size() - open);
-    else
-      out += PointerPart(frame.key);
+  // The member of a frame that is being read; in an array, its last element
+  // (open = 1) or the next one (open = 0).
+  static Where Member(const Where& place, const Frame& frame, std::size_t open) {
+    if (frame.value->is_array()) return place / (frame.value->size() - open);
+    return place / frame.key;
   }
 
   json* Place(json&& value) {
@@ -838,8 +832,8 @@ class DocumentBuilder {
 
   bool Open(json&& container) {
     if (frames_.size() >= kMaxNesting)
-      return Stop(Pointer(), "nesting deeper than " + std::to_string(kMaxNesting) +
-                                 " levels; no domain file needs more");
+      return Stop(ValuePlace(), "nesting deeper than " + std::to_string(kMaxNesting) +
+                                    " levels; no domain file needs more");
     frames_.push_back({Place(std::move(container)), {}});
     return true;
   }

@@ -86,6 +86,7 @@ struct SimulatedNetApi::Impl {
 
   explicit Impl(SimDomain d) : domain(std::move(d)) {
     userIndex.resize(domain.machines.size());
+    machineIndex.reserve(domain.machines.size());
     for (std::size_t i = 0; i < domain.machines.size(); ++i) {
       machineIndex.emplace(FoldName(domain.machines[i].name), i);
       const auto& users = domain.machines[i].users;

@@ -277,28 +277,43 @@ bool ValidOut(const void* p) {
   return p != nullptr;
 }
 
-// Slices a whole answer into the batch that starts at *resume and fits
-// prefmaxlen, as a server that honours both answers.
+// Slices a whole answer of count entries into the batch that starts at
+// start and fits prefmaxlen, as a server that honours both answers. Entry i
+// is recordOf(i) with the texts textsOf(i); only the batch's entries are made.
+template <typename Record, std::size_t N, typename RecordOf, typename TextsOf>
+NET_API_STATUS AnswerBatch(BufferRegistry& buffers, std::size_t count, RecordOf recordOf,
+                           TextsOf textsOf, LPWSTR Record::*const (&fields)[N], std::size_t start,
+                           DWORD prefmaxlen, LPBYTE* bufptr, LPDWORD entriesread,
+                           LPDWORD totalentries, std::size_t* next) {
+  const Batch b = SliceBatch(count, start, prefmaxlen,
+                             [&](std::size_t i) { return RecordBytes<Record>(textsOf(i)); });
+  std::vector<Record> part;
+  std::vector<std::array<Text, N>> partTexts;
+  part.reserve(b.end - b.begin);
+  partTexts.reserve(b.end - b.begin);
+  for (std::size_t i = b.begin; i < b.end; ++i) {
+    part.push_back(recordOf(i));
+    partTexts.push_back(textsOf(i));
+  }
+  const NET_API_STATUS s = PackRecords(buffers, part, partTexts, fields, bufptr);
+  if (s != NERR_Success) return s;
+  *entriesread = static_cast<DWORD>(b.end - b.begin);
+  *totalentries = static_cast<DWORD>(count - b.begin);
+  if (next != nullptr) *next = b.more ? b.end : 0;
+  return b.more ? ERROR_MORE_DATA : NERR_Success;
+}
+
+// The same over a whole answer held as records and their texts.
 template <typename Record, std::size_t N>
 NET_API_STATUS AnswerBatch(BufferRegistry& buffers, const std::vector<Record>& records,
                            const std::vector<std::array<Text, N>>& texts,
                            LPWSTR Record::*const (&fields)[N], std::size_t start, DWORD prefmaxlen,
                            LPBYTE* bufptr, LPDWORD entriesread, LPDWORD totalentries,
                            std::size_t* next) {
-  std::vector<std::size_t> sizes;
-  sizes.reserve(texts.size());
-  for (const auto& row : texts) sizes.push_back(RecordBytes<Record>(row));
-  const Batch b = SliceBatch(sizes, start, prefmaxlen);
-  std::vector<Record> part(records.begin() + static_cast<std::ptrdiff_t>(b.begin),
-                           records.begin() + static_cast<std::ptrdiff_t>(b.end));
-  std::vector<std::array<Text, N>> partTexts(texts.begin() + static_cast<std::ptrdiff_t>(b.begin),
-                                             texts.begin() + static_cast<std::ptrdiff_t>(b.end));
-  const NET_API_STATUS s = PackRecords(buffers, part, partTexts, fields, bufptr);
-  if (s != NERR_Success) return s;
-  *entriesread = static_cast<DWORD>(b.end - b.begin);
-  *totalentries = static_cast<DWORD>(records.size() - b.begin);
-  if (next != nullptr) *next = b.more ? b.end : 0;
-  return b.more ? ERROR_MORE_DATA : NERR_Success;
+  return AnswerBatch(
+      buffers, records.size(), [&](std::size_t i) { return records[i]; },
+      [&](std::size_t i) -> const std::array<Text, N>& { return texts[i]; }, fields, start,
+      prefmaxlen, bufptr, entriesread, totalentries, next);
 }
 
 constexpr LPWSTR SERVER_INFO_101::*kServerFields[] = {&SERVER_INFO_101::sv101_name,
@@ -565,16 +580,16 @@ NET_API_STATUS SambaNetApi::NetWkstaUserEnum(LPCWSTR servername, DWORD level, LP
     const NET_API_STATUS s = EnumWkstaUsers(host, creds_, users);
     if (s != NERR_Success) return s;
   }
-  std::vector<WKSTA_USER_INFO_1> records(users.size());
-  std::vector<std::array<Text, 4>> texts;
-  texts.reserve(users.size());
-  for (const WkstaUser& u : users)
-    texts.push_back({u.user, u.logonDomain, u.otherDomains, u.logonServer});
   std::size_t next = 0;
   // The server may ignore the preferred length and the resume handle (Samba
   // does); the batches are cut here as a Windows server cuts them.
-  const NET_API_STATUS s = AnswerBatch(buffers_, records, texts, kWkstaUserFields, start,
-                                       prefmaxlen, bufptr, entriesread, totalentries, &next);
+  const NET_API_STATUS s = AnswerBatch(
+      buffers_, users.size(), [](std::size_t) { return WKSTA_USER_INFO_1{}; },
+      [&](std::size_t i) {
+        const WkstaUser& u = users[i];
+        return std::array<Text, 4>{u.user, u.logonDomain, u.otherDomains, u.logonServer};
+      },
+      kWkstaUserFields, start, prefmaxlen, bufptr, entriesread, totalentries, &next);
   if (s == ERROR_MORE_DATA && resumehandle != nullptr) answers_.Keep(host, next, std::move(users));
   if (resumehandle != nullptr && (s == NERR_Success || s == ERROR_MORE_DATA))
     *resumehandle = static_cast<DWORD>(next);

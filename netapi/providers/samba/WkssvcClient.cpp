@@ -5,6 +5,7 @@
 #include <shared_mutex>
 
 #include "AnswerConversion.h"
+#include "BatchedEnum.h"
 #include "RpcConnect.h"
 #include "SambaLibs.h"
 #include "SambaRpc.h"
@@ -100,6 +101,7 @@ NET_API_STATUS EnumWkstaUsers(const std::string& host, const SambaCredentials& c
   if (info.level != 1 || info.ctr.user1 == nullptr) return ERROR_BAD_NET_RESP;
   const wkssvc_NetWkstaEnumUsersCtr1& got = *info.ctr.user1;
   if (got.entries_read > 0 && got.user1 == nullptr) return ERROR_BAD_NET_RESP;
+  if (got.entries_read > kMaxEnumEntries) return ERROR_BAD_NET_RESP;
 
   std::vector<WkstaUser> out;
   out.reserve(got.entries_read);
@@ -133,26 +135,6 @@ bool PendingAnswers::Take(const std::string& host, std::size_t start,
       return true;
     }
   return false;
-}
-
-Batch SliceBatch(const std::vector<std::size_t>& entryBytes, std::size_t start, DWORD prefmaxlen) {
-  Batch b;
-  const std::size_t n = entryBytes.size();
-  b.begin = start > n ? n : start;
-  b.end = b.begin;
-  if (prefmaxlen == MAX_PREFERRED_LENGTH) {
-    b.end = n;
-    return b;
-  }
-  std::size_t used = 0;
-  while (b.end < n) {
-    const std::size_t next = used + entryBytes[b.end];
-    if (b.end > b.begin && next > prefmaxlen) break;
-    used = next;
-    ++b.end;
-  }
-  b.more = b.end < n;
-  return b;
 }
 
 }  // namespace quorvix::samba

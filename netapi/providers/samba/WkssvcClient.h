@@ -60,9 +60,36 @@ struct Batch {
   bool more = false;  // entries follow after end
 };
 
-// The batch that starts at start and fits prefmaxlen, counting each entry's
-// bytes as a server does; at least one entry when any remain, so that a
-// caller always gets on. MAX_PREFERRED_LENGTH takes everything.
-Batch SliceBatch(const std::vector<std::size_t>& entryBytes, std::size_t start, DWORD prefmaxlen);
+// The batch of count entries that starts at start and fits prefmaxlen,
+// counting entry i's bytes as bytesOf(i), as a server does; at least one
+// entry when any remain, so that a caller always gets on.
+// MAX_PREFERRED_LENGTH takes everything. Only the batch's entries and the one
+// after it are sized: going through a long answer batch by batch costs the
+// answer once, not once per batch.
+template <typename BytesOf>
+Batch SliceBatch(std::size_t count, std::size_t start, DWORD prefmaxlen, BytesOf bytesOf) {
+  Batch b;
+  b.begin = start > count ? count : start;
+  b.end = b.begin;
+  if (prefmaxlen == MAX_PREFERRED_LENGTH) {
+    b.end = count;
+    return b;
+  }
+  std::size_t used = 0;
+  while (b.end < count) {
+    const std::size_t next = used + bytesOf(b.end);
+    if (b.end > b.begin && next > prefmaxlen) break;
+    used = next;
+    ++b.end;
+  }
+  b.more = b.end < count;
+  return b;
+}
+
+inline Batch SliceBatch(const std::vector<std::size_t>& entryBytes, std::size_t start,
+                        DWORD prefmaxlen) {
+  return SliceBatch(entryBytes.size(), start, prefmaxlen,
+                    [&](std::size_t i) { return entryBytes[i]; });
+}
 
 }  // namespace quorvix::samba

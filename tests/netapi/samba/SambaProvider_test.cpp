@@ -57,6 +57,20 @@ TEST(SambaBatches, CutAsAServerCutsThem) {
   EXPECT_EQ(past.begin, past.end);
   EXPECT_FALSE(past.more);
   EXPECT_FALSE(SliceBatch({}, 0, 256).more);
+
+  // A long answer taken batch by batch is sized about once, not once per batch.
+  std::size_t sized = 0;
+  std::size_t batchCount = 0;
+  for (std::size_t at = 0;; ++batchCount) {
+    const Batch b = SliceBatch(100000, at, 256, [&](std::size_t) {
+      ++sized;
+      return std::size_t{40};
+    });
+    if (!b.more) break;
+    at = b.end;
+  }
+  EXPECT_EQ(batchCount, 100000u / 6);
+  EXPECT_LE(sized, 100000u + batchCount + 1);
 }
 
 TEST(SambaBuffers, OneAllocationPerAnswerReleasedOnce) {

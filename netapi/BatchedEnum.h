@@ -21,20 +21,23 @@ inline constexpr std::size_t kMaxEnumEntries = 1'000'000;
 // past it if more entries arrive, so a lying total costs nothing.
 inline constexpr std::size_t kMaxEnumReserve = 4096;
 
-// Asks batch after batch with call(LPBYTE*, DWORD* read, DWORD* total) and
-// turns record k of each batch into an entry with read(buffer, k). The status
-// decides whether another batch follows: 0 ends the loop whatever the counts
-// say, ERROR_MORE_DATA asks for the next one. On success out holds slot 0
-// empty and the entries in 1..n in the order they came; when the first call
-// fails out is untouched, when a later one fails out keeps what arrived.
-template <typename Item, typename Call, typename Read>
-int32_t EnumerateInBatches(NetApi& api, std::vector<Item>& out, Call call, Read read) {
+// Asks batch after batch with call(LPBYTE*, DWORD* read, DWORD* total),
+// which passes resume (the resume handle) on to the server, and turns record
+// k of each batch into an entry with read(buffer, k). The status decides
+// whether another batch follows: 0 ends the loop whatever the counts say,
+// ERROR_MORE_DATA asks for the next one. On success out holds slot 0 empty
+// and the entries in 1..n in the order they came; when the first call fails
+// out is untouched, when a later one fails out keeps what arrived.
+template <typename Item, typename Resume, typename Call, typename Read>
+int32_t EnumerateInBatches(NetApi& api, std::vector<Item>& out, const Resume& resume, Call call,
+                           Read read) {
   std::vector<Item> result;
   bool first = true;
   for (;;) {
     NetBuffer buffer(api);
     DWORD count = 0;
     DWORD total = 0;
+    const Resume before = resume;
     const NET_API_STATUS status = call(buffer.out(), &count, &total);
     if (status != NERR_Success && status != ERROR_MORE_DATA) {
       // A buffer handed back with the failure is released by its holder.
@@ -58,6 +61,12 @@ int32_t EnumerateInBatches(NetApi& api, std::vector<Item>& out, Call call, Read 
     }
     for (DWORD k = 0; k < count; ++k) result.push_back(read(buffer, k));
     if (status == NERR_Success) break;
+    // "More data" with the resume handle where it was: the next call would
+    // bring this batch again, for ever.
+    if (resume == before) {
+      out = std::move(result);
+      return static_cast<int32_t>(ERROR_BAD_NET_RESP);
+    }
   }
   out = std::move(result);
   return 0;

@@ -12,7 +12,7 @@ int32_t fnNetWkstaUserEnum(NetApi& api, const std::u16string& strServer,
   const LPCWSTR server = NameArgument(strServer);
   DWORD resume = 0;
   return EnumerateInBatches(
-      api, users,
+      api, users, resume,
       [&](LPBYTE* buf, DWORD* read, DWORD* total) {
         return api.NetWkstaUserEnum(server, 1, buf, kPreferredLength, read, total, &resume);
       },

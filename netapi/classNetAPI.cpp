@@ -134,7 +134,7 @@ int32_t classNetAPI::fnGlobalGroupEnum(const std::u16string& strSystem,
   // beyond the first batch's total are appended, so none is dropped.
   DWORD_PTR resume = 0;
   return EnumerateInBatches(
-      api_, strReturn,
+      api_, strReturn, resume,
       [&](LPBYTE* buf, DWORD* read, DWORD* total) {
         return api_.NetGroupEnum(server, 0, buf, kGroupBatchLength, read, total, &resume);
       },

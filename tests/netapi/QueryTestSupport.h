@@ -87,6 +87,7 @@ class ScriptedNetApi : public NetApi {
   std::function<Answer(int)> answer;
   std::function<void(int)> beforeCall;  // runs before each enumeration call (index from 0)
   DWORD serverEnumLength = 0;           // when set, replaces NetServerEnum's preferred length
+  bool resumeStays = false;             // the resume handle is handed back as it came
   int enumCalls = 0;
   std::vector<DWORD> prefmaxlens;
   std::vector<uint64_t> resumes;
@@ -110,7 +111,7 @@ class ScriptedNetApi : public NetApi {
                                   LPDWORD total, LPDWORD resume) override {
     Before(pref, resume ? *resume : 0);
     if (!answer) return inner_.NetWkstaUserEnum(s, level, buf, pref, read, total, resume);
-    if (resume) ++*resume;
+    if (resume && !resumeStays) ++*resume;
     return Serve(buf, read, total);
   }
   NET_API_STATUS NetUserGetInfo(LPCWSTR s, LPCWSTR u, DWORD level, LPBYTE* buf) override {
@@ -120,7 +121,7 @@ class ScriptedNetApi : public NetApi {
                               LPDWORD total, PDWORD_PTR resume) override {
     Before(pref, resume ? *resume : 0);
     if (!answer) return inner_.NetGroupEnum(s, level, buf, pref, read, total, resume);
-    if (resume) ++*resume;
+    if (resume && !resumeStays) ++*resume;
     return Serve(buf, read, total);
   }
   NET_API_STATUS NetUserGetGroups(LPCWSTR s, LPCWSTR u, DWORD level, LPBYTE* buf, DWORD pref,

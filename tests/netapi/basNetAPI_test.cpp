@@ -193,6 +193,18 @@ TEST_F(LoggedOnUsers, ServersThatMisbehaveDoNotHangOrOverrun) {
     ASSERT_EQ(users.size(), 1u);
     EXPECT_EQ(users[0].UserName, u"untouched");
   }
+  // "More data" with a resume handle that does not move would bring the same
+  // batch for ever: the first one is kept, and the listing ends there.
+  {
+    ScriptedNetApi api(inner);
+    api.resumeStays = true;
+    api.answer = [](int) { return Batch(ERROR_MORE_DATA, {u"again"}, 2); };
+    users.clear();
+    EXPECT_EQ(fnNetWkstaUserEnum(api, u"TS01", users), static_cast<int32_t>(ERROR_BAD_NET_RESP));
+    EXPECT_EQ(api.enumCalls, 1);
+    ASSERT_EQ(users.size(), 2u);
+    EXPECT_EQ(users[1].UserName, u"again");
+  }
   // Entries claimed without a buffer to read them from.
   {
     ScriptedNetApi api(inner);

@@ -59,6 +59,11 @@ struct DirectoryListing {
 // readers stop there.
 inline constexpr std::size_t kMaxDirectoryEntries = 1000000;
 
+// Entries asked for per page of a search. A server that keeps handing out
+// empty or nearly empty pages with a cookie is not followed for ever.
+inline constexpr int kDirectoryPageSize = 500;
+inline constexpr std::size_t kMaxDirectoryPages = kMaxDirectoryEntries / kDirectoryPageSize + 16;
+
 // The type word of a computer account: every machine is a workstation and
 // server running NT; a domain controller or a server system also counts as an
 // NT server; a controller holds the primary role or is a backup.

@@ -3,14 +3,25 @@
 search with a naming context, refuses StartTLS and accepts any bind (the
 worst case: a server that would take a password in clear).
 
-Usage: ldap-recorder.py ADDRESS PORT RECORD_FILE
-It serves until killed; RECORD_FILE gets the bytes of every connection.
+Given a certificate and its key, it is a hostile directory instead: it
+accepts StartTLS with that certificate, and answers every search below the
+root with an empty page whose cookie asks for the next one, for ever.
+
+Usage: ldap-recorder.py ADDRESS PORT RECORD_FILE [CERT KEY]
+It serves until killed; RECORD_FILE gets the bytes of every message.
 """
 import socket
+import ssl
 import sys
 import threading
 
 address, port, record = sys.argv[1], int(sys.argv[2]), sys.argv[3]
+tls = None
+if len(sys.argv) > 5:
+    tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    tls.load_cert_chain(sys.argv[4], sys.argv[5])
+STARTTLS = b"1.3.6.1.4.1.1466.20037"
+PAGED = b"1.2.840.113556.1.4.319"
 
 
 def length(n):
@@ -49,13 +60,22 @@ def answer(message):
     reply = lambda payload: tlv(0x30, mid + payload)
     if op == 0x60:  # bind
         return reply(result(0x61, 0))
-    if op == 0x63:  # search: the rootDSE of a domain
+    if op == 0x63:  # search
+        _, op_at, _ = header(message, mid_at + mid_len)
+        _, base_at, base_len = header(message, op_at)
+        if tls and base_len > 0:  # below the root: an empty page, and another
+            cookie = tlv(0x30, tlv(0x02, b"\x00") + tlv(0x04, b"more"))
+            control = tlv(0x30, tlv(0x04, PAGED) + tlv(0x04, cookie))
+            return reply(result(0x65, 0) + tlv(0xA0, control))
         attr = tlv(0x30, tlv(0x04, b"defaultNamingContext") +
                    tlv(0x31, tlv(0x04, b"DC=nokdc,DC=test")))
         entry = tlv(0x64, tlv(0x04, b"") + tlv(0x30, attr))
         return reply(entry) + reply(result(0x65, 0))
-    if op == 0x77:  # extended (StartTLS): protocol error
-        return reply(result(0x78, 2))
+    if op == 0x77:  # extended: StartTLS
+        if tls and STARTTLS in message:
+            return reply(tlv(0x78, tlv(0x0A, b"\x00") + tlv(0x04, b"") + tlv(0x04, b"") +
+                             tlv(0x8A, STARTTLS)))
+        return reply(result(0x78, 2))  # protocol error
     return b""
 
 
@@ -74,9 +94,12 @@ def serve(conn):
                 while (h := header(buf, 0)) and h[1] + h[2] <= len(buf):
                     end = h[1] + h[2]
                     out = answer(buf[:end])
+                    starts_tls = tls and buf[:end].find(STARTTLS) >= 0
                     buf = buf[end:]
                     if out:
                         conn.sendall(out)
+                    if starts_tls:
+                        conn = tls.wrap_socket(conn, server_side=True)
         except (OSError, IndexError):
             pass
 

@@ -16,8 +16,6 @@ namespace quorvix::samba {
 
 namespace {
 
-constexpr int kPageSize = 500;
-
 std::string Lower(std::string s) {
   std::transform(s.begin(), s.end(), s.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -69,9 +67,13 @@ int PagedSearch(LDAP* ld, const std::string& base, const char* filter, const cha
   berval* cookie = nullptr;
   std::size_t seen = 0;
   int rc = LDAP_SUCCESS;
-  for (;;) {
+  for (std::size_t pages = 0;; ++pages) {
+    if (pages >= kMaxDirectoryPages) {
+      ber_bvfree(cookie);
+      return LDAP_SIZELIMIT_EXCEEDED;
+    }
     LDAPControl* page = nullptr;
-    rc = ldap_create_page_control(ld, kPageSize, cookie, 0, &page);
+    rc = ldap_create_page_control(ld, kDirectoryPageSize, cookie, 0, &page);
     if (cookie != nullptr) {
       ber_bvfree(cookie);
       cookie = nullptr;

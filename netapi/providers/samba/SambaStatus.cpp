@@ -94,9 +94,6 @@ NET_API_STATUS FromLdap(int rc) {
   switch (rc) {
     case LDAP_SUCCESS:
       return NERR_Success;
-    case LDAP_SIZELIMIT_EXCEEDED:
-    case LDAP_PARTIAL_RESULTS:
-      return ERROR_MORE_DATA;
     case LDAP_INVALID_CREDENTIALS:
       return ERROR_LOGON_FAILURE;
     case LDAP_INSUFFICIENT_ACCESS:
@@ -119,6 +116,8 @@ NET_API_STATUS FromLdap(int rc) {
     case LDAP_UNAVAILABLE:
       return ERROR_NETWORK_BUSY;
     default:
+      // A listing cut short (by the server, or by the reader's bounds) among
+      // them: "more data" would promise a next batch that does not exist.
       return ERROR_BAD_NET_RESP;
   }
 }

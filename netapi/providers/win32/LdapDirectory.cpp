@@ -18,10 +18,6 @@ namespace quorvix {
 
 namespace {
 
-constexpr ULONG kPageSize = 500;
-// A server that keeps handing out empty pages with a cookie is not followed
-// for ever.
-constexpr std::size_t kMaxPages = kMaxDirectoryEntries / kPageSize + 16;
 // Attribute values longer than this are cut: no name or version is near it.
 constexpr std::size_t kMaxValueUnits = 4096;
 
@@ -73,7 +69,10 @@ std::u16string EntryDn(LDAP* ld, LDAPMessage* entry) {
 
 NET_API_STATUS FromLdap(ULONG rc) {
   const ULONG mapped = LdapMapErrorToWin32(rc);
-  return mapped != 0 ? static_cast<NET_API_STATUS>(mapped) : ERROR_BAD_NET_RESP;
+  // A listing cut short (by the server, or by the reader's bounds) maps to
+  // "more data", which would promise a next batch that does not exist.
+  return mapped != 0 && mapped != ERROR_MORE_DATA ? static_cast<NET_API_STATUS>(mapped)
+                                                  : ERROR_BAD_NET_RESP;
 }
 
 l_timeval Timeval(std::chrono::milliseconds timeout) {
@@ -98,12 +97,12 @@ ULONG PagedSearch(LDAP* ld, const std::u16string& base, const wchar_t* filter,
   berval* cookie = nullptr;
   std::size_t seen = 0;
   for (std::size_t pages = 0;; ++pages) {
-    if (pages >= kMaxPages) {
+    if (pages >= kMaxDirectoryPages) {
       ber_bvfree(cookie);
       return LDAP_SIZELIMIT_EXCEEDED;
     }
     PLDAPControlW page = nullptr;
-    ULONG rc = ldap_create_page_controlW(ld, kPageSize, cookie, FALSE, &page);
+    ULONG rc = ldap_create_page_controlW(ld, kDirectoryPageSize, cookie, FALSE, &page);
     ber_bvfree(cookie);
     cookie = nullptr;
     if (rc != LDAP_SUCCESS) return rc;

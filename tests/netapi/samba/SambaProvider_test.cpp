@@ -127,6 +127,9 @@ TEST(SambaStatus, MapsToThePlatformsCodes) {
   EXPECT_EQ(FromLdap(49), ERROR_LOGON_FAILURE);  // invalid credentials
   EXPECT_EQ(FromLdap(-1), ERROR_BAD_NETPATH);    // server down
   EXPECT_EQ(FromLdap(50), ERROR_ACCESS_DENIED);  // insufficient access
+  // A listing cut short is no answer to go on from.
+  EXPECT_EQ(FromLdap(4), ERROR_BAD_NET_RESP);  // size limit exceeded
+  EXPECT_EQ(FromLdap(9), ERROR_BAD_NET_RESP);  // partial results
   // Every mapped failure has a message for the user.
   for (NET_API_STATUS s :
        {FromNtStatus(0xC0000022), FromNtStatus(0xC000006D), FromNtStatus(0xC00000BE),

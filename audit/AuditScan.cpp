@@ -99,12 +99,18 @@ struct Slot {
 // they run, so a worker whose machine was given up can finish its call and
 // drop the answer here; it never reaches the window.
 struct ScanState {
-  ScanState(NetApi& a, std::vector<std::u16string> m, std::u16string c)
-      : api(a), machines(std::move(m)), controller(std::move(c)), slots(machines.size()) {}
+  ScanState(NetApi& a, std::vector<std::u16string> m, std::u16string c,
+            std::chrono::milliseconds timeout)
+      : api(a),
+        machines(std::move(m)),
+        controller(std::move(c)),
+        hostTimeout(timeout),
+        slots(machines.size()) {}
 
   NetApi& api;
   const std::vector<std::u16string> machines;  // slot 0 unused
   const std::u16string controller;
+  const std::chrono::milliseconds hostTimeout;  // zero: none
 
   std::mutex mu;
   std::condition_variable finishedReady;
@@ -225,6 +231,13 @@ void Work(const std::shared_ptr<ScanState>& s) {
       std::lock_guard lock(s->mu);
       --s->asking;
       if (s->slots[i].state != SlotState::Running) return;  // given up: the answer is dropped
+      // An answer that came after the deadline counts as none, however soon
+      // the scan looked.
+      if (s->hostTimeout.count() > 0 && Clock::now() - s->slots[i].started >= s->hostTimeout) {
+        work = MachineWork{};
+        work.outcome.machine = s->machines[i];
+        work.outcome.state = MachineState::TimedOut;
+      }
       s->slots[i].state = SlotState::Finished;
       s->finished.emplace_back(i, std::move(work));
     }
@@ -465,7 +478,8 @@ ScanOutcome RunAuditScan(NetApi& api, ReportWindow& window, const ScanSettings& 
   if (machines.empty()) machines.emplace_back();  // slot 0
   const std::size_t total = machines.size() - 1;
 
-  auto state = std::make_shared<ScanState>(api, std::move(machines), std::move(controller));
+  auto state = std::make_shared<ScanState>(api, std::move(machines), std::move(controller),
+                                           settings.hostTimeout);
   std::vector<MachineOutcome> outcomes(total);
   for (std::size_t i = 0; i < total; ++i) outcomes[i].machine = state->machines[i + 1];
 

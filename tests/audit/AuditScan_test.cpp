@@ -16,6 +16,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ReportOrder.h"
@@ -413,6 +414,24 @@ TEST_F(AuditScanTest, EveryMachineEndsWithAnOutcomeAndTheSummaryCountsThem) {
   EXPECT_NE(listing.find(u"PC020: not asked - "), std::u16string::npos) << ToUtf8(listing);
   EXPECT_NE(listing.find(u"(status 53)"), std::u16string::npos);
   EXPECT_NE(listing.find(u"X1: timed out"), std::u16string::npos);
+  ASSERT_TRUE(WaitForScanWorkers(std::chrono::seconds(10)));
+
+  // An answer that comes after the deadline counts as none, also when the
+  // window's thread is busy until after it came.
+  d.machines[4].silentMicros = 150'000;
+  BreaksAfterFirstBatch late(d);
+  OutcomeWindow busy(u"HQ");
+  busy.onDoEvents = [&] {
+    if (busy.rows.size() == 1 && busy.outcomes.empty()) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(600));
+      busy.outcomes.resize(1);  // slept once
+    }
+    return true;
+  };
+  ASSERT_EQ(RunAuditScan(late, busy, ScanSettings{1, std::chrono::milliseconds(50)}),
+            ScanOutcome::Done);
+  ASSERT_EQ(busy.outcomes.size(), 5u);
+  EXPECT_EQ(busy.outcomes[4].state, MachineState::TimedOut);
   ASSERT_TRUE(WaitForScanWorkers(std::chrono::seconds(10)));
 }
 

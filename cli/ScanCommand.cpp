@@ -138,8 +138,8 @@ int ListMachines(NetApi& api, const std::u16string& domain, std::ostream& out, s
   }
   for (DWORD k = 0; k < read; ++k) {
     const auto& info = buffer.record<SERVER_INFO_101>(k);
-    out << ToUtf8(VisibleText(fnPointerToString(info.sv101_name))) << "\t" << RoleOfType(info.sv101_type)
-        << "\n";
+    out << ToUtf8(VisibleText(fnPointerToString(info.sv101_name))) << "\t"
+        << RoleOfType(info.sv101_type) << "\n";
   }
   return kExitOk;
 }
@@ -180,6 +180,10 @@ int RunScanCommand(int argc, const char* const* argv, std::ostream& out, std::os
                "CSV with every field as it is (plain CSV puts an apostrophe before a field "
                "that a spreadsheet would run as a formula)");
 
+  // Parse errors echo the arguments, which may hold line ends of their own.
+  app.failure_message([](const CLI::App*, const CLI::Error& e) {
+    return TerminalLine(e.what()) + "\nRun with --help for more information.\n";
+  });
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -202,10 +206,10 @@ int RunScanCommand(int argc, const char* const* argv, std::ostream& out, std::os
   try {
     provider = MakeProvider(opt.provider);
   } catch (const std::exception& e) {
-    err << kProgram << ": " << e.what() << "\n";
+    err << kProgram << ": " << TerminalLine(e.what()) << "\n";
     return kExitBadInput;
   }
-  if (!provider.note.empty()) err << kProgram << ": " << provider.note << "\n";
+  if (!provider.note.empty()) err << kProgram << ": " << TerminalLine(provider.note) << "\n";
   NetApi& api = *provider.api;
 
   if (opt.listDomains) return ListDomains(api, out, err);

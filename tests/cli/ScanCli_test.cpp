@@ -314,6 +314,15 @@ TEST(ScanCli, HostileNamesReachTheTerminalHarmlessAndCsvIsSafeForSpreadsheets) {
   EXPECT_EQ(evil.exit, 1);
   EXPECT_EQ(std::count(evil.err.begin(), evil.err.end(), '\n'), 1) << evil.err;
   EXPECT_EQ(evil.err.find_first_of("\x1b\x07\r"), std::string::npos) << evil.err;
+  // Line ends in arguments that messages echo do not make lines of their own.
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {hostile, "--format", "x\ry\nz"}, {"--simulate=a\rb\nquorvix-scan: fine"}}) {
+    const Result bad = Scan(args);
+    EXPECT_EQ(bad.exit, 2);
+    EXPECT_EQ(bad.err.find('\r'), std::string::npos) << bad.err;
+    EXPECT_EQ(bad.err.find("\nquorvix-scan: fine"), std::string::npos) << bad.err;
+    EXPECT_EQ(bad.err.find("\nz"), std::string::npos) << bad.err;
+  }
   // A status of 2^31 and above is a word, not a negative number.
   const Result locked = Scan({hostile, "LOCKED"});
   EXPECT_EQ(locked.exit, 1);

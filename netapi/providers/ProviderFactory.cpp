@@ -1,6 +1,7 @@
 #include "ProviderFactory.h"
 
 #include <CLI/CLI.hpp>
+#include <cmath>
 #include <cstdint>
 #include <stdexcept>
 
@@ -199,7 +200,9 @@ void AddProviderOptions(CLI::App& app, ProviderOptions& options) {
   CLI::Option* simulate =
       app.add_flag("--simulate{}", options.simulateFile,
                    "Use the simulated network: the built-in demo domain, or the domain file FILE")
-          ->option_text("[=FILE]");
+          ->option_text("[=FILE]")
+          // Given twice, one of the two would be dropped without a word.
+          ->multi_option_policy(CLI::MultiOptionPolicy::Throw);
   app.add_option(
          "--jobs", options.jobs,
          "Machines asked at once, 1 to 256; default 16 (a network provider may allow fewer)")
@@ -208,8 +211,12 @@ void AddProviderOptions(CLI::App& app, ProviderOptions& options) {
   app.add_option_function<double>(
          "--host-timeout",
          [&options](double seconds) {
+           // The range check lets "nan" through; and a limit, however short,
+           // stays one (zero milliseconds would mean none).
+           if (!(seconds >= 0.0))
+             throw CLI::ValidationError("--host-timeout", "not a number of seconds");
            options.hostTimeout =
-               std::chrono::milliseconds(static_cast<std::int64_t>(seconds * 1000.0 + 0.5));
+               std::chrono::milliseconds(static_cast<std::int64_t>(std::ceil(seconds * 1000.0)));
          },
          "Give up a machine that has not answered within SECONDS (0: wait as long as it "
          "takes; default 30)")

@@ -43,5 +43,24 @@ TEST(ProviderFactory, GivesTheDemoDomainOrAFile) {
   EXPECT_THROW(MakeProvider(options), sim::DomainFileError);
 }
 
+TEST(ProviderFactory, RefusesWhatWouldBeReadOtherwiseThanMeant) {
+  auto parse = [](std::vector<std::string> args, ProviderOptions& options) {
+    CLI::App app;
+    AddProviderOptions(app, options);
+    std::reverse(args.begin(), args.end());
+    app.parse(args);
+  };
+  ProviderOptions o;
+  EXPECT_THROW(parse({"--host-timeout", "nan"}, o), CLI::ValidationError);
+  EXPECT_THROW(parse({"--simulate", "--simulate=other.json"}, o), CLI::ArgumentMismatch);
+  // A limit however short stays a limit; zero is none.
+  parse({"--host-timeout", "0.0001"}, o);
+  EXPECT_EQ(o.hostTimeout.count(), 1);
+  parse({"--host-timeout", "2.5"}, o);
+  EXPECT_EQ(o.hostTimeout.count(), 2500);
+  parse({"--host-timeout", "0"}, o);
+  EXPECT_EQ(o.hostTimeout.count(), 0);
+}
+
 }  // namespace
 }  // namespace quorvix

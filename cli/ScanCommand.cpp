@@ -97,6 +97,15 @@ std::vector<std::string> ColumnNames() {
   return names;
 }
 
+// rc once out holds everything written to it; otherwise a message and the
+// exit status of a failure.
+int Written(std::ostream& out, std::ostream& err, const char* what, int rc) {
+  out.flush();
+  if (out) return rc;
+  err << kProgram << ": the " << what << " could not be written\n";
+  return kExitNetworkFailure;
+}
+
 int ListDomains(NetApi& api, std::ostream& out, std::ostream& err) {
   classNetAPI net(api);
   std::vector<std::u16string> domains;
@@ -108,7 +117,7 @@ int ListDomains(NetApi& api, std::ostream& out, std::ostream& err) {
   }
   // One line per domain, whatever a name holds.
   for (std::size_t i = 1; i < domains.size(); ++i) out << ToUtf8(VisibleText(domains[i])) << "\n";
-  return kExitOk;
+  return Written(out, err, "list", kExitOk);
 }
 
 // The role text of a type word, tested in the order GetServerType tests it.
@@ -141,7 +150,7 @@ int ListMachines(NetApi& api, const std::u16string& domain, std::ostream& out, s
     out << ToUtf8(VisibleText(fnPointerToString(info.sv101_name))) << "\t"
         << RoleOfType(info.sv101_type) << "\n";
   }
-  return kExitOk;
+  return Written(out, err, "list", kExitOk);
 }
 
 }  // namespace
@@ -291,12 +300,7 @@ int RunScanCommand(int argc, const char* const* argv, std::ostream& out, std::os
     } else {
       out << FormatMachinesTable(machines);
     }
-    out.flush();
-    if (!out) {
-      err << kProgram << ": the report could not be written\n";
-      return kExitNetworkFailure;
-    }
-    return done;
+    return Written(out, err, "report", done);
   }
 
   SortState sort;
@@ -314,12 +318,7 @@ int RunScanCommand(int argc, const char* const* argv, std::ostream& out, std::os
   } else {
     out << FormatTable(report.Rows());
   }
-  out.flush();
-  if (!out) {
-    err << kProgram << ": the report could not be written\n";
-    return kExitNetworkFailure;
-  }
-  return done;
+  return Written(out, err, "report", done);
 }
 
 }  // namespace quorvix

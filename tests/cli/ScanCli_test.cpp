@@ -26,6 +26,7 @@
 #include "ConsoleReport.h"
 #include "ReportFormat.h"
 #include "ReportOrder.h"
+#include "ScanCommand.h"
 #include "ScanSummary.h"
 #include "SimulatedNetApi.h"
 #include "basMain.h"
@@ -298,6 +299,17 @@ TEST(ScanCli, BadArgumentsAndBadFilesExitWithTwoAndNameTheProblem) {
     EXPECT_EQ(r.exit, 2) << c.named << ": " << r.err;
     EXPECT_EQ(r.out, "") << c.named;
     EXPECT_NE(r.err.find(c.named), std::string::npos) << r.err;
+  }
+}
+
+TEST(ScanCli, AListThatCannotBeWrittenIsAFailure) {
+  const std::string domain = SmallDomain();
+  for (const char* list : {"--list-domains", "--list-machines"}) {
+    std::ostream nowhere(nullptr);
+    std::ostringstream err;
+    const char* const argv[] = {"quorvix-scan", domain.c_str(), list};
+    EXPECT_EQ(RunScanCommand(3, argv, nowhere, err, false), kExitNetworkFailure) << list;
+    EXPECT_NE(err.str().find("the list could not be written"), std::string::npos) << err.str();
   }
 }
 

@@ -62,8 +62,10 @@ std::u16string FromUtf8(std::string_view text) {
     if (need > 0) {
       bool ok = true;
       for (std::size_t k = 1; ok && k <= need; ++k) {
-        if (i + k >= n || (s[i + k] & 0xC0) != 0x80) ok = false;
-        else c = (c << 6) | (s[i + k] & 0x3F);
+        if (i + k >= n || (s[i + k] & 0xC0) != 0x80)
+          ok = false;
+        else
+          c = (c << 6) | (s[i + k] & 0x3F);
       }
       if (ok && c >= min && c <= 0x10FFFF && !(c >= 0xD800 && c <= 0xDFFF)) {
         len = need + 1;
@@ -84,6 +86,44 @@ std::u16string FromUtf8(std::string_view text) {
     i += len;
   }
   return out;
+}
+
+char32_t FoldCase(char32_t c) {
+  if (c < 0x80) return (c >= U'A' && c <= U'Z') ? c + 0x20 : c;
+  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return c + 0x20;
+  if (c == 0xB5) return 0x3BC;  // micro sign -> Greek mu
+  if (c >= 0x100 && c <= 0x17F) {
+    if (c == 0x130 || c == 0x131 || c == 0x138 || c == 0x149 || c == 0x17F) {
+      return c == 0x17F ? U's' : c;  // long s folds to s; the dotted/dotless i stay
+    }
+    if (c == 0x178) return 0xFF;
+    // Pairs upper/lower at even/odd code points, except 0x139..0x148 and
+    // 0x179..0x17E where the upper case letter sits at the odd one.
+    const bool oddUpper = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
+    if (oddUpper) return (c % 2 == 1) ? c + 1 : c;
+    return (c % 2 == 0) ? c + 1 : c;
+  }
+  if (c >= 0x391 && c <= 0x3AB && c != 0x3A2) return c + 0x20;  // Greek capitals
+  if (c == 0x386) return 0x3AC;
+  if (c >= 0x388 && c <= 0x38A) return c + 0x25;
+  if (c == 0x38C) return 0x3CC;
+  if (c == 0x38E || c == 0x38F) return c + 0x3F;
+  if (c == 0x3C2) return 0x3C3;  // final sigma
+  if (c >= 0x400 && c <= 0x40F) return c + 0x50;
+  if (c >= 0x410 && c <= 0x42F) return c + 0x20;
+  if ((c >= 0x460 && c <= 0x481) || (c >= 0x48A && c <= 0x4BF) || (c >= 0x4D0 && c <= 0x52F)) {
+    return (c % 2 == 0) ? c + 1 : c;
+  }
+  if (c == 0x4C0) return 0x4CF;
+  if (c >= 0x4C1 && c <= 0x4CE) return (c % 2 == 1) ? c + 1 : c;
+  if (c >= 0x531 && c <= 0x556) return c + 0x30;  // Armenian
+  if (c >= 0x1E00 && c <= 0x1EFF) {
+    if (c == 0x1E9E) return 0xDF;  // capital sharp s
+    if (c >= 0x1E96 && c <= 0x1E9F) return c;
+    return (c % 2 == 0) ? c + 1 : c;
+  }
+  if (c >= 0xFF21 && c <= 0xFF3A) return c + 0x20;  // full-width Latin
+  return c;
 }
 
 }  // namespace quorvix

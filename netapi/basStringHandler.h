@@ -14,7 +14,9 @@ namespace quorvix {
 // A name handed to a network call: the text's UTF-16 units followed by one
 // NUL unit. The empty text reaches the platform as a lone terminator, which
 // it reads as the local computer.
-inline LPCWSTR NameArgument(const std::u16string& text) { return text.c_str(); }
+inline LPCWSTR NameArgument(const std::u16string& text) {
+  return text.c_str();
+}
 
 // The whole NUL-terminated UTF-16 string at p, whatever its length and
 // characters; a null address reads as the empty text.
@@ -24,6 +26,14 @@ std::u16string fnPointerToString(const char16_t* p);
 // Malformed input is replaced by U+FFFD, never read out of bounds.
 std::string ToUtf8(std::u16string_view text);
 std::u16string FromUtf8(std::string_view text);
+
+// Simple case folding (one code point to one code point) for the scripts that
+// user and machine names are written in: Basic Latin, Latin-1, Latin
+// Extended-A and Additional, Greek, Cyrillic, Armenian and the full-width
+// Latin letters. It does not depend on the process's locale, so names compare
+// and order alike everywhere. Code points outside these ranges stay as they
+// are; a code point of the Basic Multilingual Plane folds to one there too.
+char32_t FoldCase(char32_t c);
 
 // Owns one buffer that a provider handed back and releases it with that
 // provider's NetApiBufferFree, once. Pass out() where a call wants LPBYTE*.

@@ -39,21 +39,7 @@ bool TargetsDomain(std::string_view call) {
 }
 
 char16_t FoldChar(char16_t c) {
-  if (c < 0x80) return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 0x20) : c;
-  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return static_cast<char16_t>(c + 0x20);
-  if (c >= 0x100 && c <= 0x17F) {
-    if (c == 0x130 || c == 0x131 || c == 0x138 || c == 0x149 || c == 0x17F) return c;
-    if (c == 0x178) return 0xFF;
-    // Pairs start at even code points below U+0138 and from U+014A to U+0177,
-    // at odd ones in between and from U+0179.
-    const bool evenPairs = (c < 0x138) || (c >= 0x14A && c <= 0x177);
-    const bool upper = evenPairs ? (c % 2 == 0) : (c % 2 == 1);
-    return upper ? static_cast<char16_t>(c + 1) : c;
-  }
-  if (c >= 0x391 && c <= 0x3A9 && c != 0x3A2) return static_cast<char16_t>(c + 0x20);
-  if (c >= 0x410 && c <= 0x42F) return static_cast<char16_t>(c + 0x20);
-  if (c >= 0x400 && c <= 0x40F) return static_cast<char16_t>(c + 0x50);
-  return c;
+  return static_cast<char16_t>(FoldCase(c));
 }
 
 // ---------------------------------------------------------------------------

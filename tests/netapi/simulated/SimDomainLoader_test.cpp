@@ -122,6 +122,14 @@ TEST(DomainFileLoader, InconsistentDomainsAreRefused) {
                          "users": [{"name": "anna"}, {"name": "ANNA"}]})"),
             "inline.json: /machines/0/users/1/name: duplicate user \"ANNA\" (also at "
             "/machines/0/users/0)");
+  // Greek letters with tonos and Ukrainian letters fold as the report's order folds them.
+  EXPECT_EQ(machines(R"({"name": "PC-01", "domain": "CORP", "type": 3,
+                         "users": [{"name": "Άννα"}, {"name": "άννα"}]})"),
+            "inline.json: /machines/0/users/1/name: duplicate user \"άννα\" (also at "
+            "/machines/0/users/0)");
+  EXPECT_EQ(machines(pc + R"(, {"name": "ҐАЛИНА", "domain": "CORP", "type": 3},
+                              {"name": "ґалина", "domain": "CORP", "type": 3})"),
+            "inline.json: /machines/2/name: duplicate machine \"ґалина\" (also at /machines/1)");
   // Far down a long list, where a domain is looked up once for a run of
   // machines naming it: the first machine that is wrong is the one named.
   auto many = [](int count, int sameAs, const char* domainFrom40) {
@@ -205,7 +213,8 @@ TEST(DomainFileLoader, NamesNumbersAndKeysGetMessagesAboutTheirPlace) {
   EXPECT_EQ(machines(R"({"name": "PC-01", "domain": "CORP", "type": 3, "\u001b]0;x\u0007": 1})"),
             "inline.json: /machines/0/\\u001B]0;x\\u0007: unknown field \"\\u001B]0;x\\u0007\" "
             "(known: name, domain, type, comment, versionMajor, versionMinor, sessions, "
-            "sessionsStatus, users, globalGroups, localGroups, latencyMicros, unreachable, silentMicros)");
+            "sessionsStatus, users, globalGroups, localGroups, latencyMicros, unreachable, "
+            "silentMicros)");
   EXPECT_EQ(machines(R"({"name": "PC-01", "domain": "CORP", "type": 3, "versionMajor": -0})"),
             "inline.json: /machines/0/versionMajor: -0 is not a number from 0 to 4294967295; "
             "write 0");

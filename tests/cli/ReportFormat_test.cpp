@@ -41,6 +41,10 @@ TEST(ReportFormat, DisplayWidthCountsColumnsNotBytes) {
   // Emoji beyond the faces, and symbols drawn as emoji, take two columns.
   EXPECT_EQ(DisplayWidth(u"\U0001F680\U0001FA90\u2614\u231A"), 8u);
   EXPECT_EQ(DisplayWidth(u"\u0915\u094D"), 1u);  // a Devanagari virama combines
+  // Unassigned code points take one column, except where the standard keeps
+  // room for more ideographs.
+  EXPECT_EQ(DisplayWidth(u"a\u0378b\U00011F00"), 4u);
+  EXPECT_EQ(DisplayWidth(u"\U0002FFFD"), 2u);
 }
 
 TEST(ReportFormat, TableAlignsColumnsAndNeutralisesControlCharacters) {

@@ -284,9 +284,12 @@ NET_API_STATUS QueryAccount(const std::string& host, const std::string& user,
   if (host.empty()) return ERROR_INVALID_NAME;
   if (RecentlySilent(host)) return ERROR_BAD_NETPATH;
   std::shared_lock<std::shared_mutex> state(LibraryStateLock());
-  const Deadline deadline(creds.hostTimeout);
   std::shared_ptr<Session> s = SessionFor(host, CredentialsKey(creds));
   std::lock_guard lock(s->lock);
+  // The time spent waiting for the connection is not the server's: its
+  // deadline starts now. A server found silent meanwhile is not asked again.
+  if (RecentlySilent(host)) return ERROR_BAD_NETPATH;
+  const Deadline deadline(creds.hostTimeout);
   // A kept connection may have been closed by the server meanwhile: one
   // fresh attempt then, within the same deadline.
   for (int attempt = 0; attempt < 2; ++attempt) {

@@ -188,6 +188,10 @@ int RunScanCommand(int argc, const char* const* argv, std::ostream& out, std::os
   app.add_flag("--csv-raw", opt.csvRaw,
                "CSV with every field as it is (plain CSV puts an apostrophe before a field "
                "that a spreadsheet would run as a formula)");
+  // The lists have a form of their own: the report's options would go unused.
+  for (const char* list : {"--list-domains", "--list-machines"})
+    for (const char* report : {"--format", "--sort", "--descending", "--machines", "--csv-raw"})
+      app.get_option(list)->excludes(report);
 
   // Parse errors echo the arguments, which may hold line ends of their own.
   app.failure_message([](const CLI::App*, const CLI::Error& e) {

@@ -291,6 +291,8 @@ TEST(ScanCli, BadArgumentsAndBadFilesExitWithTwoAndNameTheProblem) {
       {{SmallDomain(), "--bogus"}, "--bogus"},
       {{SmallDomain(), "HQ", "SALES"}, "SALES"},
       {{SmallDomain(), "--list-domains", "HQ"}, "--list-domains"},
+      {{SmallDomain(), "--list-machines", "--format", "json"}, "--format"},
+      {{SmallDomain(), "--list-domains", "--machines"}, "--machines"},
       {{"--simulate=" + missing, "HQ"}, missing},
       {{"--simulate=" + Data("scan-malformed.json"), "HQ"}, "scan-malformed.json"},
   };

@@ -198,7 +198,7 @@ int RunScanCommand(int argc, const char* const* argv, std::ostream& out, std::os
     return TerminalLine(e.what()) + "\nRun with --help for more information.\n";
   });
   try {
-    app.parse(argc, argv);
+    ParseCommandLine(app, argc, argv);
   } catch (const CLI::ParseError& e) {
     if (e.get_exit_code() == 0) return app.exit(e, out, err);  // --help, --version
     err << kProgram << ": ";

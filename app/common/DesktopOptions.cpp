@@ -13,7 +13,7 @@ DesktopCommandLine ParseDesktopCommandLine(int argc, const char* const* argv,
   if (addOptions) addOptions(cli);
   DesktopCommandLine result;
   try {
-    cli.parse(argc, argv);
+    ParseCommandLine(cli, argc, argv);
   } catch (const CLI::ParseError& e) {
     std::ostringstream out;
     std::ostringstream err;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <stdexcept>
+#include <string_view>
 
 #include "SimulatedNetApi.h"
 #ifdef _WIN32
@@ -248,6 +249,16 @@ void AddProviderOptions(CLI::App& app, ProviderOptions& options) {
       ->option_text("FILE");
 #endif
   app.parse_complete_callback([&options, simulate] { options.simulate = simulate->count() > 0; });
+}
+
+void ParseCommandLine(CLI::App& app, int argc, const char* const* argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--") break;
+    if (arg == "--simulate=")
+      throw CLI::ValidationError("--simulate", "no domain file after \"=\"");
+  }
+  app.parse(argc, argv);
 }
 
 bool HasNativeProvider() {

@@ -55,6 +55,11 @@ struct Provider {
 // installs the parser's parse-complete callback and help formatter.
 void AddProviderOptions(CLI::App& app, ProviderOptions& options);
 
+// Parses a command line with the provider options. "--simulate=" with no file
+// after it is refused (the parser alone would read it as "--simulate", the
+// demo domain, and a script whose file name came out empty would scan that).
+void ParseCommandLine(CLI::App& app, int argc, const char* const* argv);
+
 // True when this build has a native provider (netapi32 on Windows, Samba on Linux).
 bool HasNativeProvider();
 

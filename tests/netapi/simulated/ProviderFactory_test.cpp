@@ -53,6 +53,12 @@ TEST(ProviderFactory, RefusesWhatWouldBeReadOtherwiseThanMeant) {
   ProviderOptions o;
   EXPECT_THROW(parse({"--host-timeout", "nan"}, o), CLI::ValidationError);
   EXPECT_THROW(parse({"--simulate", "--simulate=other.json"}, o), CLI::ArgumentMismatch);
+  {
+    CLI::App app;
+    AddProviderOptions(app, o);
+    const char* const emptyFile[] = {"program", "--simulate="};
+    EXPECT_THROW(ParseCommandLine(app, 2, emptyFile), CLI::ValidationError);
+  }
   // A limit however short stays a limit; zero is none.
   parse({"--host-timeout", "0.0001"}, o);
   EXPECT_EQ(o.hostTimeout.count(), 1);

@@ -674,8 +674,11 @@ NET_API_STATUS SambaNetApi::NetGroupEnum(LPCWSTR servername, DWORD level, LPBYTE
   if (level != 0) return ERROR_INVALID_LEVEL;
   const Arg server = ServerArg(servername);
   if (Silent(server)) return ERROR_BAD_NETPATH;
+  const std::size_t start = resume_handle != nullptr ? *resume_handle : 0;
+  // A caller going on with a resume handle gets the rest of the list it
+  // began, not the whole list asked again for each batch.
   std::vector<std::array<Text, 1>> texts;
-  {
+  if (start == 0 || !groups_.Take(server.text, start, texts)) {
     LibraryCall call;
     if (NET_API_STATUS s = PrepareContext(id_, creds_, &server.text); s != NERR_Success) return s;
     // The whole list, in as many rounds as the library needs; batches are cut below.
@@ -695,11 +698,13 @@ NET_API_STATUS SambaNetApi::NetGroupEnum(LPCWSTR servername, DWORD level, LPBYTE
       if (mapped == NERR_Success || read == 0) break;
     }
   }
-  std::vector<GROUP_INFO_0> records(texts.size());
   std::size_t next = 0;
-  const std::size_t start = resume_handle != nullptr ? *resume_handle : 0;
-  const NET_API_STATUS s = AnswerBatch(buffers_, records, texts, kGroup0Fields, start, prefmaxlen,
-                                       bufptr, entriesread, totalentries, &next);
+  const NET_API_STATUS s = AnswerBatch(
+      buffers_, texts.size(), [](std::size_t) { return GROUP_INFO_0{}; },
+      [&](std::size_t i) -> const std::array<Text, 1>& { return texts[i]; }, kGroup0Fields, start,
+      prefmaxlen, bufptr, entriesread, totalentries, &next);
+  if (s == ERROR_MORE_DATA && resume_handle != nullptr)
+    groups_.Keep(server.text, next, std::move(texts));
   if (resume_handle != nullptr && (s == NERR_Success || s == ERROR_MORE_DATA))
     *resume_handle = next;
   return s;

@@ -13,6 +13,7 @@
 // process-wide state, is used behind one lock.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -69,9 +70,10 @@ class SambaNetApi : public NetApi {
  private:
   SambaCredentials creds_;
   BufferRegistry buffers_;
-  std::mutex directoryLock_;  // guards tickets_
-  TicketCache tickets_;       // the directory's Kerberos logon
-  PendingAnswers answers_;    // logged-on users still being fetched in batches
+  std::mutex directoryLock_;                    // guards tickets_
+  TicketCache tickets_;                         // the directory's Kerberos logon
+  PendingAnswers<WkstaUser> answers_;           // logged-on users still being fetched in batches
+  PendingAnswers<std::array<Text, 1>> groups_;  // a server's groups, the same
   std::mutex rolesLock_;
   std::map<std::u16string, DWORD>
       roles_;         // type words of the last machine list, by upper-case name

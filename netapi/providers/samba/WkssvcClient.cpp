@@ -114,27 +114,4 @@ NET_API_STATUS EnumWkstaUsers(const std::string& host, const SambaCredentials& c
   return NERR_Success;
 }
 
-void PendingAnswers::Keep(const std::string& host, std::size_t next, std::vector<WkstaUser> users) {
-  std::lock_guard lock(lock_);
-  for (auto it = kept_.begin(); it != kept_.end(); ++it)
-    if (it->host == host) {
-      kept_.erase(it);
-      break;
-    }
-  if (kept_.size() >= kMaxKept) kept_.pop_front();
-  kept_.push_back({host, next, std::move(users)});
-}
-
-bool PendingAnswers::Take(const std::string& host, std::size_t start,
-                          std::vector<WkstaUser>& users) {
-  std::lock_guard lock(lock_);
-  for (auto it = kept_.begin(); it != kept_.end(); ++it)
-    if (it->host == host && it->next == start) {
-      users = std::move(it->users);
-      kept_.erase(it);
-      return true;
-    }
-  return false;
-}
-
 }  // namespace quorvix::samba

@@ -34,23 +34,43 @@ NET_API_STATUS EnumWkstaUsers(const std::string& host, const SambaCredentials& c
                               std::vector<WkstaUser>& users);
 
 // Answers whose later batches a caller has yet to fetch with its resume
-// handle, by machine and position. Bounded: the oldest goes first.
+// handle, by server and position. Bounded: the oldest goes first.
+template <typename Entry>
 class PendingAnswers {
  public:
-  void Keep(const std::string& host, std::size_t next, std::vector<WkstaUser> users);
+  void Keep(const std::string& host, std::size_t next, std::vector<Entry> entries) {
+    std::lock_guard lock(lock_);
+    for (auto it = kept_.begin(); it != kept_.end(); ++it)
+      if (it->host == host) {
+        kept_.erase(it);
+        break;
+      }
+    if (kept_.size() >= kMaxKept) kept_.pop_front();
+    kept_.push_back({host, next, std::move(entries)});
+  }
+
   // The answer kept for host at position start, taken out; false if none.
-  bool Take(const std::string& host, std::size_t start, std::vector<WkstaUser>& users);
+  bool Take(const std::string& host, std::size_t start, std::vector<Entry>& entries) {
+    std::lock_guard lock(lock_);
+    for (auto it = kept_.begin(); it != kept_.end(); ++it)
+      if (it->host == host && it->next == start) {
+        entries = std::move(it->entries);
+        kept_.erase(it);
+        return true;
+      }
+    return false;
+  }
 
   static constexpr std::size_t kMaxKept = 256;
 
  private:
-  struct Entry {
+  struct Kept {
     std::string host;
     std::size_t next;
-    std::vector<WkstaUser> users;
+    std::vector<Entry> entries;
   };
   std::mutex lock_;
-  std::list<Entry> kept_;
+  std::list<Kept> kept_;
 };
 
 // One batch of an enumeration: entries [begin, end) of the whole answer.

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cstdint>
 #include <cstring>
+#include <unordered_set>
 
 #include "basStringHandler.h"
 
@@ -104,13 +105,12 @@ std::vector<std::u16string> DomainList(const std::u16string& ownDomain,
                                        const std::vector<std::u16string>& forestDomains,
                                        const std::vector<std::u16string>& trustedDomains) {
   std::vector<std::u16string> out;
-  std::vector<std::u16string> seen;  // lower case; domain lists are short
+  // Lower case. Domain lists are short, but a hostile directory may name a
+  // million trusts.
+  std::unordered_set<std::u16string> seen;
   auto add = [&](const std::u16string& d) {
     if (d.empty() || d.size() > kMaxNameBytes || d.find(u'\0') != std::u16string::npos) return;
-    std::u16string key = Lower(d);
-    if (std::find(seen.begin(), seen.end(), key) != seen.end()) return;
-    seen.push_back(std::move(key));
-    out.push_back(d);
+    if (seen.insert(Lower(d)).second) out.push_back(d);
   };
   add(ownDomain);
   for (const auto& d : forestDomains) add(d);

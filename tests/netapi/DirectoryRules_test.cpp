@@ -102,6 +102,13 @@ TEST(DirectoryRules, DomainListPutsTheOwnDomainFirstAndNamesEachOnce) {
   EXPECT_EQ(DomainList(u"", {}, {u"PARTNER"}), std::vector<std::u16string>{u"PARTNER"});
   EXPECT_EQ(DomainList(u"CORP", {}, {std::u16string(300, u'X')}),
             std::vector<std::u16string>{u"CORP"});
+  // A hostile directory's million trusts are sorted out in one pass, first seen first.
+  std::vector<std::u16string> many;
+  for (int k = 0; k < 200000; ++k) many.push_back(u"T" + FromUtf8(std::to_string(k % 100000)));
+  const auto listed = DomainList(u"CORP", {}, many);
+  ASSERT_EQ(listed.size(), 100001u);
+  EXPECT_EQ(listed[1], u"T0");
+  EXPECT_EQ(listed.back(), u"T99999");
 }
 
 DirectoryListing CorpListing() {

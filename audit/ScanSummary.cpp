@@ -5,6 +5,8 @@
 #include <map>
 #include <string>
 
+#include "TerminalText.h"
+
 namespace quorvix {
 
 namespace {
@@ -145,7 +147,8 @@ std::u16string UnaskedMachinesText(const std::vector<MachineOutcome>& machines) 
   std::u16string text;
   for (const MachineOutcome& m : machines) {
     if (FullyAsked(m)) continue;
-    text += m.machine;
+    // One line per machine, whatever its name holds.
+    text += VisibleText(m.machine);
     if (!m.role.empty()) text += u" (" + m.role + u")";
     text += u": " + StateText(m.state);
     if (m.state == MachineState::PartlyListed)

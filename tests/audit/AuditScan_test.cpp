@@ -414,6 +414,13 @@ TEST_F(AuditScanTest, EveryMachineEndsWithAnOutcomeAndTheSummaryCountsThem) {
   EXPECT_NE(listing.find(u"PC020: not asked - "), std::u16string::npos) << ToUtf8(listing);
   EXPECT_NE(listing.find(u"(status 53)"), std::u16string::npos);
   EXPECT_NE(listing.find(u"X1: timed out"), std::u16string::npos);
+  // A name holding a line end or a direction override stays one harmless line.
+  MachineOutcome odd;
+  odd.machine = u"PC1\nDC01 (PDC): listed\u202E";
+  odd.state = MachineState::NotAsked;
+  const std::u16string shown = UnaskedMachinesText({odd});
+  EXPECT_EQ(std::count(shown.begin(), shown.end(), u'\n'), 1) << ToUtf8(shown);
+  EXPECT_EQ(shown.find(u'\u202E'), std::u16string::npos);
   ASSERT_TRUE(WaitForScanWorkers(std::chrono::seconds(10)));
 
   // An answer that comes after the deadline counts as none, also when the

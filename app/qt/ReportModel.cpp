@@ -11,6 +11,18 @@ QString ToQString(const std::u16string& s) {
   return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size()));
 }
 
+// A cell shows at most this many UTF-16 units of its text, then an ellipsis:
+// no column is that wide, and a name of a megabyte from a hostile machine
+// would otherwise be laid out whole at every repaint.
+constexpr std::size_t kMaxCellUnits = 1024;
+
+QString CellString(const std::u16string& text) {
+  if (text.size() <= kMaxCellUnits) return ToQString(text);
+  std::size_t n = kMaxCellUnits;
+  if (text[n] >= 0xDC00 && text[n] <= 0xDFFF) --n;  // a surrogate pair stays whole
+  return QString::fromUtf16(text.data(), static_cast<qsizetype>(n)) + QChar(0x2026);
+}
+
 }  // namespace
 
 ReportModel::ReportModel(QObject* parent) : QAbstractTableModel(parent) {}
@@ -26,7 +38,7 @@ int ReportModel::columnCount(const QModelIndex& parent) const {
 QVariant ReportModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= rowCount() || index.column() >= columnCount()) return {};
   if (role != Qt::DisplayRole) return {};
-  return ToQString(CellText(RowAt(index.row()), static_cast<int16_t>(index.column())));
+  return CellString(CellText(RowAt(index.row()), static_cast<int16_t>(index.column())));
 }
 
 QVariant ReportModel::headerData(int section, Qt::Orientation orientation, int role) const {

@@ -55,6 +55,11 @@ class ReportModelTest : public QObject {
     QCOMPARE(Cell(m, 0, 3), QStringLiteral("PDC01"));
     QCOMPARE(Cell(m, 0, 4), QStringLiteral("01-Jan-1970 00:00:00"));
     QVERIFY(!m.data(m.index(1, 0)).isValid());
+    // A name of a megabyte is shown cut, and a surrogate pair at the cut stays whole.
+    m.Append(
+        {Row(std::u16string(1023, u'x') + u"\U0001F600" + std::u16string(1 << 20, u'y'), u"D")});
+    const QString cut = Cell(m, 1, 0);
+    QCOMPARE(cut, QString(1023, QChar('x')) + QChar(0x2026));
     m.Clear();
     QCOMPARE(m.rowCount(), 0);
   }

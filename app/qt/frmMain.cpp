@@ -369,6 +369,13 @@ void frmMain::SetMachineOutcomes(const std::vector<MachineOutcome>& outcomes) {
   const bool anyMissing = !UnaskedMachinesText(outcomes_).empty();
   panelStatus_->setToolTip(
       QString::fromUtf16(anyMissing ? kStatusPanelMachinesTip : kStatusPanelTip));
+  // An open list follows the last scan; with nothing left to list it closes.
+  if (machines_) {
+    if (anyMissing)
+      ShowMachinesWindow();
+    else
+      machines_->close();
+  }
 }
 
 bool frmMain::eventFilter(QObject* watched, QEvent* event) {
@@ -382,7 +389,13 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
 QWidget* frmMain::ShowMachinesWindow() {
   const QString text = ToQString(UnaskedMachinesText(outcomes_));
   if (text.isEmpty()) return nullptr;
+  if (machines_) {
+    machines_->findChild<QPlainTextEdit*>()->setPlainText(text);
+    machines_->raise();
+    return machines_;
+  }
   auto* dialog = new QDialog(this);
+  machines_ = dialog;
   dialog->setObjectName(QStringLiteral("frmMachines"));
   dialog->setAttribute(Qt::WA_DeleteOnClose);
   dialog->setWindowTitle(QString::fromUtf16(kMachinesTitle));
@@ -401,7 +414,7 @@ QWidget* frmMain::ShowMachinesWindow() {
       buttons->addButton(QString::fromUtf16(kMachinesClose), QDialogButtonBox::RejectRole);
   close->setDefault(true);
   connect(copy, &QPushButton::clicked, dialog,
-          [text] { QGuiApplication::clipboard()->setText(text); });
+          [list] { QGuiApplication::clipboard()->setText(list->toPlainText()); });
   connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::close);
   layout->addWidget(buttons);
   dialog->resize(Px(7200), Px(3600));

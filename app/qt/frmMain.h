@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QPointer>
 #include <QWidget>
 #include <functional>
 #include <vector>
@@ -101,6 +102,7 @@ class frmMain : public QWidget, public ReportWindow {
   bool stopRequested_ = false;  // Escape during a scan
   ScanSettings settings_;
   std::vector<MachineOutcome> outcomes_;
+  QPointer<QWidget> machines_;  // the open list of machines not fully asked
   ScanOutcome lastOutcome_ = ScanOutcome::Done;
   std::vector<ReportRow> pending_;  // rows not yet handed to the list
   QElapsedTimer serviced_;          // since the window was last serviced during a scan

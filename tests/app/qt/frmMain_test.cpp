@@ -7,6 +7,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QToolBar>
@@ -352,7 +353,7 @@ class frmMainTest : public QObject {
     QCOMPARE(listed.count(QStringLiteral("timed out")), 1);
     QTest::mouseClick(machines->findChild<QPushButton*>(QStringLiteral("cmdCopy")), Qt::LeftButton);
     QCOMPARE(QGuiApplication::clipboard()->text(), listed);
-    machines->close();
+    QPointer<QWidget> open = machines;
 
     // Escape stops the next scan at its first rows; they stay.
     bool pressed = false;
@@ -366,6 +367,13 @@ class frmMainTest : public QObject {
     QVERIFY2(StatusText(w).startsWith(QStringLiteral("Status: Stopped - ")),
              qPrintable(StatusText(w)));
     QVERIFY(w.Model()->rowCount() > 0);
+    // The list left open follows the last scan, and so does what it copies.
+    QVERIFY(open);
+    const QString now = open->findChild<QPlainTextEdit*>()->toPlainText();
+    QVERIFY2(now.contains(QStringLiteral("stopped")), qPrintable(now));
+    QTest::mouseClick(open->findChild<QPushButton*>(QStringLiteral("cmdCopy")), Qt::LeftButton);
+    QCOMPARE(QGuiApplication::clipboard()->text(), now);
+    open->close();
     QVERIFY(WaitForScanWorkers(std::chrono::seconds(30)));
   }
 

@@ -366,25 +366,31 @@ void frmMain::Toolbar1_ButtonClick(int id) {
 void frmMain::lvMain_ColumnClick(int column) {
   SortState state = rows_.State();
   OnColumnClick(state, column + 1);
-  // The selected row stays selected wherever the new order puts it.
+  KeepSelection([&] { rows_.SetState(state); });
+  ShowSortArrow();
+  // The selected row is shown where the new order puts it.
+  const int selected = static_cast<int>(
+      SendMessageW(lvMain, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+  if (selected >= 0) SendMessageW(lvMain, LVM_ENSUREVISIBLE, static_cast<WPARAM>(selected), FALSE);
+  InvalidateRect(lvMain, nullptr, FALSE);
+}
+
+void frmMain::KeepSelection(const std::function<void()>& reorder) {
+  // The list view knows the selected row only by its position.
   const int selected = static_cast<int>(
       SendMessageW(lvMain, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
   std::optional<uint32_t> arrival;
   if (selected >= 0 && static_cast<size_t>(selected) < rows_.Size())
     arrival = rows_.Order()[static_cast<size_t>(selected)];
-  rows_.SetState(state);
-  ShowSortArrow();
-  if (arrival) {
-    const auto& order = rows_.Order();
-    const auto at = std::find(order.begin(), order.end(), *arrival) - order.begin();
-    LVITEMW item{};
-    item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-    item.state = LVIS_SELECTED | LVIS_FOCUSED;
-    SendMessageW(lvMain, LVM_SETITEMSTATE, static_cast<WPARAM>(at),
-                 reinterpret_cast<LPARAM>(&item));
-    SendMessageW(lvMain, LVM_ENSUREVISIBLE, static_cast<WPARAM>(at), FALSE);
-  }
-  InvalidateRect(lvMain, nullptr, FALSE);
+  reorder();
+  if (!arrival) return;
+  const auto& order = rows_.Order();
+  const auto at = std::find(order.begin(), order.end(), *arrival) - order.begin();
+  if (at == selected) return;
+  LVITEMW item{};
+  item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+  item.state = LVIS_SELECTED | LVIS_FOCUSED;
+  SendMessageW(lvMain, LVM_SETITEMSTATE, static_cast<WPARAM>(at), reinterpret_cast<LPARAM>(&item));
 }
 
 void frmMain::ShowMachines() {
@@ -397,8 +403,10 @@ void frmMain::FlushRows() {
   if (pending_.empty() || lvMain == nullptr) return;
   std::vector<ReportRow> rows;
   rows.swap(pending_);
-  rows_.Append(std::move(rows));
-  SendMessageW(lvMain, LVM_SETITEMCOUNT, rows_.Size(), LVSICF_NOSCROLL);
+  KeepSelection([&] {
+    rows_.Append(std::move(rows));
+    SendMessageW(lvMain, LVM_SETITEMCOUNT, rows_.Size(), LVSICF_NOSCROLL);
+  });
   InvalidateRect(lvMain, nullptr, FALSE);
 }
 

@@ -92,6 +92,9 @@ class frmMain : public ReportWindow {
   void UpdateClock();
   void ShowSortArrow();
   void FlushRows();
+  // Runs reorder, which moves the rows about, and keeps the selected row
+  // selected wherever it lands.
+  void KeepSelection(const std::function<void()>& reorder);
   void ShowStatusText();
   void ShowMachines();
 

@@ -95,29 +95,32 @@ RECT WindowRectOf(HWND w) {
   return r;
 }
 
-// The list's rows as CSV records, read back through the list view.
+// Row i of the list as a CSV record, read back through the list view.
+std::string ListRecord(HWND list, int i) {
+  std::string record;
+  for (int c = 0; c < 5; ++c) {
+    wchar_t cell[512] = L"";
+    LVITEMW item{};
+    item.iSubItem = c;
+    item.pszText = cell;
+    item.cchTextMax = 512;
+    SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
+    std::string text = Utf8(cell);
+    std::string quoted = "\"";
+    for (char ch : text) {
+      if (ch == '"') quoted += '"';
+      quoted += ch;
+    }
+    record += (c ? "," : "") + quoted + "\"";
+  }
+  return record;
+}
+
+// The list's rows as CSV records.
 std::vector<std::string> ListRecords(HWND list) {
   std::vector<std::string> out;
   const int n = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
-  for (int i = 0; i < n; ++i) {
-    std::string record;
-    for (int c = 0; c < 5; ++c) {
-      wchar_t cell[512] = L"";
-      LVITEMW item{};
-      item.iSubItem = c;
-      item.pszText = cell;
-      item.cchTextMax = 512;
-      SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
-      std::string text = Utf8(cell);
-      std::string quoted = "\"";
-      for (char ch : text) {
-        if (ch == '"') quoted += '"';
-        quoted += ch;
-      }
-      record += (c ? "," : "") + quoted + "\"";
-    }
-    out.push_back(record);
-  }
+  for (int i = 0; i < n; ++i) out.push_back(ListRecord(list, i));
   return out;
 }
 
@@ -387,11 +390,11 @@ void MainWindowChecks(Run& run, const std::string& expectedDir) {
 }
 
 // A domain slow enough to act on while its scan runs.
-sim::SimDomain SlowDomain() {
+sim::SimDomain SlowDomain(uint32_t latencyMicros = 20000) {
   sim::GeneratorOptions o;
   o.machines = 400;
   o.entriesPerMachine = 3;
-  o.latencyMicros = 20000;
+  o.latencyMicros = latencyMicros;
   return sim::GenerateDomain(o);
 }
 
@@ -410,11 +413,38 @@ void StopChecks(Run& run) {
   HWND main = run.main;
   StartScan(main);
   Check(WaitFor([&] { return Working(main); }), "the scan shows its progress in the first panel");
+  // A row selected during the scan stays selected while later rows take
+  // their places above it.
+  HWND list = Child(main, frmMain::kLvMain);
+  auto count = [&] { return static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0)); };
+  WaitFor([&] { return count() > 0; });
+  const int last = count() - 1;
+  LVITEMW pick{};
+  pick.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+  pick.state = LVIS_SELECTED | LVIS_FOCUSED;
+  SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(last), reinterpret_cast<LPARAM>(&pick));
+  auto selectedRow = [&] {
+    return static_cast<int>(
+        SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+  };
+  // Rows only come in: a row whose place did not change between two looks was
+  // the one read in between.
+  std::string chosen;
+  for (int before = -2, after = -1; before != after;) {
+    before = selectedRow();
+    chosen = before >= 0 ? ListRecord(list, before) : "";
+    after = selectedRow();
+  }
+  WaitFor([&] { return count() > last + 100; });
   // Escape in the list asks the scan to stop; the rows found so far stay.
   PostMessageW(Child(main, frmMain::kLvMain), WM_KEYDOWN, VK_ESCAPE, 1);
   const bool stopped =
       WaitFor([&] { return StatusText(main, 0).rfind(L"Status: Stopped", 0) == 0; });
   Check(stopped, "Escape stops the scan: \"" + Utf8(StatusText(main, 0)) + "\"");
+  const int selected = selectedRow();
+  Check(!chosen.empty() && selected >= 0 && ListRecord(list, selected) == chosen,
+        "a row selected during the scan stays selected as rows arrive: " + chosen + " at " +
+            std::to_string(last) + ", then " + std::to_string(selected));
   frmMain* window = run.window;
   const size_t rows = window->Rows().Size();
   Check(rows > 0 && rows < 1200 && window->LastScanOutcome() == quorvix::ScanOutcome::Stopped,
@@ -524,7 +554,8 @@ int wmain(int argc, wchar_t** argv) {
   }
 
   {
-    sim::SimulatedNetApi api(SlowDomain());
+    // Slow enough that a row can be picked and later rows come in before Escape.
+    sim::SimulatedNetApi api(SlowDomain(80000));
     api.SetLogging(false);
     Run run;
     RunProgram(api, run, StopChecks);

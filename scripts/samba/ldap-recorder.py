@@ -35,8 +35,8 @@ def tlv(tag, body):
     return bytes([tag]) + length(len(body)) + body
 
 
-def result(tag, code):
-    return tlv(tag, tlv(0x0A, bytes([code])) + tlv(0x04, b"") + tlv(0x04, b""))
+def result(tag, code, more=b""):
+    return tlv(tag, tlv(0x0A, bytes([code])) + tlv(0x04, b"") + tlv(0x04, b"") + more)
 
 
 def header(buf, i):
@@ -53,30 +53,30 @@ def header(buf, i):
 
 
 def answer(message):
+    """The reply to one message, and whether TLS starts after it."""
     _, body, _ = header(message, 0)
     _, mid_at, mid_len = header(message, body)
     mid = message[body:mid_at + mid_len]  # the message ID element as sent
     op = message[mid_at + mid_len]
     reply = lambda payload: tlv(0x30, mid + payload)
     if op == 0x60:  # bind
-        return reply(result(0x61, 0))
+        return reply(result(0x61, 0)), False
     if op == 0x63:  # search
         _, op_at, _ = header(message, mid_at + mid_len)
-        _, base_at, base_len = header(message, op_at)
+        _, _, base_len = header(message, op_at)
         if tls and base_len > 0:  # below the root: an empty page, and another
             cookie = tlv(0x30, tlv(0x02, b"\x00") + tlv(0x04, b"more"))
             control = tlv(0x30, tlv(0x04, PAGED) + tlv(0x04, cookie))
-            return reply(result(0x65, 0) + tlv(0xA0, control))
+            return reply(result(0x65, 0) + tlv(0xA0, control)), False
         attr = tlv(0x30, tlv(0x04, b"defaultNamingContext") +
                    tlv(0x31, tlv(0x04, b"DC=nokdc,DC=test")))
         entry = tlv(0x64, tlv(0x04, b"") + tlv(0x30, attr))
-        return reply(entry) + reply(result(0x65, 0))
+        return reply(entry) + reply(result(0x65, 0)), False
     if op == 0x77:  # extended: StartTLS
         if tls and STARTTLS in message:
-            return reply(tlv(0x78, tlv(0x0A, b"\x00") + tlv(0x04, b"") + tlv(0x04, b"") +
-                             tlv(0x8A, STARTTLS)))
-        return reply(result(0x78, 2))  # protocol error
-    return b""
+            return reply(result(0x78, 0, tlv(0x8A, STARTTLS))), True
+        return reply(result(0x78, 2)), False  # protocol error
+    return b"", False
 
 
 def serve(conn):
@@ -93,8 +93,7 @@ def serve(conn):
                 buf += data
                 while (h := header(buf, 0)) and h[1] + h[2] <= len(buf):
                     end = h[1] + h[2]
-                    out = answer(buf[:end])
-                    starts_tls = tls and buf[:end].find(STARTTLS) >= 0
+                    out, starts_tls = answer(buf[:end])
                     buf = buf[end:]
                     if out:
                         conn.sendall(out)

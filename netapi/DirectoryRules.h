@@ -6,6 +6,8 @@
 // lists alike from either system. docs/directory.md describes the rules.
 #pragma once
 
+#include <algorithm>
+#include <chrono>
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -63,6 +65,28 @@ inline constexpr std::size_t kMaxDirectoryEntries = 1000000;
 // empty or nearly empty pages with a cookie is not followed for ever.
 inline constexpr int kDirectoryPageSize = 500;
 inline constexpr std::size_t kMaxDirectoryPages = kMaxDirectoryEntries / kDirectoryPageSize + 16;
+
+// A reading of the directory ends by this time, however the server paces its
+// pages. Each page has a bound of its own, but a server that answers every
+// page just within it would hold the reader for hours.
+inline constexpr std::chrono::minutes kMaxDirectoryReadTime{10};
+
+// The end of one reading of the directory.
+class DirectoryDeadline {
+ public:
+  explicit DirectoryDeadline(std::chrono::steady_clock::duration limit)
+      : end_(std::chrono::steady_clock::now() + limit) {}
+  // How long the next call may wait: perCall, less as the end nears, zero
+  // once the reading's time is up.
+  std::chrono::milliseconds Next(std::chrono::milliseconds perCall) const {
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(end_ - std::chrono::steady_clock::now());
+    return std::clamp(left, std::chrono::milliseconds(0), perCall);
+  }
+
+ private:
+  std::chrono::steady_clock::time_point end_;
+};
 
 // The type word of a computer account: every machine is a workstation and
 // server running NT; a domain controller or a server system also counts as an

@@ -5,21 +5,24 @@ worst case: a server that would take a password in clear).
 
 Given a certificate and its key, it is a hostile directory instead: it
 accepts StartTLS with that certificate, and answers every search below the
-root with an empty page whose cookie asks for the next one, for ever.
+root with an empty page whose cookie asks for the next one, for ever; each
+such page after PAGE_DELAY seconds (default none).
 
-Usage: ldap-recorder.py ADDRESS PORT RECORD_FILE [CERT KEY]
+Usage: ldap-recorder.py ADDRESS PORT RECORD_FILE [CERT KEY [PAGE_DELAY]]
 It serves until killed; RECORD_FILE gets the bytes of every message.
 """
 import socket
 import ssl
 import sys
 import threading
+import time
 
 address, port, record = sys.argv[1], int(sys.argv[2]), sys.argv[3]
 tls = None
 if len(sys.argv) > 5:
     tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     tls.load_cert_chain(sys.argv[4], sys.argv[5])
+page_delay = float(sys.argv[6]) if len(sys.argv) > 6 else 0.0
 STARTTLS = b"1.3.6.1.4.1.1466.20037"
 PAGED = b"1.2.840.113556.1.4.319"
 
@@ -65,6 +68,7 @@ def answer(message):
         _, op_at, _ = header(message, mid_at + mid_len)
         _, _, base_len = header(message, op_at)
         if tls and base_len > 0:  # below the root: an empty page, and another
+            time.sleep(page_delay)
             cookie = tlv(0x30, tlv(0x02, b"\x00") + tlv(0x04, b"more"))
             control = tlv(0x30, tlv(0x04, PAGED) + tlv(0x04, cookie))
             return reply(result(0x65, 0) + tlv(0xA0, control)), False

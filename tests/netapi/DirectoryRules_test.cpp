@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -122,6 +123,17 @@ DirectoryListing CorpListing() {
     if (auto m = MachineFromComputer(c)) l.computers.push_back(*m);
   l.domains = DomainList(u"CORP", {u"EAST"}, {u"PARTNER"});
   return l;
+}
+
+TEST(DirectoryRules, APageWaitsNoLongerThanTheReadingHasLeft) {
+  using std::chrono::milliseconds;
+  using std::chrono::seconds;
+  EXPECT_EQ(DirectoryDeadline(std::chrono::hours(1)).Next(seconds(30)), seconds(30));
+  const milliseconds near = DirectoryDeadline(seconds(10)).Next(seconds(30));
+  EXPECT_GT(near, seconds(9));
+  EXPECT_LE(near, seconds(10));
+  EXPECT_EQ(DirectoryDeadline(seconds(0)).Next(seconds(30)), milliseconds(0));
+  EXPECT_EQ(DirectoryDeadline(seconds(-5)).Next(seconds(30)), milliseconds(0));
 }
 
 TEST(DirectoryRules, EntriesFollowTheTypeFilterAndTheDomain) {

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstring>
 #include <memory>
 
@@ -60,15 +61,21 @@ int ReadObject(LDAP* ld, const std::string& dn, const char* const* attrs, LdapRe
   return rc;
 }
 
-// A subtree search with the paged-results control; calls visit for each entry.
+// The longest wait for one page of a search.
+constexpr std::chrono::seconds kPageWait{30};
+
+// A subtree search with the paged-results control; calls visit for each
+// entry. A listing longer than the reader's bounds (entries, pages, time) is
+// cut short as by the server's size limit.
 template <typename Visit>
 int PagedSearch(LDAP* ld, const std::string& base, const char* filter, const char* const* attrs,
-                Visit visit) {
+                const DirectoryDeadline& deadline, Visit visit) {
   berval* cookie = nullptr;
   std::size_t seen = 0;
   int rc = LDAP_SUCCESS;
   for (std::size_t pages = 0;; ++pages) {
-    if (pages >= kMaxDirectoryPages) {
+    const std::chrono::milliseconds wait = deadline.Next(kPageWait);
+    if (pages >= kMaxDirectoryPages || wait.count() == 0) {
       ber_bvfree(cookie);
       return LDAP_SIZELIMIT_EXCEEDED;
     }
@@ -81,11 +88,15 @@ int PagedSearch(LDAP* ld, const std::string& base, const char* filter, const cha
     if (rc != LDAP_SUCCESS) return rc;
     LDAPControl* serverControls[] = {page, nullptr};
     LDAPMessage* m = nullptr;
-    timeval tv{30, 0};
+    timeval tv{static_cast<time_t>(wait.count() / 1000),
+               static_cast<suseconds_t>(wait.count() % 1000 * 1000)};
     rc = ldap_search_ext_s(ld, base.c_str(), LDAP_SCOPE_SUBTREE, filter, const_cast<char**>(attrs),
                            0, serverControls, nullptr, &tv, 0, &m);
     ldap_control_free(page);
     LdapResult res(m);
+    // A page that had less than its own time, and ran out of it: the
+    // reading's time is up.
+    if (rc == LDAP_TIMEOUT && wait < kPageWait) return LDAP_SIZELIMIT_EXCEEDED;
     if (rc != LDAP_SUCCESS) return rc;
     for (LDAPMessage* e = ldap_first_entry(ld, m); e != nullptr; e = ldap_next_entry(ld, e)) {
       if (++seen > kMaxDirectoryEntries) return LDAP_SIZELIMIT_EXCEEDED;
@@ -285,13 +296,14 @@ NET_API_STATUS ReadDirectory(const std::string& host, DirectoryLogon& logon, AdL
   AdListing out;
   std::vector<std::u16string> forest, trusts;
   const std::string pdcDn = Lower(PdcComputerDn(raw, domainDn));
+  const DirectoryDeadline deadline(logon.readLimit);
 
   // The forest's domains by their NetBIOS names; ours is the one whose naming
   // context is the default one.
   if (!configDn.empty()) {
     static const char* const xrefAttrs[] = {"nETBIOSName", "nCName", "dnsRoot", nullptr};
     rc = PagedSearch(raw, "CN=Partitions," + configDn, "(&(objectClass=crossRef)(nETBIOSName=*))",
-                     xrefAttrs, [&](LDAPMessage* e) {
+                     xrefAttrs, deadline, [&](LDAPMessage* e) {
                        const std::string nb = FirstValue(raw, e, "nETBIOSName");
                        if (nb.empty()) return;
                        if (Lower(FirstValue(raw, e, "nCName")) == Lower(domainDn)) {
@@ -305,7 +317,7 @@ NET_API_STATUS ReadDirectory(const std::string& host, DirectoryLogon& logon, AdL
   }
   static const char* const trustAttrs[] = {"flatName", nullptr};
   rc = PagedSearch(raw, "CN=System," + domainDn, "(objectClass=trustedDomain)", trustAttrs,
-                   [&](LDAPMessage* e) {
+                   deadline, [&](LDAPMessage* e) {
                      const std::string flat = FirstValue(raw, e, "flatName");
                      if (!flat.empty()) trusts.push_back(FromUtf8(flat));
                    });
@@ -320,19 +332,20 @@ NET_API_STATUS ReadDirectory(const std::string& host, DirectoryLogon& logon, AdL
                                           "userAccountControl",
                                           "description",
                                           nullptr};
-  rc = PagedSearch(raw, domainDn, "(objectCategory=computer)", compAttrs, [&](LDAPMessage* e) {
-    ComputerObject c;
-    c.sAMAccountName = FirstValue(raw, e, "sAMAccountName");
-    c.dNSHostName = FirstValue(raw, e, "dNSHostName");
-    c.operatingSystem = FirstValue(raw, e, "operatingSystem");
-    c.operatingSystemVersion = FirstValue(raw, e, "operatingSystemVersion");
-    c.userAccountControl = FirstValue(raw, e, "userAccountControl");
-    c.description = FirstValue(raw, e, "description");
-    c.holdsPdcRole = !pdcDn.empty() && Lower(EntryDn(raw, e)) == pdcDn;
-    std::optional<AdComputer> m = MachineFromComputer(c);
-    if (!m) return;  // disabled (nobody can log on there) or nameless
-    out.computers.push_back(std::move(*m));
-  });
+  rc = PagedSearch(raw, domainDn, "(objectCategory=computer)", compAttrs, deadline,
+                   [&](LDAPMessage* e) {
+                     ComputerObject c;
+                     c.sAMAccountName = FirstValue(raw, e, "sAMAccountName");
+                     c.dNSHostName = FirstValue(raw, e, "dNSHostName");
+                     c.operatingSystem = FirstValue(raw, e, "operatingSystem");
+                     c.operatingSystemVersion = FirstValue(raw, e, "operatingSystemVersion");
+                     c.userAccountControl = FirstValue(raw, e, "userAccountControl");
+                     c.description = FirstValue(raw, e, "description");
+                     c.holdsPdcRole = !pdcDn.empty() && Lower(EntryDn(raw, e)) == pdcDn;
+                     std::optional<AdComputer> m = MachineFromComputer(c);
+                     if (!m) return;  // disabled (nobody can log on there) or nameless
+                     out.computers.push_back(std::move(*m));
+                   });
   if (rc != LDAP_SUCCESS) return FromLdap(rc);
   if (out.netbiosDomain.empty()) {
     // No readable partitions container: name the domain after its first DC= part.

@@ -2,6 +2,7 @@
 // counterpart of the browse list, which current Windows networks no longer run.
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,8 @@ struct DirectoryLogon {
   const SambaCredentials& creds;
   TicketCache& tickets;
   std::string refusal;
+  // The searches of one reading end by this time after it starts.
+  std::chrono::steady_clock::duration readLimit = kMaxDirectoryReadTime;
 };
 
 // Binds to the directory on host and reads the machines and the domains.

@@ -90,14 +90,18 @@ ULONG ReadObject(LDAP* ld, const std::u16string& dn, const wchar_t* const* attrs
   return rc;
 }
 
-// A subtree search with the paged-results control; calls visit for each entry.
+// A subtree search with the paged-results control; calls visit for each
+// entry. Each page waits at most perPage. A listing longer than the reader's
+// bounds (entries, pages, time) is cut short as by the server's size limit.
 template <typename Visit>
 ULONG PagedSearch(LDAP* ld, const std::u16string& base, const wchar_t* filter,
-                  const wchar_t* const* attrs, l_timeval tv, Visit visit) {
+                  const wchar_t* const* attrs, std::chrono::milliseconds perPage,
+                  const DirectoryDeadline& deadline, Visit visit) {
   berval* cookie = nullptr;
   std::size_t seen = 0;
   for (std::size_t pages = 0;; ++pages) {
-    if (pages >= kMaxDirectoryPages) {
+    const std::chrono::milliseconds wait = deadline.Next(perPage);
+    if (pages >= kMaxDirectoryPages || wait.count() == 0) {
       ber_bvfree(cookie);
       return LDAP_SIZELIMIT_EXCEEDED;
     }
@@ -108,10 +112,14 @@ ULONG PagedSearch(LDAP* ld, const std::u16string& base, const wchar_t* filter,
     if (rc != LDAP_SUCCESS) return rc;
     PLDAPControlW serverControls[] = {page, nullptr};
     LDAPMessage* m = nullptr;
+    l_timeval tv = Timeval(wait);
     rc = ldap_search_ext_sW(ld, W(base), LDAP_SCOPE_SUBTREE, W(filter), const_cast<PWCHAR*>(attrs),
                             0, serverControls, nullptr, &tv, 0, &m);
     ldap_control_freeW(page);
     LdapResult res(m);
+    // A page that had less than its own time, and ran out of it: the
+    // reading's time is up.
+    if (rc == LDAP_TIMEOUT && wait < perPage) return LDAP_SIZELIMIT_EXCEEDED;
     if (rc != LDAP_SUCCESS) return rc;
     for (LDAPMessage* e = ldap_first_entry(ld, m); e != nullptr; e = ldap_next_entry(ld, e)) {
       if (++seen > kMaxDirectoryEntries) return LDAP_SIZELIMIT_EXCEEDED;
@@ -253,6 +261,7 @@ NET_API_STATUS LdapDirectoryReader::Read(const std::u16string& domain,
   DirectoryListing out;
   std::vector<std::u16string> forest, trusts;
   const std::u16string pdcDn = Lower(PdcComputerDn(raw, domainDn, tv));
+  const DirectoryDeadline deadline(logon_.readLimit);
 
   // The forest's domains by their NetBIOS names; ours is the one whose naming
   // context is the default one.
@@ -260,7 +269,7 @@ NET_API_STATUS LdapDirectoryReader::Read(const std::u16string& domain,
   if (!configDn.empty()) {
     static const wchar_t* const xrefAttrs[] = {L"nETBIOSName", L"nCName", L"dnsRoot", nullptr};
     rc = PagedSearch(raw, u"CN=Partitions," + configDn, L"(&(objectClass=crossRef)(nETBIOSName=*))",
-                     xrefAttrs, tv, [&](LDAPMessage* e) {
+                     xrefAttrs, logon_.timeout, deadline, [&](LDAPMessage* e) {
                        const std::u16string nb = FirstValue(raw, e, L"nETBIOSName");
                        if (nb.empty()) return;
                        if (Lower(FirstValue(raw, e, L"nCName")) == Lower(domainDn)) {
@@ -273,7 +282,8 @@ NET_API_STATUS LdapDirectoryReader::Read(const std::u16string& domain,
     if (rc != LDAP_SUCCESS) return FromLdap(rc);
   }
   static const wchar_t* const trustAttrs[] = {L"flatName", nullptr};
-  rc = PagedSearch(raw, u"CN=System," + domainDn, L"(objectClass=trustedDomain)", trustAttrs, tv,
+  rc = PagedSearch(raw, u"CN=System," + domainDn, L"(objectClass=trustedDomain)", trustAttrs,
+                   logon_.timeout, deadline,
                    [&](LDAPMessage* e) { trusts.push_back(FirstValue(raw, e, L"flatName")); });
   // A reader who may not see trusts still gets the machines.
   if (rc != LDAP_SUCCESS && rc != LDAP_NO_SUCH_OBJECT && rc != LDAP_INSUFFICIENT_RIGHTS)
@@ -286,17 +296,20 @@ NET_API_STATUS LdapDirectoryReader::Read(const std::u16string& domain,
                                              L"userAccountControl",
                                              L"description",
                                              nullptr};
-  rc = PagedSearch(raw, domainDn, L"(objectCategory=computer)", compAttrs, tv, [&](LDAPMessage* e) {
-    ComputerObject c;
-    c.sAMAccountName = ToUtf8(FirstValue(raw, e, L"sAMAccountName"));
-    c.dNSHostName = ToUtf8(FirstValue(raw, e, L"dNSHostName"));
-    c.operatingSystem = ToUtf8(FirstValue(raw, e, L"operatingSystem"));
-    c.operatingSystemVersion = ToUtf8(FirstValue(raw, e, L"operatingSystemVersion"));
-    c.userAccountControl = ToUtf8(FirstValue(raw, e, L"userAccountControl"));
-    c.description = ToUtf8(FirstValue(raw, e, L"description"));
-    c.holdsPdcRole = !pdcDn.empty() && Lower(EntryDn(raw, e)) == pdcDn;
-    if (std::optional<DirectoryMachine> m = MachineFromComputer(c)) out.computers.push_back(*m);
-  });
+  rc = PagedSearch(raw, domainDn, L"(objectCategory=computer)", compAttrs, logon_.timeout, deadline,
+                   [&](LDAPMessage* e) {
+                     ComputerObject c;
+                     c.sAMAccountName = ToUtf8(FirstValue(raw, e, L"sAMAccountName"));
+                     c.dNSHostName = ToUtf8(FirstValue(raw, e, L"dNSHostName"));
+                     c.operatingSystem = ToUtf8(FirstValue(raw, e, L"operatingSystem"));
+                     c.operatingSystemVersion =
+                         ToUtf8(FirstValue(raw, e, L"operatingSystemVersion"));
+                     c.userAccountControl = ToUtf8(FirstValue(raw, e, L"userAccountControl"));
+                     c.description = ToUtf8(FirstValue(raw, e, L"description"));
+                     c.holdsPdcRole = !pdcDn.empty() && Lower(EntryDn(raw, e)) == pdcDn;
+                     if (std::optional<DirectoryMachine> m = MachineFromComputer(c))
+                       out.computers.push_back(*m);
+                   });
   if (rc != LDAP_SUCCESS) return FromLdap(rc);
   if (out.netbiosDomain.empty()) {
     // No readable partitions container: name the domain after its first DC= part.

@@ -20,8 +20,10 @@ struct DirectoryLogon {
   std::u16string password;
   // A domain controller to ask; empty: the platform locates one.
   std::u16string dc;
-  // Bound on connecting and on each search.
+  // Bound on connecting and on each search or page.
   std::chrono::milliseconds timeout{30000};
+  // The searches of one reading end within this time.
+  std::chrono::steady_clock::duration readLimit = kMaxDirectoryReadTime;
 };
 
 // Binds with Negotiate (Kerberos or NTLM), signed and sealed; never a simple

@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "AdDirectory.h"
 #include "SambaNetApi.h"
 #include "basMain.h"
 #include "basNetAPI.h"
@@ -228,6 +229,22 @@ TEST_F(LiveTest, DomainsMachinesAndRolesFromTheDirectory) {
   buf.reset();
   part.reset();
   ExpectAllReleased(api);
+}
+
+// A directory that takes its time over every page and always has a next one:
+// the reading is given up at its time limit, as a listing cut short, not
+// after the thousands of pages the page limit allows.
+TEST_F(LiveTest, ADirectoryThatPacesItsPagesIsGivenUpInTime) {
+  const std::string slow = Env("QUORVIX_SAMBA_SLOW_DIRECTORY");
+  if (slow.empty()) GTEST_SKIP() << "no slow directory";
+  SambaCredentials creds = Admin("QVXAD");
+  creds.ldapCa = Env("QUORVIX_SAMBA_HOSTILE_CA");
+  TicketCache tickets;
+  DirectoryLogon logon{creds, tickets, {}, std::chrono::seconds(3)};
+  AdListing listing;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(ReadDirectory(slow, logon, listing), ERROR_BAD_NET_RESP) << logon.refusal;
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
 }
 
 TEST_F(LiveTest, GroupsAndAGroupsComment) {

@@ -493,9 +493,10 @@ ScanOutcome RunAuditScan(NetApi& api, ReportWindow& window, const ScanSettings& 
     }
   } closer{*state};
 
-  const unsigned jobs = static_cast<unsigned>(std::min<std::size_t>(
-      {std::max(1u, std::min(settings.jobs, kMaxJobs)), std::max(1u, api.MaxConcurrentCalls()),
-       std::max<std::size_t>(total, 1)}));
+  const unsigned callLimit = std::max(1u, api.MaxConcurrentCalls());
+  const unsigned jobs =
+      static_cast<unsigned>(std::min<std::size_t>({std::max(1u, std::min(settings.jobs, kMaxJobs)),
+                                                   callLimit, std::max<std::size_t>(total, 1)}));
   unsigned started = 0;
   if (total > 0)
     for (unsigned k = 0; k < jobs; ++k) started += StartWorker(state) ? 1 : 0;
@@ -505,6 +506,10 @@ ScanOutcome RunAuditScan(NetApi& api, ReportWindow& window, const ScanSettings& 
   window.SetStatusText(WorkingStatusText(0, total));
   ScanOutcome outcome = ScanOutcome::Done;
   std::size_t firstOpen = 1;  // machines before it are all finished or given up
+  // Workers owed to machines given up. A given-up worker stays in its call
+  // until the call ends, so a new one starts only while the provider has
+  // room for one more call.
+  std::size_t owed = 0;
 
   while (progress.done < total) {
     std::deque<std::pair<std::size_t, MachineWork>> finished;
@@ -516,7 +521,7 @@ ScanOutcome RunAuditScan(NetApi& api, ReportWindow& window, const ScanSettings& 
       finished.swap(state->finished);
 
       // Machines past their deadline are given up; a new worker takes the
-      // place of each one's worker while machines remain.
+      // place of each one's worker while machines remain, once there is room.
       if (settings.hostTimeout.count() > 0) {
         const auto now = Clock::now();
         for (std::size_t i = firstOpen; i < state->next; ++i) {
@@ -532,7 +537,9 @@ ScanOutcome RunAuditScan(NetApi& api, ReportWindow& window, const ScanSettings& 
       while (firstOpen < state->next && (state->slots[firstOpen].state == SlotState::Finished ||
                                          state->slots[firstOpen].state == SlotState::GivenUp))
         ++firstOpen;
-      if (state->next < state->machines.size()) replacements = givenUp;
+      owed = state->next < state->machines.size() ? owed + givenUp : 0;
+      replacements = std::min(owed, callLimit > state->workers ? callLimit - state->workers : 0);
+      owed -= replacements;
     }
     for (std::size_t k = 0; k < replacements; ++k) StartWorker(state);
 

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <clocale>
 #include <functional>
@@ -75,6 +76,14 @@ class RecordingWindow : public ReportWindow {
 
  private:
   std::u16string domain_;
+};
+
+// A window that also keeps the machines' outcomes.
+class OutcomeWindow : public RecordingWindow {
+ public:
+  using RecordingWindow::RecordingWindow;
+  void SetMachineOutcomes(const std::vector<MachineOutcome>& o) override { outcomes = o; }
+  std::vector<MachineOutcome> outcomes;
 };
 
 SimMachine Machine(std::u16string name, uint32_t type, std::vector<SimLogonEntry> sessions) {
@@ -384,12 +393,6 @@ TEST_F(AuditScanTest, EveryMachineEndsWithAnOutcomeAndTheSummaryCountsThem) {
   }
 
   // The same, seen by a window that keeps the outcomes.
-  class OutcomeWindow : public RecordingWindow {
-   public:
-    using RecordingWindow::RecordingWindow;
-    void SetMachineOutcomes(const std::vector<MachineOutcome>& o) override { outcomes = o; }
-    std::vector<MachineOutcome> outcomes;
-  };
   BreaksAfterFirstBatch net(d);
   OutcomeWindow w(u"HQ");
   ASSERT_EQ(RunAuditScan(net, w, ScanSettings{1, std::chrono::milliseconds(200)}),
@@ -439,6 +442,47 @@ TEST_F(AuditScanTest, EveryMachineEndsWithAnOutcomeAndTheSummaryCountsThem) {
             ScanOutcome::Done);
   ASSERT_EQ(busy.outcomes.size(), 5u);
   EXPECT_EQ(busy.outcomes[4].state, MachineState::TimedOut);
+  ASSERT_TRUE(WaitForScanWorkers(std::chrono::seconds(10)));
+}
+
+// A provider that serves two calls at a time, and counts the calls under way.
+class TwoCallsAtOnce : public SimulatedNetApi {
+ public:
+  using SimulatedNetApi::SimulatedNetApi;
+  unsigned MaxConcurrentCalls() const override { return 2; }
+  NET_API_STATUS NetWkstaUserEnum(LPCWSTR server, DWORD level, LPBYTE* buf, DWORD pref,
+                                  LPDWORD read, LPDWORD total, LPDWORD resume) override {
+    const int now = ++inCalls;
+    for (int seen = most.load(); now > seen && !most.compare_exchange_weak(seen, now);) {
+    }
+    const NET_API_STATUS s =
+        SimulatedNetApi::NetWkstaUserEnum(server, level, buf, pref, read, total, resume);
+    --inCalls;
+    return s;
+  }
+  std::atomic<int> inCalls{0};
+  std::atomic<int> most{0};
+};
+
+// Machines given up stay in their calls until the calls end: the workers
+// that take their places wait until the provider has room for them.
+TEST_F(AuditScanTest, WorkersOfMachinesGivenUpKeepTheProvidersCallLimit) {
+  SimDomain d = SmallDomain();
+  // PC017 and PC020 answer late; the other machines wait for their workers.
+  d.machines[1].silentMicros = 500'000;
+  d.machines[1].sessions.clear();  // one call, nothing more to ask
+  d.machines[2].silentMicros = 500'000;
+  TwoCallsAtOnce net(d);
+  OutcomeWindow w(u"HQ");
+  ASSERT_EQ(RunAuditScan(net, w, ScanSettings{2, std::chrono::milliseconds(150)}),
+            ScanOutcome::Done);
+  EXPECT_EQ(net.most.load(), 2);
+  ASSERT_EQ(w.outcomes.size(), 5u);
+  EXPECT_EQ(w.outcomes[0].state, MachineState::Listed);
+  EXPECT_EQ(w.outcomes[1].state, MachineState::TimedOut);
+  EXPECT_EQ(w.outcomes[2].state, MachineState::TimedOut);
+  EXPECT_EQ(w.outcomes[3].state, MachineState::Listed);
+  EXPECT_EQ(w.outcomes[4].state, MachineState::Listed);
   ASSERT_TRUE(WaitForScanWorkers(std::chrono::seconds(10)));
 }
 

@@ -102,6 +102,19 @@ std::string ReadPasswordFile(const std::string& path, std::string& warning) {
   if (line.empty()) throw std::runtime_error("the password file " + path + " holds no password");
   return line;
 }
+
+// The position of the backslash of --user's DOMAIN\NAME, the one form both
+// systems take. An account name holds no "@": given NAME@REALM, the Samba
+// libraries would get a Kerberos ticket of their own in the middle of a
+// connection, which ends the program.
+std::size_t UserSlash(const std::string& user) {
+  const std::size_t slash = user.find('\\');
+  if (slash == std::string::npos || slash == 0 || slash + 1 == user.size())
+    throw std::runtime_error("--user takes DOMAIN\\NAME");
+  if (user.find('@') != std::string::npos)
+    throw std::runtime_error("--user takes DOMAIN\\NAME, not NAME@REALM");
+  return slash;
+}
 #endif
 
 #ifdef _WIN32
@@ -115,12 +128,9 @@ DirectoryLogon DirectoryLogonFrom(const ProviderOptions& options) {
   if (!options.passwordFile.empty() && options.user.empty())
     throw std::runtime_error("--password-file needs --user DOMAIN\\NAME");
   if (options.user.empty()) return logon;
-  const std::u16string user = FromUtf8(options.user);
-  const auto slash = user.find(u'\\');
-  if (slash == std::u16string::npos || slash == 0 || slash + 1 == user.size())
-    throw std::runtime_error("--user takes DOMAIN\\NAME");
-  logon.userDomain = user.substr(0, slash);
-  logon.user = user.substr(slash + 1);
+  const std::size_t slash = UserSlash(options.user);
+  logon.userDomain = FromUtf8(options.user.substr(0, slash));
+  logon.user = FromUtf8(options.user.substr(slash + 1));
   if (!options.passwordFile.empty()) {
     std::string warning;
     logon.password = FromUtf8(ReadPasswordFile(options.passwordFile, warning));
@@ -177,6 +187,7 @@ samba::SambaCredentials SambaCredentialsFrom(const ProviderOptions& options, std
   if (!options.passwordFile.empty() && options.user.empty())
     throw std::runtime_error("--password-file needs --user DOMAIN\\NAME");
   if (options.user.empty()) return c;  // the Kerberos ticket cache
+  UserSlash(options.user);
   c.user = options.user;
   if (!options.passwordFile.empty()) {
     c.password = ReadPasswordFile(options.passwordFile, note);

@@ -66,6 +66,21 @@ TEST(ProviderFactory, RefusesWhatWouldBeReadOtherwiseThanMeant) {
   EXPECT_EQ(o.hostTimeout.count(), 2500);
   parse({"--host-timeout", "0"}, o);
   EXPECT_EQ(o.hostTimeout.count(), 0);
+
+  // An account is DOMAIN\NAME, never NAME@REALM, on both systems.
+  if (HasNativeProvider()) {
+    for (const char* user : {"alice", "\\alice", "HQ\\", "alice@HQ.EXAMPLE", "HQ\\alice@HQ"}) {
+      ProviderOptions named;
+      named.user = user;
+      named.passwordFile = "no-such-file";
+      try {
+        MakeProvider(named);
+        ADD_FAILURE() << user << " was taken";
+      } catch (const std::runtime_error& e) {
+        EXPECT_EQ(std::string(e.what()).rfind("--user takes DOMAIN\\NAME", 0), 0u) << e.what();
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "KerberosLogon.h"
 
 #include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -83,7 +84,20 @@ void* GetTls(void* pkey, const char*) {
 
 }  // namespace
 
+void IgnoreBrokenPipes() {
+  static const bool done = [] {
+    struct sigaction now {};
+    if (sigaction(SIGPIPE, nullptr, &now) != 0 || now.sa_handler != SIG_DFL) return false;
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    return sigaction(SIGPIPE, &ignore, nullptr) == 0;
+  }();
+  (void)done;
+}
+
 void UseLibrariesFromThreads() {
+  IgnoreBrokenPipes();
   static const bool done = [] {
     static const smb_thread_functions hooks = {CreateMutex, DestroyMutex, LockMutex, CreateTls,
                                                DestroyTls,  SetTls,       GetTls};

@@ -69,6 +69,13 @@ void ReadyConnectionSettings();
 // any library call once calls run on several threads. Safe to call again.
 void UseLibrariesFromThreads();
 
+// A write to a connection that the other side has closed, or that the
+// provider shut down at a deadline, fails with EPIPE instead of ending the
+// program with SIGPIPE: neither Samba's libraries nor libldap nor Kerberos
+// ask the system to spare them the signal. Leaves a handler the program set
+// alone. Safe to call again.
+void IgnoreBrokenPipes();
+
 // The configuration file the libraries read: the system's smb.conf when there
 // is one, else an empty file, so that a machine without Samba configured still
 // gets a working client (whose calls then fail with a status).

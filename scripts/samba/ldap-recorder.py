@@ -6,9 +6,10 @@ worst case: a server that would take a password in clear).
 Given a certificate and its key, it is a hostile directory instead: it
 accepts StartTLS with that certificate, and answers every search below the
 root with an empty page whose cookie asks for the next one, for ever; each
-such page after PAGE_DELAY seconds (default none).
+such page after PAGE_DELAY seconds (default none). With "mute" in place of
+PAGE_DELAY it accepts StartTLS and then says nothing more.
 
-Usage: ldap-recorder.py ADDRESS PORT RECORD_FILE [CERT KEY [PAGE_DELAY]]
+Usage: ldap-recorder.py ADDRESS PORT RECORD_FILE [CERT KEY [PAGE_DELAY|mute]]
 It serves until killed; RECORD_FILE gets the bytes of every message.
 """
 import socket
@@ -22,7 +23,8 @@ tls = None
 if len(sys.argv) > 5:
     tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     tls.load_cert_chain(sys.argv[4], sys.argv[5])
-page_delay = float(sys.argv[6]) if len(sys.argv) > 6 else 0.0
+mute = len(sys.argv) > 6 and sys.argv[6] == "mute"
+page_delay = float(sys.argv[6]) if len(sys.argv) > 6 and not mute else 0.0
 STARTTLS = b"1.3.6.1.4.1.1466.20037"
 PAGED = b"1.2.840.113556.1.4.319"
 
@@ -101,6 +103,8 @@ def serve(conn):
                     buf = buf[end:]
                     if out:
                         conn.sendall(out)
+                    if starts_tls and mute:
+                        time.sleep(3600)
                     if starts_tls:
                         conn = tls.wrap_socket(conn, server_side=True)
         except (OSError, IndexError):

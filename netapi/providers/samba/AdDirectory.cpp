@@ -3,13 +3,20 @@
 #include <lber.h>
 #include <ldap.h>
 #include <sasl/sasl.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
 
+#include "SambaLibs.h"
 #include "SambaStatus.h"
 #include "basStringHandler.h"
 
@@ -138,10 +145,97 @@ int QuietInteract(LDAP* ld, unsigned, void* defaults, void* in) {
   return LDAP_SUCCESS;
 }
 
-LdapHandle Open(const std::string& uri) {
+// Shuts the directory's connections down once a time has passed, and refuses
+// new ones from then on. libldap makes the TLS handshake (StartTLS, LDAPS)
+// with blocking reads that none of its timeouts bound: a server that accepts
+// StartTLS and then stays silent, or sends a byte now and then, would hold the
+// reader, and the scan waiting for it, for ever.
+class ConnectionWatch {
+ public:
+  using Clock = std::chrono::steady_clock;
+  explicit ConnectionWatch(Clock::time_point end) : end_(end) {
+    try {
+      thread_ = std::thread([this] { Run(); });
+    } catch (const std::system_error&) {  // no thread to be had: nothing is watched
+    }
+  }
+  ~ConnectionWatch() {
+    {
+      std::lock_guard lock(mu_);
+      done_ = true;
+    }
+    cv_.notify_all();
+    if (thread_.joinable()) thread_.join();
+  }
+  ConnectionWatch(const ConnectionWatch&) = delete;
+  ConnectionWatch& operator=(const ConnectionWatch&) = delete;
+
+  // Watches the connections ld makes from now on; ld must not outlive this.
+  void Watch(LDAP* ld) { ldap_set_option(ld, LDAP_OPT_CONNECT_CB, &callbacks_); }
+
+  // A later (or earlier) time, unless it has passed already.
+  void Until(Clock::time_point end) {
+    {
+      std::lock_guard lock(mu_);
+      end_ = end;
+    }
+    cv_.notify_all();
+  }
+
+  bool Expired() const {
+    std::lock_guard lock(mu_);
+    return expired_;
+  }
+
+ private:
+  static int Added(LDAP*, Sockbuf* sb, LDAPURLDesc*, sockaddr*, ldap_conncb* cb) {
+    auto* self = static_cast<ConnectionWatch*>(cb->lc_arg);
+    ber_socket_t fd = -1;
+    if (ber_sockbuf_ctrl(sb, LBER_SB_OPT_GET_FD, &fd) != 1) return -1;
+    std::lock_guard lock(self->mu_);
+    if (self->expired_) return -1;
+    self->fds_.push_back(fd);
+    return 0;
+  }
+  // Called before the connection's socket is closed, so that its number is
+  // never shut down once it might name another file.
+  static void Removed(LDAP*, Sockbuf* sb, ldap_conncb* cb) {
+    auto* self = static_cast<ConnectionWatch*>(cb->lc_arg);
+    ber_socket_t fd = -1;
+    if (sb == nullptr || ber_sockbuf_ctrl(sb, LBER_SB_OPT_GET_FD, &fd) != 1) return;
+    std::lock_guard lock(self->mu_);
+    self->fds_.erase(std::remove(self->fds_.begin(), self->fds_.end(), fd), self->fds_.end());
+  }
+
+  void Run() {
+    std::unique_lock lock(mu_);
+    while (!done_) {
+      if (!expired_ && Clock::now() >= end_) {
+        expired_ = true;
+        for (const ber_socket_t fd : fds_) shutdown(fd, SHUT_RDWR);
+      }
+      if (expired_)
+        cv_.wait(lock, [this] { return done_; });
+      else
+        cv_.wait_until(lock, end_);
+    }
+  }
+
+  mutable std::mutex mu_;
+  std::condition_variable cv_;
+  std::vector<ber_socket_t> fds_;
+  Clock::time_point end_;
+  bool expired_ = false;
+  bool done_ = false;
+  ldap_conncb callbacks_{Added, Removed, this};
+  std::thread thread_;
+};
+
+LdapHandle Open(const std::string& uri, ConnectionWatch& watch) {
   LDAP* raw = nullptr;
   if (ldap_initialize(&raw, uri.c_str()) != LDAP_SUCCESS || raw == nullptr) return nullptr;
   LdapHandle ld(raw);
+  watch.Watch(raw);
   int version = LDAP_VERSION3;
   ldap_set_option(raw, LDAP_OPT_PROTOCOL_VERSION, &version);
   ldap_set_option(raw, LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
@@ -177,9 +271,10 @@ std::string DirectoryRealm(LDAP* ld) {
 // A simple bind, only inside TLS with a verified certificate: StartTLS on
 // the LDAP port, else LDAPS. Returns the bound handle, or nullptr with rc
 // LDAP_CONNECT_ERROR when no verified TLS could be had (nothing was sent).
-LdapHandle TlsSimpleBind(const std::string& host, const SambaCredentials& creds, int& rc) {
+LdapHandle TlsSimpleBind(const std::string& host, const SambaCredentials& creds,
+                         ConnectionWatch& watch, int& rc) {
   for (const bool startTls : {true, false}) {
-    LdapHandle ld = Open((startTls ? "ldap://" : "ldaps://") + host);
+    LdapHandle ld = Open((startTls ? "ldap://" : "ldaps://") + host, watch);
     if (!ld) continue;
     int demand = LDAP_OPT_X_TLS_DEMAND;
     ldap_set_option(ld.get(), LDAP_OPT_X_TLS_REQUIRE_CERT, &demand);
@@ -243,7 +338,10 @@ DWORD WithDirectoryRole(DWORD answered, DWORD fromDirectory) {
 NET_API_STATUS ReadDirectory(const std::string& host, DirectoryLogon& logon, AdListing& listing) {
   if (host.empty() || host.find_first_of("/ ") != std::string::npos) return ERROR_INVALID_NAME;
   const SambaCredentials& creds = logon.creds;
-  LdapHandle ld = Open("ldap://" + host);
+  IgnoreBrokenPipes();  // the watch may shut a connection that libldap then writes to
+  // Declared before every handle, so that it outlives them.
+  ConnectionWatch watch(ConnectionWatch::Clock::now() + logon.logonLimit);
+  LdapHandle ld = Open("ldap://" + host, watch);
   if (!ld) return ERROR_BAD_NETPATH;
 
   int rc = LDAP_SUCCESS;
@@ -267,7 +365,8 @@ NET_API_STATUS ReadDirectory(const std::string& host, DirectoryLogon& logon, AdL
     if (kdc == NERR_Success) {
       rc = GssapiBind(ld.get(), logon.tickets.Name());
     } else {
-      ld = TlsSimpleBind(host, creds, rc);
+      ld = TlsSimpleBind(host, creds, watch, rc);
+      if (watch.Expired()) return ERROR_BAD_NETPATH;  // no answer in time
       if (rc == LDAP_CONNECT_ERROR) {
         logon.refusal =
             "the directory on " + Printable(host) +
@@ -280,8 +379,13 @@ NET_API_STATUS ReadDirectory(const std::string& host, DirectoryLogon& logon, AdL
       }
     }
   }
+  if (watch.Expired()) return ERROR_BAD_NETPATH;
   if (rc != LDAP_SUCCESS || !ld) return FromLdap(rc != LDAP_SUCCESS ? rc : LDAP_OTHER);
   LDAP* raw = ld.get();
+  // The reading has its own bounds, call by call and as a whole; the watch
+  // stays as a last resort, a page's wait after the reading's end.
+  const DirectoryDeadline deadline(logon.readLimit);
+  watch.Until(ConnectionWatch::Clock::now() + logon.readLimit + kPageWait);
 
   static const char* const rootAttrs[] = {"defaultNamingContext", "configurationNamingContext",
                                           nullptr};
@@ -296,7 +400,6 @@ NET_API_STATUS ReadDirectory(const std::string& host, DirectoryLogon& logon, AdL
   AdListing out;
   std::vector<std::u16string> forest, trusts;
   const std::string pdcDn = Lower(PdcComputerDn(raw, domainDn));
-  const DirectoryDeadline deadline(logon.readLimit);
 
   // The forest's domains by their NetBIOS names; ours is the one whose naming
   // context is the default one.

@@ -24,6 +24,10 @@ using AdListing = DirectoryListing;
 // knows; the directory's server-system bit is added.
 DWORD WithDirectoryRole(DWORD answered, DWORD fromDirectory);
 
+// Connecting to the directory and logging on, the KDC's answer included, take
+// seconds; a server that takes minutes will not answer.
+inline constexpr std::chrono::minutes kMaxDirectoryLogonTime{2};
+
 // How the directory is logged on to. With the user's ticket cache, or with a
 // ticket got from the password (kept in tickets for later reads), the bind
 // is SASL GSSAPI, signed and sealed. Where no Kerberos is to be had, the
@@ -34,7 +38,9 @@ struct DirectoryLogon {
   const SambaCredentials& creds;
   TicketCache& tickets;
   std::string refusal;
-  // The searches of one reading end by this time after it starts.
+  // Connecting, TLS and the bind end within this time.
+  std::chrono::steady_clock::duration logonLimit = kMaxDirectoryLogonTime;
+  // The reading after the bind ends within this time.
   std::chrono::steady_clock::duration readLimit = kMaxDirectoryReadTime;
 };
 

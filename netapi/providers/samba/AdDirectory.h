@@ -40,7 +40,7 @@ struct DirectoryLogon {
   std::string refusal;
   // Connecting, TLS and the bind end within this time.
   std::chrono::steady_clock::duration logonLimit = kMaxDirectoryLogonTime;
-  // The reading after the bind ends within this time.
+  // The searches after the bind end within this time.
   std::chrono::steady_clock::duration readLimit = kMaxDirectoryReadTime;
 };
 

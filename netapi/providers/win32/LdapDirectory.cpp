@@ -247,6 +247,7 @@ NET_API_STATUS LdapDirectoryReader::Read(const std::u16string& domain,
   }
   if (ULONG rc = ldap_bind_sW(raw, nullptr, credentials, LDAP_AUTH_NEGOTIATE); rc != LDAP_SUCCESS)
     return FromLdap(rc);
+  const DirectoryDeadline deadline(logon_.readLimit);
 
   static const wchar_t* const rootAttrs[] = {L"defaultNamingContext", L"configurationNamingContext",
                                              nullptr};
@@ -261,7 +262,6 @@ NET_API_STATUS LdapDirectoryReader::Read(const std::u16string& domain,
   DirectoryListing out;
   std::vector<std::u16string> forest, trusts;
   const std::u16string pdcDn = Lower(PdcComputerDn(raw, domainDn, tv));
-  const DirectoryDeadline deadline(logon_.readLimit);
 
   // The forest's domains by their NetBIOS names; ours is the one whose naming
   // context is the default one.

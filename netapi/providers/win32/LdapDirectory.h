@@ -22,7 +22,7 @@ struct DirectoryLogon {
   std::u16string dc;
   // Bound on connecting and on each search or page.
   std::chrono::milliseconds timeout{30000};
-  // The searches of one reading end within this time.
+  // The searches after the bind end within this time.
   std::chrono::steady_clock::duration readLimit = kMaxDirectoryReadTime;
 };
 

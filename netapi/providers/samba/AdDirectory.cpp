@@ -282,8 +282,17 @@ LdapHandle TlsSimpleBind(const std::string& host, const SambaCredentials& creds,
       ldap_set_option(ld.get(), LDAP_OPT_X_TLS_CACERTFILE, creds.ldapCa.c_str());
     int fresh = 0;  // a TLS context of this handle's own, with the settings above
     ldap_set_option(ld.get(), LDAP_OPT_X_TLS_NEWCTX, &fresh);
-    if (startTls && ldap_start_tls_s(ld.get(), nullptr, nullptr) != LDAP_SUCCESS) continue;
-    if (!startTls) {
+    if (startTls) {
+      // Connected within the network timeout, the handshake then waits in
+      // blocking reads until the watch ends it. With a network timeout set,
+      // libldap makes the handshake on a non-blocking socket and retries it
+      // at once for as long as the server is silent: a whole core's work.
+      const timeval none{-1, 0};
+      if (ldap_connect(ld.get()) != LDAP_SUCCESS ||
+          ldap_set_option(ld.get(), LDAP_OPT_NETWORK_TIMEOUT, &none) != LDAP_OPT_SUCCESS ||
+          ldap_start_tls_s(ld.get(), nullptr, nullptr) != LDAP_SUCCESS)
+        continue;
+    } else {
       // The handshake (and the certificate check) before anything is sent.
       int tlsRc = ldap_connect(ld.get());
       if (tlsRc != LDAP_SUCCESS) continue;

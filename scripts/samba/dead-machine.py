@@ -1,10 +1,11 @@
 #!/usr/bin/python3
 """A machine that cannot be asked, on a loopback address: its SMB ports (445,
-139) either take connections and never answer ("silent": the kernel completes
-the handshake, nobody reads), or drop connection attempts as a firewall does
-("drop": the accept queues are full, so further SYNs go unanswered).
+139), or the ports given, either take connections and never answer
+("silent": the kernel completes the handshake, nobody reads), or drop
+connection attempts as a firewall does ("drop": the accept queues are full,
+so further SYNs go unanswered).
 
-Usage: dead-machine.py ADDRESS silent|drop
+Usage: dead-machine.py ADDRESS silent|drop [PORT...]
 It holds the ports until killed.
 """
 import socket
@@ -13,7 +14,7 @@ import time
 
 address, mode = sys.argv[1], sys.argv[2]
 held = []
-for port in (445, 139):
+for port in [int(p) for p in sys.argv[3:]] or [445, 139]:
     s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     s.bind((address, port))

@@ -6,6 +6,8 @@
 #include <lm.h>
 #include <winldap.h>
 
+#include <process.h>
+
 #include <algorithm>
 #include <cwchar>
 #include <memory>
@@ -163,6 +165,69 @@ std::u16string PdcComputerDn(LDAP* ld, const std::u16string& domainDn, l_timeval
   return e == nullptr ? std::u16string() : FirstValue(ld, e, L"serverReference");
 }
 
+// A Negotiate bind, signed and sealed, with the named account or the
+// logged-on user's own logon; runs on a thread of its own.
+struct BindJob {
+  LdapHandle ld;
+  std::u16string user, domain, password;
+  ULONG rc = LDAP_SUCCESS;
+  HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  ~BindJob() {
+    std::fill(password.begin(), password.end(), u'\0');
+    if (done != nullptr) CloseHandle(done);
+  }
+  void Run() {
+    SEC_WINNT_AUTH_IDENTITY_W identity{};
+    PWCHAR credentials = nullptr;  // the logged-on user's own
+    if (!user.empty()) {
+      identity.User = reinterpret_cast<unsigned short*>(W(user));
+      identity.UserLength = static_cast<unsigned long>(user.size());
+      identity.Domain = reinterpret_cast<unsigned short*>(W(domain));
+      identity.DomainLength = static_cast<unsigned long>(domain.size());
+      identity.Password = reinterpret_cast<unsigned short*>(W(password));
+      identity.PasswordLength = static_cast<unsigned long>(password.size());
+      identity.Flags = SEC_WINNT_AUTH_IDENTITY_UNICODE;
+      credentials = reinterpret_cast<PWCHAR>(&identity);
+    }
+    rc = ldap_bind_sW(ld.get(), nullptr, credentials, LDAP_AUTH_NEGOTIATE);
+  }
+};
+
+unsigned __stdcall RunBindJob(void* arg) {
+  const std::unique_ptr<std::shared_ptr<BindJob>> own(static_cast<std::shared_ptr<BindJob>*>(arg));
+  const std::shared_ptr<BindJob> job = *own;
+  job->Run();
+  SetEvent(job->done);
+  return 0;
+}
+
+// Binds ld within the logon's timeout. wldap32's bind waits without a limit
+// of its own (its time limit is the server's), so a controller that takes the
+// connection and then says nothing would hold the reader for ever. The bind
+// runs on a thread of its own; past the timeout it is left there, with the
+// handle and the credentials it uses, which its thread frees whenever the
+// bind returns, and LDAP_TIMEOUT comes back with ld empty.
+ULONG BindWithin(LdapHandle& ld, const DirectoryLogon& logon) {
+  auto job = std::make_shared<BindJob>();
+  job->user = logon.user;
+  job->domain = logon.userDomain;
+  job->password = logon.password;
+  job->ld = std::move(ld);
+  auto* arg = new std::shared_ptr<BindJob>(job);
+  const uintptr_t thread =
+      job->done != nullptr ? _beginthreadex(nullptr, 0, RunBindJob, arg, 0, nullptr) : 0;
+  if (thread == 0) {  // no thread to be had: the bind waits here
+    delete arg;
+    job->Run();
+  } else {
+    CloseHandle(reinterpret_cast<HANDLE>(thread));
+    const auto ms = static_cast<DWORD>(std::clamp<long long>(logon.timeout.count(), 1, 86400000));
+    if (WaitForSingleObject(job->done, ms) != WAIT_OBJECT_0) return LDAP_TIMEOUT;
+  }
+  ld = std::move(job->ld);
+  return job->rc;
+}
+
 // True when this machine is joined to a domain.
 bool JoinedToDomain() {
   ::LPWSTR name = nullptr;
@@ -233,20 +298,9 @@ NET_API_STATUS LdapDirectoryReader::Read(const std::u16string& domain,
   l_timeval connectTimeout = tv;
   if (ULONG rc = ldap_connect(raw, &connectTimeout); rc != LDAP_SUCCESS) return FromLdap(rc);
 
-  SEC_WINNT_AUTH_IDENTITY_W identity{};
-  PWCHAR credentials = nullptr;  // the logged-on user's own
-  if (!logon_.user.empty()) {
-    identity.User = reinterpret_cast<unsigned short*>(W(logon_.user));
-    identity.UserLength = static_cast<unsigned long>(logon_.user.size());
-    identity.Domain = reinterpret_cast<unsigned short*>(W(logon_.userDomain));
-    identity.DomainLength = static_cast<unsigned long>(logon_.userDomain.size());
-    identity.Password = reinterpret_cast<unsigned short*>(W(logon_.password));
-    identity.PasswordLength = static_cast<unsigned long>(logon_.password.size());
-    identity.Flags = SEC_WINNT_AUTH_IDENTITY_UNICODE;
-    credentials = reinterpret_cast<PWCHAR>(&identity);
-  }
-  if (ULONG rc = ldap_bind_sW(raw, nullptr, credentials, LDAP_AUTH_NEGOTIATE); rc != LDAP_SUCCESS)
-    return FromLdap(rc);
+  if (ULONG rc = BindWithin(ld, logon_); rc != LDAP_SUCCESS)
+    return rc == LDAP_TIMEOUT ? ERROR_BAD_NETPATH : FromLdap(rc);
+  raw = ld.get();
   const DirectoryDeadline deadline(logon_.readLimit);
 
   static const wchar_t* const rootAttrs[] = {L"defaultNamingContext", L"configurationNamingContext",

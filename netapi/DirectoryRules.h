@@ -83,6 +83,7 @@ class DirectoryDeadline {
         std::chrono::ceil<std::chrono::milliseconds>(end_ - std::chrono::steady_clock::now());
     return std::clamp(left, std::chrono::milliseconds(0), perCall);
   }
+  std::chrono::steady_clock::time_point End() const { return end_; }
 
  private:
   std::chrono::steady_clock::time_point end_;

@@ -366,16 +366,14 @@ void frmMain::Toolbar1_ButtonClick(int id) {
 void frmMain::lvMain_ColumnClick(int column) {
   SortState state = rows_.State();
   OnColumnClick(state, column + 1);
-  KeepSelection([&] { rows_.SetState(state); });
+  const int selected = KeepSelection([&] { rows_.SetState(state); });
   ShowSortArrow();
   // The selected row is shown where the new order puts it.
-  const int selected = static_cast<int>(
-      SendMessageW(lvMain, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
   if (selected >= 0) SendMessageW(lvMain, LVM_ENSUREVISIBLE, static_cast<WPARAM>(selected), FALSE);
   InvalidateRect(lvMain, nullptr, FALSE);
 }
 
-void frmMain::KeepSelection(const std::function<void()>& reorder) {
+int frmMain::KeepSelection(const std::function<void()>& reorder) {
   // The list view knows the selected row only by its position.
   const int selected = static_cast<int>(
       SendMessageW(lvMain, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
@@ -383,14 +381,15 @@ void frmMain::KeepSelection(const std::function<void()>& reorder) {
   if (selected >= 0 && static_cast<size_t>(selected) < rows_.Size())
     arrival = rows_.Order()[static_cast<size_t>(selected)];
   reorder();
-  if (!arrival) return;
+  if (!arrival) return -1;
   const auto& order = rows_.Order();
-  const auto at = std::find(order.begin(), order.end(), *arrival) - order.begin();
-  if (at == selected) return;
+  const int at = static_cast<int>(std::find(order.begin(), order.end(), *arrival) - order.begin());
+  if (at == selected) return at;
   LVITEMW item{};
   item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
   item.state = LVIS_SELECTED | LVIS_FOCUSED;
   SendMessageW(lvMain, LVM_SETITEMSTATE, static_cast<WPARAM>(at), reinterpret_cast<LPARAM>(&item));
+  return at;
 }
 
 void frmMain::ShowMachines() {

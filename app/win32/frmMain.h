@@ -93,8 +93,8 @@ class frmMain : public ReportWindow {
   void ShowSortArrow();
   void FlushRows();
   // Runs reorder, which moves the rows about, and keeps the selected row
-  // selected wherever it lands.
-  void KeepSelection(const std::function<void()>& reorder);
+  // selected wherever it lands; returns that position, or -1 for none.
+  int KeepSelection(const std::function<void()>& reorder);
   void ShowStatusText();
   void ShowMachines();
 

@@ -394,7 +394,7 @@ NET_API_STATUS ReadDirectory(const std::string& host, DirectoryLogon& logon, AdL
   // The reading has its own bounds, call by call and as a whole; the watch
   // stays as a last resort, a page's wait after the reading's end.
   const DirectoryDeadline deadline(logon.readLimit);
-  watch.Until(ConnectionWatch::Clock::now() + logon.readLimit + kPageWait);
+  watch.Until(deadline.End() + kPageWait);
 
   static const char* const rootAttrs[] = {"defaultNamingContext", "configurationNamingContext",
                                           nullptr};

@@ -437,7 +437,7 @@ void StopChecks(Run& run) {
   }
   WaitFor([&] { return count() > last + 100; });
   // Escape in the list asks the scan to stop; the rows found so far stay.
-  PostMessageW(Child(main, frmMain::kLvMain), WM_KEYDOWN, VK_ESCAPE, 1);
+  PostMessageW(list, WM_KEYDOWN, VK_ESCAPE, 1);
   const bool stopped =
       WaitFor([&] { return StatusText(main, 0).rfind(L"Status: Stopped", 0) == 0; });
   Check(stopped, "Escape stops the scan: \"" + Utf8(StatusText(main, 0)) + "\"");

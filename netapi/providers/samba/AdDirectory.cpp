@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "RpcConnect.h"
 #include "SambaLibs.h"
 #include "SambaStatus.h"
 #include "basStringHandler.h"
@@ -231,6 +232,9 @@ class ConnectionWatch {
   std::thread thread_;
 };
 
+// How long a connection to the directory may take to be made.
+constexpr std::chrono::seconds kConnectTime{10};
+
 LdapHandle Open(const std::string& uri, ConnectionWatch& watch) {
   LDAP* raw = nullptr;
   if (ldap_initialize(&raw, uri.c_str()) != LDAP_SUCCESS || raw == nullptr) return nullptr;
@@ -240,7 +244,7 @@ LdapHandle Open(const std::string& uri, ConnectionWatch& watch) {
   ldap_set_option(raw, LDAP_OPT_PROTOCOL_VERSION, &version);
   ldap_set_option(raw, LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
   ldap_set_option(raw, LDAP_OPT_X_SASL_NOCANON, LDAP_OPT_ON);
-  timeval net{10, 0};
+  timeval net{kConnectTime.count(), 0};
   ldap_set_option(raw, LDAP_OPT_NETWORK_TIMEOUT, &net);
   timeval op{30, 0};
   ldap_set_option(raw, LDAP_OPT_TIMEOUT, &op);
@@ -282,20 +286,25 @@ LdapHandle TlsSimpleBind(const std::string& host, const SambaCredentials& creds,
       ldap_set_option(ld.get(), LDAP_OPT_X_TLS_CACERTFILE, creds.ldapCa.c_str());
     int fresh = 0;  // a TLS context of this handle's own, with the settings above
     ldap_set_option(ld.get(), LDAP_OPT_X_TLS_NEWCTX, &fresh);
+    // The connection is made within the network timeout, the handshake then
+    // waits in blocking reads until the watch ends it. With a network timeout
+    // set, libldap makes the handshake on a non-blocking socket and retries
+    // it at once for as long as the server is silent: a whole core's work.
+    const timeval none{-1, 0};
     if (startTls) {
-      // Connected within the network timeout, the handshake then waits in
-      // blocking reads until the watch ends it. With a network timeout set,
-      // libldap makes the handshake on a non-blocking socket and retries it
-      // at once for as long as the server is silent: a whole core's work.
-      const timeval none{-1, 0};
       if (ldap_connect(ld.get()) != LDAP_SUCCESS ||
           ldap_set_option(ld.get(), LDAP_OPT_NETWORK_TIMEOUT, &none) != LDAP_OPT_SUCCESS ||
           ldap_start_tls_s(ld.get(), nullptr, nullptr) != LDAP_SUCCESS)
         continue;
     } else {
-      // The handshake (and the certificate check) before anything is sent.
-      int tlsRc = ldap_connect(ld.get());
-      if (tlsRc != LDAP_SUCCESS) continue;
+      // libldap connects and makes the handshake in one go, so the port is
+      // tried first: one that a firewall drops costs the network timeout,
+      // not the system's minutes. The handshake (and the certificate check)
+      // comes before anything is sent.
+      if (!TakesConnection(host, "636", Deadline(kConnectTime)) ||
+          ldap_set_option(ld.get(), LDAP_OPT_NETWORK_TIMEOUT, &none) != LDAP_OPT_SUCCESS ||
+          ldap_connect(ld.get()) != LDAP_SUCCESS)
+        continue;
     }
     berval pw{static_cast<ber_len_t>(creds.password.size()),
               const_cast<char*>(creds.password.data())};

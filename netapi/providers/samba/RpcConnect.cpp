@@ -69,28 +69,7 @@ std::string AddressOf(const std::string& host) {
 // Only asked after a failed connection, whose status the library may have
 // lost ("no memory" for a refused one).
 bool TakesConnections(const std::string& address, const Deadline& deadline) {
-  for (const char* port : {"445", "139"}) {
-    addrinfo hints{};
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
-    addrinfo* ai = nullptr;
-    if (getaddrinfo(address.c_str(), port, &hints, &ai) != 0 || ai == nullptr) continue;
-    std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> hold(ai, &freeaddrinfo);
-    const int fd = socket(ai->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) continue;
-    bool ok = connect(fd, ai->ai_addr, ai->ai_addrlen) == 0;
-    if (!ok && errno == EINPROGRESS) {
-      pollfd pfd{fd, POLLOUT, 0};
-      if (poll(&pfd, 1, static_cast<int>(deadline.Left().count())) == 1) {
-        int err = 0;
-        socklen_t len = sizeof err;
-        ok = getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0;
-      }
-    }
-    close(fd);
-    if (ok) return true;
-  }
-  return false;
+  return TakesConnection(address, "445", deadline) || TakesConnection(address, "139", deadline);
 }
 
 void Expire(tevent_context*, tevent_timer*, timeval, void* flag) {
@@ -114,6 +93,31 @@ Silent& SilentHosts() {
 }
 
 }  // namespace
+
+bool TakesConnection(const std::string& host, const char* port, const Deadline& deadline) {
+  addrinfo hints{};
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICSERV;
+  addrinfo* list = nullptr;
+  if (getaddrinfo(host.c_str(), port, &hints, &list) != 0 || list == nullptr) return false;
+  std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> hold(list, &freeaddrinfo);
+  for (const addrinfo* ai = list; ai != nullptr; ai = ai->ai_next) {
+    const int fd = socket(ai->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) continue;
+    bool ok = connect(fd, ai->ai_addr, ai->ai_addrlen) == 0;
+    if (!ok && errno == EINPROGRESS) {
+      pollfd pfd{fd, POLLOUT, 0};
+      if (poll(&pfd, 1, static_cast<int>(deadline.Left().count())) == 1) {
+        int err = 0;
+        socklen_t len = sizeof err;
+        ok = getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0;
+      }
+    }
+    close(fd);
+    if (ok) return true;
+  }
+  return false;
+}
 
 Deadline::Deadline(std::chrono::milliseconds budget)
     : at_(std::chrono::steady_clock::now() + (budget.count() > 0 ? budget : kLibraryLimit)) {}

@@ -32,6 +32,10 @@ class Deadline {
   std::chrono::steady_clock::time_point at_;
 };
 
+// Whether host (a name or an address) takes a TCP connection on port before
+// deadline; its addresses are tried in turn.
+bool TakesConnection(const std::string& host, const char* port, const Deadline& deadline);
+
 // Opens \pipe\PIPE on host with creds and settings lp (see
 // ConnectionSettings), bound to table, on mem and ev, before deadline.
 // NERR_Success with *out set; ERROR_BAD_NETPATH when the name has no address,

@@ -46,7 +46,9 @@ void AppendCsvRecord(std::string& out, const Line& cells, CsvFields fields) {
   out += "\r\n";
 }
 
-Line Headers() { return Line(std::begin(kReportColumns), std::end(kReportColumns)); }
+Line Headers() {
+  return Line(std::begin(kReportColumns), std::end(kReportColumns));
+}
 
 // The header line, a line of rules, then the lines, each cell made visible
 // and padded to its column's display width.
@@ -97,7 +99,9 @@ Line MachineCells(const MachineOutcome& m) {
 
 }  // namespace
 
-std::size_t DisplayWidth(std::u16string_view text) { return TextColumns(text); }
+std::size_t DisplayWidth(std::u16string_view text) {
+  return TextColumns(text);
+}
 
 std::string FormatTable(const std::vector<ReportRow>& rows) {
   std::vector<Line> lines;

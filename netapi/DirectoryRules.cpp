@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 #include <unordered_set>
 
 #include "basStringHandler.h"
@@ -83,6 +84,24 @@ void ParseOsVersion(const std::string& text, DWORD& major, DWORD& minor) {
   }
 }
 
+bool IsDnsHostName(const std::string& name) {
+  std::string_view rest(name);
+  if (!rest.empty() && rest.back() == '.') rest.remove_suffix(1);
+  if (rest.empty() || rest.size() > 253) return false;
+  std::size_t label = 0;
+  for (const char c : rest) {
+    if (c == '.') {
+      if (label == 0) return false;
+      label = 0;
+      continue;
+    }
+    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                    c == '-' || c == '_';
+    if (!ok || ++label > 63) return false;
+  }
+  return label > 0;
+}
+
 std::optional<DirectoryMachine> MachineFromComputer(const ComputerObject& c) {
   const unsigned uac = ParseFlags(c.userAccountControl);
   if ((uac & kUfAccountDisable) != 0) return std::nullopt;
@@ -98,6 +117,7 @@ std::optional<DirectoryMachine> MachineFromComputer(const ComputerObject& c) {
   m.comment = FromUtf8(c.description);
   // A comment with a NUL would end early in the record; keep what precedes it.
   m.comment.resize(std::min(m.comment.size(), m.comment.find(u'\0')));
+  if (IsDnsHostName(c.dNSHostName)) m.dnsHostName = c.dNSHostName;
   return m;
 }
 
@@ -132,7 +152,7 @@ NET_API_STATUS SelectEntries(const DirectoryListing& listing, DWORD servertype,
   std::vector<DirectoryMachine> out;
   if (AsksForDomains(servertype)) {
     for (const std::u16string& d : listing.domains)
-      out.push_back({d, SV_TYPE_DOMAIN_ENUM | SV_TYPE_NT, 0, 0, {}});
+      out.push_back({d, SV_TYPE_DOMAIN_ENUM | SV_TYPE_NT, 0, 0, {}, {}});
   } else {
     if (!domain.empty() && !IsOwnDomain(listing, domain)) return ERROR_NO_BROWSER_SERVERS_FOUND;
     for (const DirectoryMachine& m : listing.computers)

@@ -47,6 +47,9 @@ struct DirectoryMachine {
   DWORD versionMajor = 0;
   DWORD versionMinor = 0;
   std::u16string comment;
+  // The machine's DNS name as the directory gives it (a well-formed one, or
+  // empty): what reaches a machine whose NetBIOS name has no address.
+  std::string dnsHostName;
 };
 
 // What the directory says about one domain.
@@ -102,6 +105,10 @@ void ParseOsVersion(const std::string& text, DWORD& major, DWORD& minor);
 // The browse-list entry of a computer object; nullopt for an account that is
 // disabled (nobody can log on there) or has no usable name.
 std::optional<DirectoryMachine> MachineFromComputer(const ComputerObject& computer);
+
+// Whether name is a DNS host name: labels of letters, digits, '-' and '_',
+// 1 to 63 bytes each, 253 in all, a final dot allowed.
+bool IsDnsHostName(const std::string& name);
 
 // The domain list: the own domain first, then the forest's other domains,
 // then the trusted domains (their NetBIOS names); each once, whatever its

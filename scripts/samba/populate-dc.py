@@ -44,7 +44,11 @@ computers = [
     ("DEAD01", 0x1000, "Windows 10 Pro", "10.0 (19045)"),
     ("SILENT01", 0x1000, "Windows 10 Pro", "10.0 (19045)"),
     ("DROP01", 0x1000, "Windows 10 Pro", "10.0 (19045)"),
+    # The file server again, under a NetBIOS name that has no address: only
+    # the DNS name the directory gives reaches it.
+    ("FILESDNS", 0x1000, "Samba", "4.17"),
 ]
+dns_names = {"FILESDNS": "qvxfiles"}
 for name, uac, os_name, version in computers:
     sam.add({
         "dn": "CN=%s,CN=Computers,%s" % (name, base),
@@ -53,7 +57,7 @@ for name, uac, os_name, version in computers:
         "userAccountControl": str(uac),
         "operatingSystem": os_name,
         "operatingSystemVersion": version,
-        "dNSHostName": "%s.%s" % (name.lower(), lp.get("realm").lower()),
+        "dNSHostName": "%s.%s" % (dns_names.get(name, name.lower()), lp.get("realm").lower()),
     })
 
 # The directory's Kerberos service names (a provision without DNS leaves them out).

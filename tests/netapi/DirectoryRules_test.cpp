@@ -95,6 +95,23 @@ TEST(DirectoryRules, ComputerObjectsBecomeTypedMachines) {
   EXPECT_EQ(m->versionMajor, 10u);
   EXPECT_EQ(m->versionMinor, 0u);
   EXPECT_EQ(m->comment, u"front desk");
+  EXPECT_EQ(m->dnsHostName, "wks02.corp.example");
+
+  // The DNS name is kept only when it is one: it is looked up and handed to
+  // Kerberos when the NetBIOS name has no address.
+  const std::string label(63, 'a');
+  for (const std::string& good :
+       std::vector<std::string>{"WKS02.corp.example.", "wks_02", label + "." + label})
+    EXPECT_TRUE(IsDnsHostName(good)) << good;
+  dnsOnly.sAMAccountName = "WKS02$";
+  for (const std::string& bad :
+       std::vector<std::string>{"", ".", "wks02..corp", ".corp", "wks 02.corp", "wks02/../x",
+                                "wks\x1b]0;x\a", std::string("wks\0x", 5), label + "a",
+                                label + "." + label + "." + label + "." + label}) {
+    EXPECT_FALSE(IsDnsHostName(bad)) << bad;
+    dnsOnly.dNSHostName = bad;
+    EXPECT_EQ(MachineFromComputer(dnsOnly)->dnsHostName, "");
+  }
 }
 
 TEST(DirectoryRules, DomainListPutsTheOwnDomainFirstAndNamesEachOnce) {

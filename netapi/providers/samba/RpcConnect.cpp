@@ -137,7 +137,14 @@ NET_API_STATUS ConnectPipe(void* mem, tevent_context* ev, loadparm_context* lp,
     return ERROR_INVALID_NAME;
   // The libraries end the program on a machine without a working interface.
   if (NET_API_STATUS s = CheckNetworkInterfaces(); s != NERR_Success) return s;
-  const std::string address = AddressOf(host);
+  // A machine whose name has no address is tried by the DNS name the
+  // directory gave for it; Kerberos then asks for that name's service.
+  std::string name = host;
+  std::string address = AddressOf(host);
+  if (address.empty() && creds.hostNames) {
+    name = creds.hostNames->Find(host);
+    if (!name.empty()) address = AddressOf(name);
+  }
   if (address.empty()) return ERROR_BAD_NETPATH;
   cli_credentials* cc = lp != nullptr ? MakeRpcCredentials(mem, lp, creds) : nullptr;
   if (cc == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
@@ -146,7 +153,7 @@ NET_API_STATUS ConnectPipe(void* mem, tevent_context* ev, loadparm_context* lp,
   if (!NT_STATUS_IS_OK(dcerpc_parse_binding(mem, text.c_str(), &binding)))
     return ERROR_INVALID_NAME;
   // Kerberos asks for the service of the machine's name, not of its address.
-  dcerpc_binding_set_string_option(binding, "target_hostname", host.c_str());
+  dcerpc_binding_set_string_option(binding, "target_hostname", name.c_str());
 
   composite_context* c = dcerpc_pipe_connect_b_send(mem, binding, table, cc, ev, lp);
   if (c == nullptr) return ERROR_NOT_ENOUGH_MEMORY;

@@ -285,6 +285,31 @@ std::string LocalWorkgroup() {
   return w != nullptr ? w : "";
 }
 
+namespace {
+
+std::string UpperAscii(std::string name) {
+  for (char& c : name)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return name;
+}
+
+}  // namespace
+
+void DirectoryHostNames::Replace(const std::vector<std::pair<std::string, std::string>>& names) {
+  std::unordered_map<std::string, std::string> byName;
+  byName.reserve(names.size());
+  for (const auto& [name, dns] : names) byName.emplace(UpperAscii(name), dns);
+  std::lock_guard lock(mu_);
+  byName_.swap(byName);
+}
+
+std::string DirectoryHostNames::Find(const std::string& name) const {
+  const std::string key = UpperAscii(name);
+  std::lock_guard lock(mu_);
+  const auto it = byName_.find(key);
+  return it != byName_.end() ? it->second : std::string();
+}
+
 std::string BareHost(std::string name) {
   std::size_t lead = 0;
   while (lead < name.size() && (name[lead] == '\\' || name[lead] == '/')) ++lead;

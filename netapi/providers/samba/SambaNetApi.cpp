@@ -373,6 +373,7 @@ NET_API_STATUS LocateDirectory(const Arg& server, const std::string& domain,
 
 SambaNetApi::SambaNetApi(SambaCredentials creds)
     : creds_(std::move(creds)), id_(g_nextId.fetch_add(1)) {
+  if (!creds_.hostNames) creds_.hostNames = std::make_shared<DirectoryHostNames>();
   UseLibrariesFromThreads();  // before the first library call
   UserDefaultCache();         // named before any library can move the default
   // libnetapi set up now, with its diagnostics turned off, before any call
@@ -437,6 +438,10 @@ NET_API_STATUS SambaNetApi::NetServerEnum(LPCWSTR servername, DWORD level, LPBYT
     roles_.clear();
     for (const AdComputer& c : listing.computers) roles_[Upper(c.name)] = c.type;
   }
+  std::vector<std::pair<std::string, std::string>> dnsNames;
+  for (const AdComputer& c : listing.computers)
+    if (!c.dnsHostName.empty()) dnsNames.emplace_back(ToUtf8(c.name), c.dnsHostName);
+  creds_.hostNames->Replace(dnsNames);
   for (const AdComputer& c : entries) {
     records.push_back({PLATFORM_ID_NT, nullptr, c.versionMajor, c.versionMinor, c.type, nullptr});
     texts.push_back({c.name, c.comment});

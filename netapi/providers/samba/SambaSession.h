@@ -4,9 +4,31 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
 
 namespace quorvix::samba {
+
+// The DNS names the directory gave for machines, by NetBIOS name (those of
+// the last machine list). A machine whose NetBIOS name has no address is
+// reached by its DNS name: the DNS search list of a computer outside the
+// domain need not hold the domain's. Any thread may ask while another
+// replaces them.
+class DirectoryHostNames {
+ public:
+  // Pairs of NetBIOS name (any case) and DNS name.
+  void Replace(const std::vector<std::pair<std::string, std::string>>& names);
+  // The DNS name of the machine called name (any case), or empty.
+  std::string Find(const std::string& name) const;
+
+ private:
+  mutable std::mutex mu_;
+  std::unordered_map<std::string, std::string> byName_;  // by upper-case name
+};
 
 struct SambaCredentials {
   // DOMAIN\NAME; empty: the default Kerberos ticket cache.
@@ -23,6 +45,8 @@ struct SambaCredentials {
   // Tells the user something the statuses cannot say (why the directory was
   // not asked); unset: standard error.
   std::function<void(const std::string&)> notice;
+  // What reaches machines whose names have no address; none when unset.
+  std::shared_ptr<DirectoryHostNames> hostNames;
 
   bool UsesTicketCache() const { return user.empty(); }
 };

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -229,6 +230,24 @@ TEST_F(LiveTest, DomainsMachinesAndRolesFromTheDirectory) {
             static_cast<int32_t>(ERROR_NO_BROWSER_SERVERS_FOUND));
   buf.reset();
   part.reset();
+  ExpectAllReleased(api);
+}
+
+// A machine whose NetBIOS name has no address (the DNS search list of a
+// computer outside the domain need not hold the domain's) is asked by the DNS
+// name the directory gives for it.
+TEST_F(LiveTest, MachinesAreReachedByTheirDirectoryDnsNames) {
+  addrinfo* none = nullptr;
+  ASSERT_NE(getaddrinfo("filesdns", nullptr, nullptr, &none), 0) << "FILESDNS has an address";
+  SambaNetApi api(Admin("QVXAD"));
+  classNetAPI net(api);
+  std::vector<std::u16string> machines;
+  ASSERT_EQ(net.fnNetServerEnum(u"QVXAD", static_cast<int32_t>(SV_TYPE_ALL), machines, false), 0);
+  std::vector<LoggedOnUser> users;
+  ASSERT_EQ(fnNetWkstaUserEnum(api, u"FILESDNS", users), 0);
+  EXPECT_NE(Find(users, u"bob"), nullptr);
+  std::u16string role;
+  EXPECT_EQ(net.GetServerType(u"FILESDNS", role), 0);
   ExpectAllReleased(api);
 }
 

@@ -138,10 +138,11 @@ NET_API_STATUS ConnectPipe(void* mem, tevent_context* ev, loadparm_context* lp,
   // The libraries end the program on a machine without a working interface.
   if (NET_API_STATUS s = CheckNetworkInterfaces(); s != NERR_Success) return s;
   // A machine whose name has no address is tried by the DNS name the
-  // directory gave for it; Kerberos then asks for that name's service.
+  // directory gave for it, while there is time (a name server that does not
+  // answer makes each lookup wait); Kerberos then asks for that name's service.
   std::string name = host;
   std::string address = AddressOf(host);
-  if (address.empty() && creds.hostNames) {
+  if (address.empty() && creds.hostNames && !deadline.Passed()) {
     name = creds.hostNames->Find(host);
     if (!name.empty()) address = AddressOf(name);
   }

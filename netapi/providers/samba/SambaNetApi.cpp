@@ -16,6 +16,7 @@
 
 #include "AdDirectory.h"
 #include "KerberosLogon.h"
+#include "NetlogonClient.h"
 #include "NetworkSetup.h"
 #include "Reachability.h"
 #include "RpcConnect.h"
@@ -544,16 +545,21 @@ NET_API_STATUS SambaNetApi::NetGetDCName(LPCWSTR servername, LPCWSTR domainname,
   if (Silent(server)) return ERROR_BAD_NETPATH;
   const Arg domain = NameArg(domainname);
   std::u16string name;
-  {
+  if (server.present) {
+    // A named server's logon service is asked directly, outside libnetapi's
+    // lock, within the host timeout.
+    if (NET_API_STATUS s =
+            QueryPdcName(server.text, domain.present ? domain.text : std::string(), creds_, name);
+        s != NERR_Success)
+      return s;
+  } else {
     LibraryCall call;
     if (NET_API_STATUS s = PrepareContext(id_, creds_); s != NERR_Success) return s;
     LibBuffer b;
     const NET_API_STATUS s = ::NetGetDCName(
-        server.get(), domain.present && !domain.text.empty() ? domain.get() : nullptr, &b.p);
+        nullptr, domain.present && !domain.text.empty() ? domain.get() : nullptr, &b.p);
     // Asked of no particular server, a failure means no controller was found.
-    if (s != 0 && !server.present) return NERR_DCNotFound;
-    if (s != 0) return ConnectionStatus(FromLibnetapi(s), server, creds_, call);
-    if (b.p == nullptr) return NERR_DCNotFound;
+    if (s != 0 || b.p == nullptr) return NERR_DCNotFound;
     name = FromUtf8(reinterpret_cast<const char*>(b.p));
   }
   const std::size_t bytes = (name.size() + 1) * sizeof(char16_t);

@@ -1,9 +1,9 @@
 // The native provider on Linux: real Windows (or Samba) domains through
 // Samba's libraries. A named machine's workstation service (logged-on
-// users), server service (NetServerGetInfo) and account database
-// (NetUserGetInfo) are asked over DCE/RPC; Active Directory is read over LDAP
-// for the machine and domain lists; libnetapi answers the rest (the
-// controller's name, groups, this machine's own facts).
+// users), server service (NetServerGetInfo), account database
+// (NetUserGetInfo) and logon service (NetGetDCName) are asked over DCE/RPC;
+// Active Directory is read over LDAP for the machine and domain lists;
+// libnetapi answers the rest (groups, this machine's own facts).
 //
 // Every buffer it hands out is one allocation of its own (records followed by
 // their UTF-16 strings), tracked so that NetApiBufferFree releases exactly

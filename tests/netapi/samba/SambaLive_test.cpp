@@ -454,6 +454,13 @@ TEST_F(LiveTest, DeadMachinesCostNoMoreThanTheHostTimeout) {
     EXPECT_EQ(api.NetServerGetInfo(host.c_str(), 101, buf.out()), ERROR_BAD_NETPATH);
     EXPECT_LT(Seconds(t0), 1.0) << ToUtf8(host);
   }
+  // The primary controller's name, asked of a controller that never answers.
+  DeadMachine mute("127.0.0.35", false);
+  ASSERT_TRUE(mute.ok());
+  const auto asked = std::chrono::steady_clock::now();
+  NetBuffer dc(api);
+  EXPECT_EQ(api.NetGetDCName(u"127.0.0.35", u"QVXAD", dc.out()), ERROR_BAD_NETPATH);
+  EXPECT_LT(Seconds(asked), 1.5 + 1.0);
   ExpectAllReleased(api);
 }
 

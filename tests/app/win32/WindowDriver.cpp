@@ -261,7 +261,9 @@ void MainWindowChecks(Run& run, const std::string& expectedDir) {
   WaitFor([&] { return run.splashGone.load() != Clock::time_point{}; }, 3000);
   const auto shown = std::chrono::duration_cast<std::chrono::milliseconds>(run.splashGone.load() -
                                                                            run.splashShown.load());
-  Check(shown.count() >= 1000 && shown.count() <= 1150,
+  // A busy machine may be late by a few hundred milliseconds; a splash that
+  // waited for anything but its timer would be seconds off.
+  Check(shown.count() >= 1000 && shown.count() <= 1500,
         "the splash shows for one second: " + std::to_string(shown.count()) + " ms");
 
   // Loading: the domain box holds the visible domains, its text the own domain.
@@ -390,9 +392,9 @@ void MainWindowChecks(Run& run, const std::string& expectedDir) {
 }
 
 // A domain slow enough to act on while its scan runs.
-sim::SimDomain SlowDomain(uint32_t latencyMicros = 20000) {
+sim::SimDomain SlowDomain(uint32_t latencyMicros = 20000, uint32_t machines = 400) {
   sim::GeneratorOptions o;
-  o.machines = 400;
+  o.machines = machines;
   o.entriesPerMachine = 3;
   o.latencyMicros = latencyMicros;
   return sim::GenerateDomain(o);
@@ -447,7 +449,7 @@ void StopChecks(Run& run) {
             std::to_string(last) + ", then " + std::to_string(selected));
   frmMain* window = run.window;
   const size_t rows = window->Rows().Size();
-  Check(rows > 0 && rows < 1200 && window->LastScanOutcome() == quorvix::ScanOutcome::Stopped,
+  Check(rows > 0 && rows < 4800 && window->LastScanOutcome() == quorvix::ScanOutcome::Stopped,
         "the rows found before the stop stay: " + std::to_string(rows));
 
   // A double-click on the first panel lists the machines not asked.
@@ -554,8 +556,10 @@ int wmain(int argc, wchar_t** argv) {
   }
 
   {
-    // Slow enough that a row can be picked and later rows come in before Escape.
-    sim::SimulatedNetApi api(SlowDomain(80000));
+    // Slow enough that a row can be picked and later rows come in before
+    // Escape, and long enough (half a minute) that Escape comes before the
+    // end on a busy machine too.
+    sim::SimulatedNetApi api(SlowDomain(80000, 1600));
     api.SetLogging(false);
     Run run;
     RunProgram(api, run, StopChecks);

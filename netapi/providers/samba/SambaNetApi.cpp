@@ -432,16 +432,17 @@ NET_API_STATUS SambaNetApi::NetServerEnum(LPCWSTR servername, DWORD level, LPBYT
     return s;
   std::vector<SERVER_INFO_101> records;
   std::vector<std::array<Text, 2>> texts;
+  // The machines' roles as the directory gives them, for their own answers
+  // later (NetServerGetInfo), and their DNS names, to reach them by.
+  std::vector<std::pair<std::string, std::string>> dnsNames;
   {
-    // The machines' roles as the directory gives them, for their own answers
-    // later (NetServerGetInfo).
     std::lock_guard lock(rolesLock_);
     roles_.clear();
-    for (const AdComputer& c : listing.computers) roles_[Upper(c.name)] = c.type;
+    for (const AdComputer& c : listing.computers) {
+      roles_[Upper(c.name)] = c.type;
+      if (!c.dnsHostName.empty()) dnsNames.emplace_back(ToUtf8(c.name), c.dnsHostName);
+    }
   }
-  std::vector<std::pair<std::string, std::string>> dnsNames;
-  for (const AdComputer& c : listing.computers)
-    if (!c.dnsHostName.empty()) dnsNames.emplace_back(ToUtf8(c.name), c.dnsHostName);
   creds_.hostNames->Replace(dnsNames);
   for (const AdComputer& c : entries) {
     records.push_back({PLATFORM_ID_NT, nullptr, c.versionMajor, c.versionMinor, c.type, nullptr});

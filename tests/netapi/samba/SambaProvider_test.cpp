@@ -18,6 +18,7 @@
 #include "AdDirectory.h"
 #include "AnswerBuffer.h"
 #include "KerberosLogon.h"
+#include "NetlogonClient.h"
 #include "ProviderFactory.h"
 #include "SambaLibs.h"
 #include "SambaNetApi.h"
@@ -203,6 +204,7 @@ TEST(SambaDirectory, TypeWordsOfEachRole) {
 TEST(SambaProvider, FailsCleanlyWithNothingToTalkTo) {
   EXPECT_EQ(CheckWkssvcLayout(), NERR_Success);  // this system's library matches
   EXPECT_EQ(CheckSrvsvcLayout(), NERR_Success);
+  EXPECT_EQ(CheckNetlogonLayout(), NERR_Success);
 
   SambaCredentials creds;
   creds.user = "NOWHERE\\nobody";

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -253,7 +254,18 @@ TEST_F(LiveTest, MachinesAreReachedByTheirDirectoryDnsNames) {
   ExpectAllReleased(api);
 }
 
-// Directories that hold the reader up: each is given up in time.
+// Open file descriptors of this process.
+int OpenDescriptors() {
+  int n = 0;
+  if (DIR* d = opendir("/proc/self/fd")) {
+    while (readdir(d) != nullptr) ++n;
+    closedir(d);
+  }
+  return n;
+}
+
+// Directories that hold the reader up: each is given up in time and
+// leaves no connection open.
 TEST_F(LiveTest, SlowAndSilentDirectoriesAreGivenUpInTime) {
   const std::string slow = Env("QUORVIX_SAMBA_SLOW_DIRECTORY");
   const std::string mute = Env("QUORVIX_SAMBA_MUTE_DIRECTORY");
@@ -263,6 +275,7 @@ TEST_F(LiveTest, SlowAndSilentDirectoriesAreGivenUpInTime) {
   creds.ldapCa = Env("QUORVIX_SAMBA_HOSTILE_CA");
   TicketCache tickets;
   AdListing listing;
+  const int open = OpenDescriptors();
 
   // One that takes its time over every page and always has a next one: the
   // reading ends at its time limit, as a listing cut short, not after the
@@ -288,6 +301,7 @@ TEST_F(LiveTest, SlowAndSilentDirectoriesAreGivenUpInTime) {
     EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(20));
     EXPECT_LT(std::clock() - cpu, CLOCKS_PER_SEC);
   }
+  EXPECT_EQ(OpenDescriptors(), open);
 }
 
 TEST_F(LiveTest, GroupsAndAGroupsComment) {
@@ -463,6 +477,39 @@ TEST_F(LiveTest, DeadMachinesCostNoMoreThanTheHostTimeout) {
   NetBuffer dc(api);
   EXPECT_EQ(api.NetGetDCName(u"127.0.0.35", u"QVXAD", dc.out()), ERROR_BAD_NETPATH);
   EXPECT_LT(Seconds(asked), 1.5 + 1.0);
+  ExpectAllReleased(api);
+}
+
+// A scan of thousands of machines opens and ends thousands of connections:
+// none may stay open, whether the machine answered, refused, never answered
+// (given up at its deadline) or dropped the attempt. The account database's
+// kept connection is made by the first round.
+TEST_F(LiveTest, ConnectionsAreClosedWhateverTheMachineDid) {
+  DeadMachine silent("127.0.0.36", false);
+  DeadMachine dropping("127.0.0.37", true);
+  ASSERT_TRUE(silent.ok() && dropping.ok());
+  SambaCredentials c = Admin("QVXAD");
+  c.hostTimeout = std::chrono::milliseconds(300);
+  SambaNetApi api(c);
+  classNetAPI net(api);
+  auto round = [&] {
+    std::vector<std::u16string> machines;
+    EXPECT_EQ(net.fnNetServerEnum(u"QVXAD", static_cast<int32_t>(SV_TYPE_ALL), machines, false), 0);
+    std::vector<LoggedOnUser> users;
+    EXPECT_EQ(fnNetWkstaUserEnum(api, Standalone(), users), 0);
+    EXPECT_EQ(fnNetWkstaUserEnum(api, u"FILESDNS", users), 0);
+    EXPECT_EQ(fnNetWkstaUserEnum(api, Dc(), users), ERROR_NOT_SUPPORTED);
+    for (const std::u16string host : {u"127.0.0.36", u"127.0.0.37", u"127.0.0.33"})
+      EXPECT_EQ(fnNetWkstaUserEnum(api, host, users), ERROR_BAD_NETPATH) << ToUtf8(host);
+    NetBuffer info(api), user(api), dc(api);
+    EXPECT_EQ(api.NetServerGetInfo(Standalone().c_str(), 101, info.out()), NERR_Success);
+    EXPECT_EQ(api.NetUserGetInfo(Dc().c_str(), u"alice", 2, user.out()), NERR_Success);
+    EXPECT_EQ(api.NetGetDCName(Dc().c_str(), u"QVXAD", dc.out()), NERR_Success);
+  };
+  round();
+  const int before = OpenDescriptors();
+  for (int i = 0; i < 5; ++i) round();
+  EXPECT_EQ(OpenDescriptors(), before);
   ExpectAllReleased(api);
 }
 

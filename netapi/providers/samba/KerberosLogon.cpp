@@ -4,8 +4,14 @@
 #include <gssapi/gssapi_krb5.h>
 #include <krb5.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstdlib>
 
 namespace quorvix::samba {
 
@@ -47,13 +53,90 @@ NET_API_STATUS FromKdc(krb5_error_code e) {
   }
 }
 
+// "TYPE:residual", the name a cache is resolved by.
+std::string FullName(krb5_context ctx, krb5_ccache cc) {
+  const char* type = krb5_cc_get_type(ctx, cc);
+  const char* n = krb5_cc_get_name(ctx, cc);
+  return std::string(type != nullptr ? type : "MEMORY") + ":" + (n != nullptr ? n : "");
+}
+
+// A ticket-granting ticket (of the realm or a cross-realm one), or one of
+// the settings the library keeps among the tickets.
+bool IsInitialOrSetting(krb5_context ctx, const krb5_creds& creds) {
+  if (krb5_is_config_principal(ctx, creds.server)) return true;
+  if (krb5_princ_size(ctx, creds.server) != 2) return false;
+  const krb5_data* service = krb5_princ_component(ctx, creds.server, 0);
+  return service != nullptr && service->length == 6 &&
+         std::equal(service->data, service->data + 6, "krbtgt");
+}
+
+// A new, empty cache file of the user's alone.
+krb5_error_code NewCacheFile(krb5_context ctx, krb5_ccache* out) {
+  static const std::string folder = [] {
+    const char* run = std::getenv("XDG_RUNTIME_DIR");
+    struct stat st {};
+    if (run != nullptr && run[0] == '/' && stat(run, &st) == 0 && S_ISDIR(st.st_mode) &&
+        st.st_uid == geteuid() && access(run, W_OK | X_OK) == 0)
+      return std::string(run);
+    return std::string("/tmp");
+  }();
+  std::string path = folder + "/quorvix-krb5cc-XXXXXX";
+  const int fd = mkostemp(path.data(), O_CLOEXEC);  // mode 0600
+  if (fd < 0) return errno;
+  close(fd);
+  krb5_error_code e = krb5_cc_resolve(ctx, ("FILE:" + path).c_str(), out);
+  if (e != 0) unlink(path.c_str());
+  return e;
+}
+
 }  // namespace
 
 TicketCache::~TicketCache() {
-  if (!owned_ || name_.empty()) return;
+  if (owned_ && !name_.empty()) DestroyCache(name_);
+}
+
+std::string CopyInitialTickets(const std::string& from) {
+  Context k;
+  if (k.ctx == nullptr || from.empty()) return "";
+  krb5_ccache src = nullptr;
+  if (krb5_cc_resolve(k.ctx, from.c_str(), &src) != 0) return "";
+  krb5_principal client = nullptr;
+  krb5_ccache dst = nullptr;
+  krb5_cc_cursor cursor = nullptr;
+  bool initial = false;
+  krb5_error_code e = krb5_cc_get_principal(k.ctx, src, &client);
+  if (e == 0) e = NewCacheFile(k.ctx, &dst);
+  if (e == 0) e = krb5_cc_initialize(k.ctx, dst, client);
+  if (e == 0) e = krb5_cc_start_seq_get(k.ctx, src, &cursor);
+  if (e == 0) {
+    krb5_creds creds;
+    while (e == 0 && krb5_cc_next_cred(k.ctx, src, &cursor, &creds) == 0) {
+      if (IsInitialOrSetting(k.ctx, creds)) {
+        e = krb5_cc_store_cred(k.ctx, dst, &creds);
+        initial = initial || !krb5_is_config_principal(k.ctx, creds.server);
+      }
+      krb5_free_cred_contents(k.ctx, &creds);
+    }
+    krb5_cc_end_seq_get(k.ctx, src, &cursor);
+  }
+  std::string name;
+  if (dst != nullptr) {
+    if (e == 0 && initial) {
+      name = FullName(k.ctx, dst);
+      krb5_cc_close(k.ctx, dst);
+    } else {
+      krb5_cc_destroy(k.ctx, dst);
+    }
+  }
+  if (client != nullptr) krb5_free_principal(k.ctx, client);
+  krb5_cc_close(k.ctx, src);
+  return name;
+}
+
+void DestroyCache(const std::string& name) {
   Context k;
   krb5_ccache cc = nullptr;
-  if (k.ctx != nullptr && krb5_cc_resolve(k.ctx, name_.c_str(), &cc) == 0)
+  if (k.ctx != nullptr && krb5_cc_resolve(k.ctx, name.c_str(), &cc) == 0)
     krb5_cc_destroy(k.ctx, cc);
 }
 
@@ -95,11 +178,7 @@ NET_API_STATUS TicketCache::GetFromPassword(const std::string& principal,
   if (e == 0) e = krb5_cc_initialize(k.ctx, cc, client);
   if (e == 0) e = krb5_cc_store_cred(k.ctx, cc, &creds);
   std::string name;
-  if (e == 0) {
-    const char* type = krb5_cc_get_type(k.ctx, cc);
-    const char* n = krb5_cc_get_name(k.ctx, cc);
-    name = std::string(type != nullptr ? type : "MEMORY") + ":" + (n != nullptr ? n : "");
-  }
+  if (e == 0) name = FullName(k.ctx, cc);
   krb5_free_cred_contents(k.ctx, &creds);
   krb5_free_principal(k.ctx, client);
   if (e != 0) {

@@ -43,6 +43,17 @@ class TicketCache {
 // password logon); the user's cache is this one all the same.
 const std::string& UserDefaultCache();
 
+// A new cache holding the initial tickets of the named cache and its
+// settings, but none of its service tickets; "" when it holds no initial
+// ticket. Each connection to a machine gets such a cache: the service
+// tickets got for thousands of machines then end with their connections,
+// instead of piling up in the user's cache, where every later lookup reads
+// them all again. It is a file only the user can read (the RPC library's own
+// Kerberos cannot see this library's caches in memory), in
+// $XDG_RUNTIME_DIR, else /tmp. Destroy it with DestroyCache.
+std::string CopyInitialTickets(const std::string& from);
+void DestroyCache(const std::string& name);
+
 // The Kerberos principal of DOMAIN\NAME (or NAME, or NAME@REALM) in realm.
 std::string KerberosPrincipal(const std::string& user, const std::string& realm);
 

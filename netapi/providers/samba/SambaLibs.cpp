@@ -240,8 +240,29 @@ void ReadyCharsetConversions() {
   }
 }
 
-cli_credentials* MakeRpcCredentials(TALLOC_CTX* mem, loadparm_context* lp,
-                                    const SambaCredentials& creds) {
+namespace {
+
+// A cache of the connection's own with the user's initial tickets, destroyed
+// with the connection's credentials; nullptr when the user's cache holds no
+// initial ticket.
+const char* ConnectionCache(cli_credentials* cc) {
+  const std::string name = CopyInitialTickets(UserDefaultCache());
+  if (name.empty()) return nullptr;
+  char* held = talloc_strdup(cc, name.c_str());
+  if (held == nullptr) {
+    DestroyCache(name);
+    return nullptr;
+  }
+  talloc_set_destructor(
+      held, +[](char* n) {
+        DestroyCache(n);
+        return 0;
+      });
+  return held;
+}
+
+cli_credentials* MakeCredentials(TALLOC_CTX* mem, loadparm_context* lp,
+                                 const SambaCredentials& creds, bool ownCache) {
   cli_credentials* cc = cli_credentials_init(mem);
   if (cc == nullptr) return nullptr;
   cli_credentials_set_conf(cc, lp);
@@ -251,10 +272,12 @@ cli_credentials* MakeRpcCredentials(TALLOC_CTX* mem, loadparm_context* lp,
     // The ticket cache names the principal and holds the ticket. No password
     // is set: a password of any kind, even an empty one, makes the library
     // drop the cache and try a password logon of its own. Without a ticket
-    // the connection fails with a logon status.
-    const std::string& cache = UserDefaultCache();
-    cli_credentials_set_ccache(cc, lp, cache.empty() ? nullptr : cache.c_str(), CRED_SPECIFIED,
-                               &error);
+    // the connection fails with a logon status. A connection's own cache is
+    // made before the library opens it: talloc frees later children first,
+    // so the library has closed it when it is destroyed.
+    const char* cache = ownCache ? ConnectionCache(cc) : nullptr;
+    if (cache == nullptr && !UserDefaultCache().empty()) cache = UserDefaultCache().c_str();
+    cli_credentials_set_ccache(cc, lp, cache, CRED_SPECIFIED, &error);
   } else {
     cli_credentials_parse_string(cc, creds.user.c_str(), CRED_SPECIFIED);
     cli_credentials_set_password(cc, creds.password.c_str(), CRED_SPECIFIED);
@@ -262,8 +285,15 @@ cli_credentials* MakeRpcCredentials(TALLOC_CTX* mem, loadparm_context* lp,
   return cc;
 }
 
+}  // namespace
+
+cli_credentials* MakeRpcCredentials(TALLOC_CTX* mem, loadparm_context* lp,
+                                    const SambaCredentials& creds) {
+  return MakeCredentials(mem, lp, creds, true);
+}
+
 cli_credentials* MakeLibraryCredentials(const SambaCredentials& creds) {
-  cli_credentials* cc = MakeRpcCredentials(nullptr, RpcLoadparm(), creds);
+  cli_credentials* cc = MakeCredentials(nullptr, RpcLoadparm(), creds, false);
   if (cc != nullptr && !creds.UsesTicketCache())
     cli_credentials_set_kerberos_state(cc, CRED_USE_KERBEROS_DISABLED, CRED_SPECIFIED);
   return cc;

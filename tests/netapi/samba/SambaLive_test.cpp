@@ -21,6 +21,8 @@
 #include <vector>
 
 #include "AdDirectory.h"
+#include "KerberosCaches.h"
+#include "KerberosLogon.h"
 #include "SambaNetApi.h"
 #include "basMain.h"
 #include "basNetAPI.h"
@@ -371,6 +373,17 @@ TEST_F(LiveTest, TicketCacheLogonReadsTheDirectory) {
   std::vector<LoggedOnUser> users;
   ASSERT_EQ(fnNetWkstaUserEnum(api, Standalone(), users), 0);
   EXPECT_NE(Find(users, u"bob"), nullptr);
+  {
+    NetBuffer info(api), user(api);
+    EXPECT_EQ(api.NetServerGetInfo(Standalone().c_str(), 101, info.out()), NERR_Success);
+    EXPECT_EQ(api.NetUserGetInfo(FromUtf8(ticket.dc).c_str(), u"alice", 2, user.out()),
+              NERR_Success);
+  }
+  // The machines' tickets end with their connections: a scan of thousands of
+  // machines would otherwise leave thousands in the user's cache, each read
+  // again by every later lookup there.
+  for (const std::string& service : ServicesIn(UserDefaultCache()))
+    EXPECT_NE(service.rfind("cifs/", 0), 0u) << service;
   ExpectAllReleased(api);
 }
 

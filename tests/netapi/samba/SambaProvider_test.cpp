@@ -2,6 +2,8 @@
 // type words, and a provider with nothing to talk to.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <ctime>
 #include <memory>
 #include <set>
 #include <string>
@@ -17,6 +19,7 @@
 
 #include "AdDirectory.h"
 #include "AnswerBuffer.h"
+#include "KerberosCaches.h"
 #include "KerberosLogon.h"
 #include "NetlogonClient.h"
 #include "ProviderFactory.h"
@@ -199,6 +202,57 @@ TEST(SambaDirectory, TypeWordsOfEachRole) {
   EXPECT_TRUE(IsOwnDomain(l, u"qvxad"));
   EXPECT_TRUE(IsOwnDomain(l, u"QVXAD.TEST"));
   EXPECT_FALSE(IsOwnDomain(l, u"PARTNER"));
+}
+
+// A user's cache with initial tickets of two realms, a setting and a
+// service ticket: a connection's cache takes all but the service ticket and
+// is gone once destroyed; a cache without an initial ticket gives none.
+TEST(SambaKerberos, ConnectionCachesTakeOnlyInitialTickets) {
+  krb5_context k = nullptr;
+  ASSERT_EQ(krb5_init_context(&k), 0);
+  char path[] = "/tmp/quorvix-test-ccache-XXXXXX";
+  close(mkstemp(path));
+  const std::string user = std::string("FILE:") + path;
+  krb5_ccache cc = nullptr;
+  krb5_principal alice = nullptr;
+  ASSERT_EQ(krb5_cc_resolve(k, user.c_str(), &cc), 0);
+  ASSERT_EQ(krb5_parse_name(k, "alice@QVXAD.TEST", &alice), 0);
+  ASSERT_EQ(krb5_cc_initialize(k, cc, alice), 0);
+  auto store = [&](const char* service) {
+    krb5_creds c{};
+    c.client = alice;
+    krb5_parse_name(k, service, &c.server);
+    char ticket[] = "ticket";
+    c.ticket = {KV5M_DATA, 6, ticket};
+    c.times.endtime = static_cast<krb5_timestamp>(time(nullptr) + 3600);
+    EXPECT_EQ(krb5_cc_store_cred(k, cc, &c), 0);
+    krb5_free_principal(k, c.server);
+  };
+  store("cifs/qvxfiles@QVXAD.TEST");
+  EXPECT_EQ(CopyInitialTickets(user), "");  // no initial ticket
+  store("krbtgt/QVXAD.TEST@QVXAD.TEST");
+  store("krbtgt/PARTNER.TEST@QVXAD.TEST");
+  krb5_data setting{KV5M_DATA, 1, const_cast<char*>("2")};
+  ASSERT_EQ(krb5_cc_set_config(k, cc, nullptr, "pa_type", &setting), 0);
+
+  const std::string own = CopyInitialTickets(user);
+  ASSERT_EQ(own.rfind("FILE:", 0), 0u) << own;
+  std::vector<std::string> services = ServicesIn(own);
+  std::sort(services.begin(), services.end());
+  ASSERT_EQ(services.size(), 3u);
+  EXPECT_EQ(services[0].rfind("krb5_ccache_conf_data/pa_type", 0), 0u) << services[0];
+  EXPECT_EQ(services[1], "krbtgt/PARTNER.TEST@QVXAD.TEST");
+  EXPECT_EQ(services[2], "krbtgt/QVXAD.TEST@QVXAD.TEST");
+  struct stat st {};
+  ASSERT_EQ(stat(own.c_str() + 5, &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  DestroyCache(own);
+  EXPECT_NE(stat(own.c_str() + 5, &st), 0);
+  EXPECT_EQ(ServicesIn(user).size(), 4u);  // the user's cache as it was
+
+  krb5_free_principal(k, alice);
+  krb5_cc_destroy(k, cc);
+  krb5_free_context(k);
 }
 
 TEST(SambaProvider, FailsCleanlyWithNothingToTalkTo) {

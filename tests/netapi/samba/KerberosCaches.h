@@ -1,0 +1,32 @@
+// The services of the tickets in a Kerberos cache, for the tests.
+#pragma once
+
+#include <krb5.h>
+
+#include <string>
+#include <vector>
+
+namespace quorvix::samba {
+
+inline std::vector<std::string> ServicesIn(const std::string& cache) {
+  std::vector<std::string> out;
+  krb5_context k = nullptr;
+  if (krb5_init_context(&k) != 0) return out;
+  krb5_ccache cc = nullptr;
+  krb5_cc_cursor cursor = nullptr;
+  if (krb5_cc_resolve(k, cache.c_str(), &cc) == 0 && krb5_cc_start_seq_get(k, cc, &cursor) == 0) {
+    krb5_creds creds;
+    while (krb5_cc_next_cred(k, cc, &cursor, &creds) == 0) {
+      char* name = nullptr;
+      if (krb5_unparse_name(k, creds.server, &name) == 0) out.emplace_back(name);
+      krb5_free_unparsed_name(k, name);
+      krb5_free_cred_contents(k, &creds);
+    }
+    krb5_cc_end_seq_get(k, cc, &cursor);
+  }
+  if (cc != nullptr) krb5_cc_close(k, cc);
+  krb5_free_context(k);
+  return out;
+}
+
+}  // namespace quorvix::samba

@@ -6,8 +6,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-
 #include <cstring>
 #include <map>
 #include <memory>
@@ -43,6 +43,15 @@ struct CompositeHead {
 constexpr int kCompositeDone = 2;
 
 constexpr std::chrono::milliseconds kLibraryLimit{60000};
+
+// A machine that is on takes a TCP connection within a second or two, even
+// when its first attempts are lost (they are sent again after 1 s and 3 s).
+// One whose connection is still being made after kConnectGrace is asked once
+// more, for up to kConnectCheck; if it takes no connection then, it is off
+// (or a firewall drops the attempts) and is given up at once instead of at
+// the end of its whole time. One that takes it keeps its time: it is slow.
+constexpr std::chrono::milliseconds kConnectGrace{5000};
+constexpr std::chrono::milliseconds kConnectCheck{2000};
 
 // The first address of host, as text; IPv4 preferred (the binding takes it
 // bare). Looked up here, in the calling thread, so that the RPC library
@@ -160,10 +169,21 @@ NET_API_STATUS ConnectPipe(void* mem, tevent_context* ev, loadparm_context* lp,
   if (c == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
   bool expired = deadline.Passed();
   tevent_timer* timer = tevent_add_timer(ev, mem, TeventDeadline(deadline), Expire, &expired);
+  bool check = false;
+  tevent_timer* checkTimer =
+      tevent_add_timer(ev, mem, TeventDeadline(Deadline(kConnectGrace)), Expire, &check);
   const auto* head = reinterpret_cast<const CompositeHead*>(c);
-  while (head->state < kCompositeDone && !expired)
+  while (head->state < kCompositeDone && !expired) {
+    if (check) {
+      check = false;
+      checkTimer = nullptr;  // fired, and gone
+      const auto left = std::min(kConnectCheck, deadline.Left());
+      if (left.count() > 0 && !TakesConnections(address, Deadline(left))) break;
+    }
     if (tevent_loop_once(ev) != 0) break;
+  }
   if (!expired) talloc_free(timer);  // a timer that fired is gone already
+  if (checkTimer != nullptr && !check) talloc_free(checkTimer);
   // Given up: the half-made connection goes with mem.
   if (head->state < kCompositeDone) return ERROR_BAD_NETPATH;
   const NTSTATUS st = dcerpc_pipe_connect_b_recv(c, mem, out);

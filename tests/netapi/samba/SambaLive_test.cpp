@@ -536,6 +536,7 @@ TEST_F(LiveTest, AHealthyMachineAnswersWhileAnotherWaitsOnASilentOne) {
   SambaNetApi api(c);
   std::atomic<bool> waitingDone{false};
   std::atomic<NET_API_STATUS> waitingStatus{0};
+  const auto asked = std::chrono::steady_clock::now();
   std::thread waiting([&] {
     std::vector<LoggedOnUser> users;
     waitingStatus = static_cast<NET_API_STATUS>(fnNetWkstaUserEnum(api, u"127.0.0.34", users));
@@ -550,6 +551,25 @@ TEST_F(LiveTest, AHealthyMachineAnswersWhileAnotherWaitsOnASilentOne) {
   EXPECT_FALSE(waitingDone.load());  // answered well before the silent one gave up
   waiting.join();
   EXPECT_EQ(waitingStatus.load(), ERROR_BAD_NETPATH);
+  // It took the connection: it may be slow, not off, and has its whole time.
+  EXPECT_GT(Seconds(asked), 5.5);
+  ExpectAllReleased(api);
+}
+
+// A machine that takes no connection at all (switched off behind a router,
+// or a firewall that drops the attempts) is given up after a few seconds,
+// not at the end of a long host timeout.
+TEST_F(LiveTest, MachinesThatTakeNoConnectionAreGivenUpEarly) {
+  DeadMachine dropping("127.0.0.38", true);
+  ASSERT_TRUE(dropping.ok());
+  SambaCredentials c = Admin("QVXFILES");
+  c.hostTimeout = std::chrono::milliseconds(12000);
+  SambaNetApi api(c);
+  std::vector<LoggedOnUser> users;
+  const auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(fnNetWkstaUserEnum(api, u"127.0.0.38", users), ERROR_BAD_NETPATH);
+  EXPECT_LT(Seconds(t0), 9.0);
+  EXPECT_GT(Seconds(t0), 4.5);  // it had time to take the connection
   ExpectAllReleased(api);
 }
 

@@ -242,11 +242,11 @@ void ReadyCharsetConversions() {
 
 namespace {
 
-// A cache of the connection's own with the user's initial tickets, destroyed
-// with the connection's credentials; nullptr when the user's cache holds no
+// A cache of the connection's own with the initial tickets of cache from,
+// destroyed with the connection's credentials; nullptr when from holds no
 // initial ticket.
-const char* ConnectionCache(cli_credentials* cc) {
-  const std::string name = CopyInitialTickets(UserDefaultCache());
+const char* ConnectionCache(cli_credentials* cc, const std::string& from) {
+  const std::string name = CopyInitialTickets(from);
   if (name.empty()) return nullptr;
   char* held = talloc_strdup(cc, name.c_str());
   if (held == nullptr) {
@@ -275,12 +275,23 @@ cli_credentials* MakeCredentials(TALLOC_CTX* mem, loadparm_context* lp,
     // the connection fails with a logon status. A connection's own cache is
     // made before the library opens it: talloc frees later children first,
     // so the library has closed it when it is destroyed.
-    const char* cache = ownCache ? ConnectionCache(cc) : nullptr;
+    const char* cache = ownCache ? ConnectionCache(cc, UserDefaultCache()) : nullptr;
     if (cache == nullptr && !UserDefaultCache().empty()) cache = UserDefaultCache().c_str();
     cli_credentials_set_ccache(cc, lp, cache, CRED_SPECIFIED, &error);
   } else {
     cli_credentials_parse_string(cc, creds.user.c_str(), CRED_SPECIFIED);
     cli_credentials_set_password(cc, creds.password.c_str(), CRED_SPECIFIED);
+    // Once the password's logon has a ticket, a connection takes it: no new
+    // logon at each machine, and Kerberos where the domain refuses NTLM. The
+    // cache comes after the password, which the library then keeps for NTLM
+    // where no ticket can be had for a machine (it then logs on as the
+    // ticket's user@REALM, which a domain's machines take).
+    const std::string ticket =
+        ownCache && creds.logonTicket ? creds.logonTicket->Get() : std::string();
+    if (const char* cache = ticket.empty() ? nullptr : ConnectionCache(cc, ticket)) {
+      const char* error = nullptr;
+      cli_credentials_set_ccache(cc, lp, cache, CRED_SPECIFIED, &error);
+    }
   }
   return cc;
 }
@@ -331,6 +342,16 @@ void DirectoryHostNames::Replace(const std::vector<std::pair<std::string, std::s
   for (const auto& [name, dns] : names) byName.emplace(UpperAscii(name), dns);
   std::lock_guard lock(mu_);
   byName_.swap(byName);
+}
+
+void LogonTicket::Set(const std::string& cacheName) {
+  std::lock_guard lock(mu_);
+  cacheName_ = cacheName;
+}
+
+std::string LogonTicket::Get() const {
+  std::lock_guard lock(mu_);
+  return cacheName_;
 }
 
 std::string DirectoryHostNames::Find(const std::string& name) const {

@@ -375,6 +375,8 @@ NET_API_STATUS LocateDirectory(const Arg& server, const std::string& domain,
 SambaNetApi::SambaNetApi(SambaCredentials creds)
     : creds_(std::move(creds)), id_(g_nextId.fetch_add(1)) {
   if (!creds_.hostNames) creds_.hostNames = std::make_shared<DirectoryHostNames>();
+  if (!creds_.UsesTicketCache() && !creds_.logonTicket)
+    creds_.logonTicket = std::make_shared<LogonTicket>();
   UseLibrariesFromThreads();  // before the first library call
   UserDefaultCache();         // named before any library can move the default
   // libnetapi set up now, with its diagnostics turned off, before any call
@@ -425,6 +427,7 @@ NET_API_STATUS SambaNetApi::NetServerEnum(LPCWSTR servername, DWORD level, LPBYT
     const NET_API_STATUS s = ReadDirectory(host, logon, listing);
     if (!logon.refusal.empty()) Notice(creds_, logon.refusal);
     if (s != NERR_Success) return s;
+    if (creds_.logonTicket && !tickets_.Empty()) creds_.logonTicket->Set(tickets_.Name());
   }
   std::vector<AdComputer> entries;
   if (NET_API_STATUS s = SelectEntries(listing, servertype, FromUtf8(dom.text), entries);

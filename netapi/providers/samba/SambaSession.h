@@ -30,6 +30,19 @@ class DirectoryHostNames {
   std::unordered_map<std::string, std::string> byName_;  // by upper-case name
 };
 
+// The cache of the initial ticket that a password's logon got when the
+// directory was read, for the connections to machines; empty until then.
+// Any thread may ask while another sets it.
+class LogonTicket {
+ public:
+  void Set(const std::string& cacheName);
+  std::string Get() const;
+
+ private:
+  mutable std::mutex mu_;
+  std::string cacheName_;
+};
+
 struct SambaCredentials {
   // DOMAIN\NAME; empty: the default Kerberos ticket cache.
   std::string user;
@@ -47,6 +60,8 @@ struct SambaCredentials {
   std::function<void(const std::string&)> notice;
   // What reaches machines whose names have no address; none when unset.
   std::shared_ptr<DirectoryHostNames> hostNames;
+  // With a password: its logon's ticket, once there is one; none when unset.
+  std::shared_ptr<LogonTicket> logonTicket;
 
   bool UsesTicketCache() const { return user.empty(); }
 };

@@ -16,6 +16,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -354,6 +356,30 @@ TEST_F(LiveTest, ControllerNameAndLastLogonAfterKerberosLogon) {
   uint32_t last = 0;
   ASSERT_EQ(net.GetLastLogon(pdc, u"alice", last), 0);
   EXPECT_GT(last, 1700000000u);  // alice logged on by Kerberos before the tests
+}
+
+// With a password, the machines are asked by Kerberos with the ticket that
+// the password's logon got when the directory was read: no new logon at
+// each machine, and no NTLM where the domain refuses it.
+TEST_F(LiveTest, PasswordLogonAsksMachinesWithItsOwnTicket) {
+  const std::string log = Env("QUORVIX_SAMBA_FILES_LOG");  // the file server's
+  if (log.empty()) GTEST_SKIP() << "no log of the file server";
+  SambaNetApi api(Admin("QVXAD"));
+  classNetAPI net(api);
+  std::vector<std::u16string> machines;
+  ASSERT_EQ(net.fnNetServerEnum(u"QVXAD", static_cast<int32_t>(SV_TYPE_ALL), machines, false), 0);
+  std::ifstream in(log);
+  in.seekg(0, std::ios::end);
+  {
+    NetBuffer info(api);
+    ASSERT_EQ(api.NetServerGetInfo(Standalone().c_str(), 101, info.out()), NERR_Success);
+  }
+  usleep(200000);  // the server has written its lines
+  in.clear();
+  const std::string logged{std::istreambuf_iterator<char>(in), {}};
+  EXPECT_NE(logged.find("[SMB2,krb5] user [QVXAD]\\[administrator]"), std::string::npos) << logged;
+  EXPECT_EQ(logged.find("NTLM"), std::string::npos) << logged;
+  ExpectAllReleased(api);
 }
 
 // The default logon: no user named, the Kerberos ticket cache (KRB5CCNAME).

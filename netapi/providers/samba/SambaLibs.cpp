@@ -270,8 +270,9 @@ cli_credentials* MakeCredentials(TALLOC_CTX* mem, loadparm_context* lp,
     cli_credentials_set_kerberos_state(cc, CRED_USE_KERBEROS_REQUIRED, CRED_SPECIFIED);
     const char* error = nullptr;
     // The ticket cache names the principal and holds the ticket. No password
-    // is set: a password of any kind, even an empty one, makes the library
-    // drop the cache and try a password logon of its own. Without a ticket
+    // is set: set after the cache, a password of any kind, even an empty one,
+    // makes the library drop the cache and try a password logon of its own
+    // (set before it, it stays for NTLM, see below). Without a ticket
     // the connection fails with a logon status. A connection's own cache is
     // made before the library opens it: talloc frees later children first,
     // so the library has closed it when it is destroyed.

@@ -167,23 +167,24 @@ NET_API_STATUS ConnectPipe(void* mem, tevent_context* ev, loadparm_context* lp,
 
   composite_context* c = dcerpc_pipe_connect_b_send(mem, binding, table, cc, ev, lp);
   if (c == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
+  // Both timers hang on one context, freed at the end with whichever has
+  // not fired (one that fired is gone already).
+  void* timers = talloc_new(mem);
+  if (timers == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
   bool expired = deadline.Passed();
-  tevent_timer* timer = tevent_add_timer(ev, mem, TeventDeadline(deadline), Expire, &expired);
   bool check = false;
-  tevent_timer* checkTimer =
-      tevent_add_timer(ev, mem, TeventDeadline(Deadline(kConnectGrace)), Expire, &check);
+  tevent_add_timer(ev, timers, TeventDeadline(deadline), Expire, &expired);
+  tevent_add_timer(ev, timers, TeventDeadline(Deadline(kConnectGrace)), Expire, &check);
   const auto* head = reinterpret_cast<const CompositeHead*>(c);
   while (head->state < kCompositeDone && !expired) {
     if (check) {
       check = false;
-      checkTimer = nullptr;  // fired, and gone
       const auto left = std::min(kConnectCheck, deadline.Left());
       if (left.count() > 0 && !TakesConnections(address, Deadline(left))) break;
     }
     if (tevent_loop_once(ev) != 0) break;
   }
-  if (!expired) talloc_free(timer);  // a timer that fired is gone already
-  if (checkTimer != nullptr && !check) talloc_free(checkTimer);
+  talloc_free(timers);
   // Given up: the half-made connection goes with mem.
   if (head->state < kCompositeDone) return ERROR_BAD_NETPATH;
   const NTSTATUS st = dcerpc_pipe_connect_b_recv(c, mem, out);

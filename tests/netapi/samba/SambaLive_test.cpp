@@ -53,11 +53,13 @@ class LiveTest : public ::testing::Test {
     if (s.standalone.empty() || s.dc.empty())
       GTEST_SKIP() << "no live Samba servers (run scripts/test-samba)";
   }
-  SambaCredentials Admin(const std::string& domain) const {
+  SambaCredentials Admin(const std::string& domain,
+                         std::chrono::milliseconds hostTimeout = {}) const {
     SambaCredentials c;
     c.user = domain + "\\administrator";
     c.password = s.adminPassword;
     c.dc = s.dc;
+    c.hostTimeout = hostTimeout;
     return c;
   }
   // Every buffer the provider handed out was released, once.
@@ -496,9 +498,7 @@ TEST_F(LiveTest, DeadMachinesCostNoMoreThanTheHostTimeout) {
   DeadMachine silent("127.0.0.31", false);
   DeadMachine dropping("127.0.0.32", true);
   ASSERT_TRUE(silent.ok() && dropping.ok());
-  SambaCredentials c = Admin("QVXFILES");
-  c.hostTimeout = std::chrono::milliseconds(1500);
-  SambaNetApi api(c);
+  SambaNetApi api(Admin("QVXFILES", std::chrono::milliseconds(1500)));
   for (const std::u16string host : {u"127.0.0.31", u"127.0.0.32", u"127.0.0.33"}) {
     std::vector<LoggedOnUser> users;
     auto t0 = std::chrono::steady_clock::now();
@@ -527,9 +527,7 @@ TEST_F(LiveTest, ConnectionsAreClosedWhateverTheMachineDid) {
   DeadMachine silent("127.0.0.36", false);
   DeadMachine dropping("127.0.0.37", true);
   ASSERT_TRUE(silent.ok() && dropping.ok());
-  SambaCredentials c = Admin("QVXAD");
-  c.hostTimeout = std::chrono::milliseconds(300);
-  SambaNetApi api(c);
+  SambaNetApi api(Admin("QVXAD", std::chrono::milliseconds(300)));
   classNetAPI net(api);
   auto round = [&] {
     std::vector<std::u16string> machines;
@@ -557,9 +555,7 @@ TEST_F(LiveTest, ConnectionsAreClosedWhateverTheMachineDid) {
 TEST_F(LiveTest, AHealthyMachineAnswersWhileAnotherWaitsOnASilentOne) {
   DeadMachine silent("127.0.0.34", false);
   ASSERT_TRUE(silent.ok());
-  SambaCredentials c = Admin("QVXFILES");
-  c.hostTimeout = std::chrono::milliseconds(6000);
-  SambaNetApi api(c);
+  SambaNetApi api(Admin("QVXFILES", std::chrono::milliseconds(6000)));
   std::atomic<bool> waitingDone{false};
   std::atomic<NET_API_STATUS> waitingStatus{0};
   const auto asked = std::chrono::steady_clock::now();
@@ -588,9 +584,7 @@ TEST_F(LiveTest, AHealthyMachineAnswersWhileAnotherWaitsOnASilentOne) {
 TEST_F(LiveTest, MachinesThatTakeNoConnectionAreGivenUpEarly) {
   DeadMachine dropping("127.0.0.38", true);
   ASSERT_TRUE(dropping.ok());
-  SambaCredentials c = Admin("QVXFILES");
-  c.hostTimeout = std::chrono::milliseconds(12000);
-  SambaNetApi api(c);
+  SambaNetApi api(Admin("QVXFILES", std::chrono::milliseconds(12000)));
   std::vector<LoggedOnUser> users;
   const auto t0 = std::chrono::steady_clock::now();
   EXPECT_EQ(fnNetWkstaUserEnum(api, u"127.0.0.38", users), ERROR_BAD_NETPATH);

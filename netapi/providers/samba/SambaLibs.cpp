@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <new>
 #include <string>
 #include <vector>
@@ -173,9 +174,27 @@ SettingsPool& Pool() {
 // databases' kept connections) from the start. Each takes about a
 // millisecond to make.
 constexpr std::size_t kSpareSettings = 32;
-// Each connection leaves a little behind under its settings (its name
-// resolution, 88 bytes); settings that hold this much are replaced.
+// Settings that hold this much, grown with use in a way not foreseen, are
+// replaced.
 constexpr std::size_t kWornBytes = std::size_t{1} << 20;
+
+// Each connection leaves its name-resolution context (a few hundred bytes)
+// under the settings it was made with, which nothing uses once the
+// connection is gone. Kept, they grew each pooled settings object past
+// kWornBytes every 2,800 connections or so, and a scan of some 130,000
+// connections used up the pool.
+void DropResolveContexts(loadparm_context* lp) {
+  std::vector<void*> left;
+  talloc_report_depth_cb(
+      lp, 0, 1,
+      +[](const void* p, int depth, int, int isRef, void* out) {
+        if (depth == 1 && isRef == 0 &&
+            std::strcmp(talloc_get_name(p), "struct resolve_context") == 0)
+          static_cast<std::vector<void*>*>(out)->push_back(const_cast<void*>(p));
+      },
+      &left);
+  for (void* p : left) talloc_free(p);
+}
 
 }  // namespace
 
@@ -201,6 +220,7 @@ ConnectionSettings::~ConnectionSettings() {
   --pool.holders;
   if (!own_) return;
   --pool.lent;
+  DropResolveContexts(lp_);
   (talloc_total_size(lp_) > kWornBytes ? pool.worn : pool.spare).push_back(lp_);
 }
 
@@ -218,6 +238,12 @@ void ReadyConnectionSettings() {
     lpcfg_load_no_global(lp, ConfigFile());
     pool.spare.push_back(lp);
   }
+}
+
+std::size_t PooledSettingsBytes() {
+  SettingsPool& pool = Pool();
+  std::lock_guard lock(pool.lock);
+  return pool.mem != nullptr ? talloc_total_size(pool.mem) : 0;
 }
 
 void ReadyCharsetConversions() {

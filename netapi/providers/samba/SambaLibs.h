@@ -63,6 +63,9 @@ class ConnectionSettings {
 // logging is turned off (making settings turns it on again).
 void ReadyConnectionSettings();
 
+// The bytes the pooled settings hold, for tests; while no connection is made.
+std::size_t PooledSettingsBytes();
+
 // Makes Samba's libraries keep their per-call scratch state (talloc stack
 // frames) per thread instead of in one global, and runs the one-time setups
 // they do on first use that two threads must not run at once: needed before

@@ -25,6 +25,7 @@
 #include "AdDirectory.h"
 #include "KerberosCaches.h"
 #include "KerberosLogon.h"
+#include "SambaLibs.h"
 #include "SambaNetApi.h"
 #include "basMain.h"
 #include "basNetAPI.h"
@@ -521,7 +522,8 @@ TEST_F(LiveTest, DeadMachinesCostNoMoreThanTheHostTimeout) {
 
 // A scan of thousands of machines opens and ends thousands of connections:
 // none may stay open, whether the machine answered, refused, never answered
-// (given up at its deadline) or dropped the attempt. The account database's
+// (given up at its deadline) or dropped the attempt, and nothing may pile up
+// under the settings the connections are made with. The account database's
 // kept connection is made by the first round.
 TEST_F(LiveTest, ConnectionsAreClosedWhateverTheMachineDid) {
   DeadMachine silent("127.0.0.36", false);
@@ -545,8 +547,10 @@ TEST_F(LiveTest, ConnectionsAreClosedWhateverTheMachineDid) {
   };
   round();
   const int before = OpenDescriptors();
+  const std::size_t settingsBefore = PooledSettingsBytes();
   for (int i = 0; i < 5; ++i) round();
   EXPECT_EQ(OpenDescriptors(), before);
+  EXPECT_EQ(PooledSettingsBytes(), settingsBefore);
   ExpectAllReleased(api);
 }
 

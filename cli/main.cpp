@@ -79,11 +79,16 @@ int main(int argc, char** argv) {
   std::ios::sync_with_stdio(false);
   const int rc = quorvix::RunScanCommand(argc, argv, std::cout, std::cerr, errorIsTerminal);
   // Machines given up are still inside their calls: end without waiting for
-  // them, and without tearing down what they may still touch.
+  // them, and without tearing down what they may still touch (only the
+  // clean-ups registered for such an end run: the files of their connections).
   if (quorvix::BusyScanWorkers() > 0) {
     std::cout.flush();
     std::cerr.flush();
+#ifdef _WIN32
     std::_Exit(rc);
+#else
+    std::quick_exit(rc);
+#endif
   }
   return rc;
 }

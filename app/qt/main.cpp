@@ -106,10 +106,11 @@ int main(int argc, char* argv[]) {
   mainWindow.reset();
   // Machines given up by a scan may still be inside a call to the provider:
   // end without waiting for them, and without tearing down what they may
-  // still touch.
+  // still touch (only the clean-ups registered for such an end run: the
+  // files of their connections).
   if (quorvix::BusyScanWorkers() > 0) {
     std::fflush(nullptr);
-    std::_Exit(rc);
+    std::quick_exit(rc);
   }
   return rc;
 }

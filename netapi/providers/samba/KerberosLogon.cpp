@@ -12,6 +12,9 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <mutex>
+#include <set>
+#include <string_view>
 
 namespace quorvix::samba {
 
@@ -70,6 +73,37 @@ bool IsInitialOrSetting(krb5_context ctx, const krb5_creds& creds) {
          std::equal(service->data, service->data + 6, "krbtgt");
 }
 
+// The connections' cache files that exist. A program that ends while
+// machines given up are still inside their calls ends by quick_exit, and
+// removes the files of those connections then: each holds a copy of the
+// user's ticket-granting ticket, which must not outlive the program.
+struct CacheFiles {
+  std::mutex lock;
+  std::set<std::string> paths;
+  bool ending = false;
+};
+
+CacheFiles& Files() {
+  static auto* files = new CacheFiles;  // never destroyed: used at exit
+  return *files;
+}
+
+void RemoveCacheFiles() {
+  CacheFiles& f = Files();
+  std::lock_guard guard(f.lock);
+  f.ending = true;
+  for (const std::string& path : f.paths) unlink(path.c_str());
+  f.paths.clear();
+}
+
+void ForgetCacheFile(const std::string& name) {
+  constexpr std::string_view kFile = "FILE:";
+  if (name.compare(0, kFile.size(), kFile) != 0) return;
+  CacheFiles& f = Files();
+  std::lock_guard guard(f.lock);
+  f.paths.erase(name.substr(kFile.size()));
+}
+
 // A new, empty cache file of the user's alone.
 krb5_error_code NewCacheFile(krb5_context ctx, krb5_ccache* out) {
   static const std::string folder = [] {
@@ -81,11 +115,22 @@ krb5_error_code NewCacheFile(krb5_context ctx, krb5_ccache* out) {
     return std::string("/tmp");
   }();
   std::string path = folder + "/quorvix-krb5cc-XXXXXX";
-  const int fd = mkostemp(path.data(), O_CLOEXEC);  // mode 0600
-  if (fd < 0) return errno;
-  close(fd);
+  {
+    CacheFiles& f = Files();
+    std::lock_guard guard(f.lock);
+    if (f.ending) return EACCES;
+    static const bool registered = at_quick_exit(RemoveCacheFiles) == 0;
+    static_cast<void>(registered);
+    const int fd = mkostemp(path.data(), O_CLOEXEC);  // mode 0600
+    if (fd < 0) return errno;
+    close(fd);
+    f.paths.insert(path);
+  }
   krb5_error_code e = krb5_cc_resolve(ctx, ("FILE:" + path).c_str(), out);
-  if (e != 0) unlink(path.c_str());
+  if (e != 0) {
+    unlink(path.c_str());
+    ForgetCacheFile("FILE:" + path);
+  }
   return e;
 }
 
@@ -125,7 +170,9 @@ std::string CopyInitialTickets(const std::string& from) {
       name = FullName(k.ctx, dst);
       krb5_cc_close(k.ctx, dst);
     } else {
+      const std::string failed = FullName(k.ctx, dst);
       krb5_cc_destroy(k.ctx, dst);
+      ForgetCacheFile(failed);
     }
   }
   if (client != nullptr) krb5_free_principal(k.ctx, client);
@@ -138,6 +185,7 @@ void DestroyCache(const std::string& name) {
   krb5_ccache cc = nullptr;
   if (k.ctx != nullptr && krb5_cc_resolve(k.ctx, name.c_str(), &cc) == 0)
     krb5_cc_destroy(k.ctx, cc);
+  ForgetCacheFile(name);
 }
 
 const std::string& UserDefaultCache() {

@@ -1,15 +1,23 @@
 // The native provider against the platform's netapi32 (Windows, or Wine).
+#include <winsock2.h>
+#include <ws2tcpip.h>
+// winsock2.h first: windows.h would bring in the old winsock.h
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "DirectoryRules.h"
 #include "LdapDirectory.h"
+#include "MachineProbe.h"
 #include "ProviderFactory.h"
 #include "Win32NetApi.h"
 #include "basMainWin32.h"
@@ -93,6 +101,97 @@ TEST(Win32NetApi, AllocatedBufferIsWritableAndReleasedOnce) {
   std::memset(buffer, 0xAB, 64);
   EXPECT_EQ(static_cast<unsigned char*>(buffer)[63], 0xAB);
   EXPECT_EQ(api.NetApiBufferFree(buffer), NERR_Success);
+}
+
+// A loopback port that takes connections, refuses them (closed), or drops
+// them (a listener whose queue is full).
+class LoopbackPort {
+ public:
+  enum Kind { kTakes, kRefuses, kDrops };
+  explicit LoopbackPort(Kind kind, const char* address = "127.0.0.1", std::uint16_t port = 0) {
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port);
+    inet_pton(AF_INET, address, &sa.sin_addr);
+    listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    int size = sizeof sa;
+    ok_ = listener_ != INVALID_SOCKET &&
+          bind(listener_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 &&
+          getsockname(listener_, reinterpret_cast<sockaddr*>(&sa), &size) == 0;
+    port_ = ntohs(sa.sin_port);
+    if (ok_ && kind != kRefuses) ok_ = listen(listener_, kind == kDrops ? 0 : 16) == 0;
+    if (ok_ && kind == kRefuses) closesocket(std::exchange(listener_, INVALID_SOCKET));
+    for (int i = 0; ok_ && kind == kDrops && i < 3; ++i) {
+      const SOCKET c = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+      u_long nonblocking = 1;
+      ioctlsocket(c, FIONBIO, &nonblocking);
+      connect(c, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+      fill_.push_back(c);
+    }
+    if (kind == kDrops) Sleep(200);
+  }
+  ~LoopbackPort() {
+    for (SOCKET c : fill_) closesocket(c);
+    if (listener_ != INVALID_SOCKET) closesocket(listener_);
+  }
+  bool ok() const { return ok_; }
+  std::uint16_t port() const { return port_; }
+
+ private:
+  SOCKET listener_ = INVALID_SOCKET;
+  std::vector<SOCKET> fill_;
+  std::uint16_t port_ = 0;
+  bool ok_ = false;
+};
+
+double SecondsSince(std::chrono::steady_clock::time_point t0) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+// A machine is on when a port takes the connection or refuses it, silent
+// when none answers within the wait; a name without an address is left to
+// the platform.
+TEST(MachineProbe, AMachineIsOnWhenAPortAnswers) {
+  LoopbackPort takes(LoopbackPort::kTakes), refuses(LoopbackPort::kRefuses),
+      drops(LoopbackPort::kDrops);
+  ASSERT_TRUE(takes.ok() && refuses.ok() && drops.ok());
+  const auto wait = std::chrono::milliseconds(800);
+  EXPECT_EQ(ProbeMachine(u"127.0.0.1", {drops.port(), takes.port()}, wait), MachineReach::Answers);
+  EXPECT_EQ(ProbeMachine(u"127.0.0.1", {refuses.port()}, wait), MachineReach::Answers);
+  const auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(ProbeMachine(u"127.0.0.1", {drops.port()}, wait), MachineReach::Silent);
+  EXPECT_GE(SecondsSince(t0), 0.7);
+  EXPECT_EQ(ProbeMachine(u"no-such-machine.invalid", {445}, wait), MachineReach::Unknown);
+  EXPECT_EQ(ProbeMachine(u"", {445}, wait), MachineReach::Unknown);
+}
+
+// A machine that drops every attempt on its SMB ports (switched off behind
+// a router) is "network path not found" after the probe's wait, and at once
+// when asked again; this machine is never probed.
+TEST(Win32NetApi, SilentMachinesAreNotWaitedFor) {
+  LoopbackPort smb(LoopbackPort::kDrops, "127.0.0.51", 445);
+  LoopbackPort netbios(LoopbackPort::kDrops, "127.0.0.51", 139);
+  if (!smb.ok() || !netbios.ok()) GTEST_SKIP() << "ports 445 and 139 cannot be taken here";
+  Win32NetApi api(nullptr, std::chrono::milliseconds(1000));
+  auto t0 = std::chrono::steady_clock::now();
+  NetBuffer users(api);
+  DWORD read = 7, total = 7;
+  EXPECT_EQ(api.NetWkstaUserEnum(u"\\\\127.0.0.51", 1, users.out(), MAX_PREFERRED_LENGTH, &read,
+                                 &total, nullptr),
+            ERROR_BAD_NETPATH);
+  EXPECT_FALSE(users);
+  EXPECT_EQ(read, 0u);
+  EXPECT_EQ(total, 0u);
+  EXPECT_LT(SecondsSince(t0), 4.0);
+  t0 = std::chrono::steady_clock::now();
+  NetBuffer info(api), user(api);
+  EXPECT_EQ(api.NetServerGetInfo(u"127.0.0.51", 101, info.out()), ERROR_BAD_NETPATH);
+  EXPECT_EQ(api.NetUserGetInfo(u"127.0.0.51", u"alice", 2, user.out()), ERROR_BAD_NETPATH);
+  EXPECT_LT(SecondsSince(t0), 0.5);
+  NetBuffer local(api);
+  EXPECT_EQ(api.NetServerGetInfo(nullptr, 101, local.out()), NERR_Success);
 }
 
 TEST(Win32Provider, NetApi32IsTheDefaultAndSimulationIsAskedFor) {

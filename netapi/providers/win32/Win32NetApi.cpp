@@ -103,11 +103,19 @@ namespace {
   return reinterpret_cast<::LPDWORD>(count);
 }
 
+// What the platform answers for a machine that is switched off.
+NET_API_STATUS Unanswered(LPBYTE* bufptr) {
+  if (bufptr != nullptr) *bufptr = nullptr;
+  return ERROR_BAD_NETPATH;
+}
+
 }  // namespace
 
 Win32NetApi::Win32NetApi() : directory_(std::make_unique<LdapDirectoryReader>(DirectoryLogon{})) {}
 
-Win32NetApi::Win32NetApi(std::unique_ptr<DirectoryReader> reader) : directory_(std::move(reader)) {}
+Win32NetApi::Win32NetApi(std::unique_ptr<DirectoryReader> reader,
+                         std::chrono::milliseconds probeWait)
+    : directory_(std::move(reader)), silent_(probeWait) {}
 
 Win32NetApi::~Win32NetApi() = default;
 
@@ -130,6 +138,7 @@ NET_API_STATUS Win32NetApi::NetWkstaGetInfo(LPCWSTR servername, DWORD level, LPB
 }
 
 NET_API_STATUS Win32NetApi::NetServerGetInfo(LPCWSTR servername, DWORD level, LPBYTE* bufptr) {
+  if (silent_.Silent(servername)) return Unanswered(bufptr);
   return ::NetServerGetInfo(InMutable(servername), level, bufptr);
 }
 
@@ -140,12 +149,20 @@ NET_API_STATUS Win32NetApi::NetGetDCName(LPCWSTR servername, LPCWSTR domainname,
 NET_API_STATUS Win32NetApi::NetWkstaUserEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr,
                                              DWORD prefmaxlen, LPDWORD entriesread,
                                              LPDWORD totalentries, LPDWORD resumehandle) {
+  // Only before the first batch: a machine that answered one is on.
+  const bool first = resumehandle == nullptr || *resumehandle == 0;
+  if (first && silent_.Silent(servername)) {
+    if (entriesread != nullptr) *entriesread = 0;
+    if (totalentries != nullptr) *totalentries = 0;
+    return Unanswered(bufptr);
+  }
   return ::NetWkstaUserEnum(InMutable(servername), level, bufptr, prefmaxlen, Out(entriesread),
                             Out(totalentries), Out(resumehandle));
 }
 
 NET_API_STATUS Win32NetApi::NetUserGetInfo(LPCWSTR servername, LPCWSTR username, DWORD level,
                                            LPBYTE* bufptr) {
+  if (silent_.Silent(servername)) return Unanswered(bufptr);
   return ::NetUserGetInfo(In(servername), In(username), level, bufptr);
 }
 

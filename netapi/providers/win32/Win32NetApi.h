@@ -3,13 +3,18 @@
 // there, and its char16_t text is the platform's wchar_t text, so nothing is
 // converted on the way in or out. One exception: when NetServerEnum finds no
 // browser to ask (current networks run none), the machines and domains come
-// from the domain's directory instead (DirectoryRules.h).
+// from the domain's directory instead (DirectoryRules.h). And the calls that
+// ask a machine about itself or its users first look whether it is on
+// (MachineProbe.h): one that is switched off is answered "network path not
+// found" within seconds, not when netapi32 gives up its connection.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 
 #include "DirectoryRules.h"
+#include "MachineProbe.h"
 #include "NetApi.h"
 
 namespace quorvix {
@@ -18,8 +23,10 @@ class Win32NetApi final : public NetApi {
  public:
   // The directory is read over LDAP with the user's own logon.
   Win32NetApi();
-  // The directory is read by reader; null: never asked.
-  explicit Win32NetApi(std::unique_ptr<DirectoryReader> reader);
+  // The directory is read by reader; null: never asked. A machine that
+  // takes no connection within probeWait is taken as switched off.
+  explicit Win32NetApi(std::unique_ptr<DirectoryReader> reader,
+                       std::chrono::milliseconds probeWait = std::chrono::seconds(5));
   ~Win32NetApi() override;
 
   NET_API_STATUS NetServerEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr, DWORD prefmaxlen,
@@ -48,6 +55,7 @@ class Win32NetApi final : public NetApi {
 
  private:
   std::unique_ptr<DirectoryReader> directory_;
+  SilentMachines silent_;
 };
 
 }  // namespace quorvix

@@ -1,0 +1,159 @@
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include "MachineProbe.h"
+
+#include <cstring>
+#include <iterator>
+#include <vector>
+
+namespace quorvix {
+
+namespace {
+
+bool WinsockReady() {
+  static const bool ready = [] {
+    WSADATA data;
+    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+  }();
+  return ready;
+}
+
+// What the error of a connection attempt says of the machine.
+enum class Attempt { Pending, Answered, Unreached };
+
+Attempt FromError(int error) {
+  switch (error) {
+    case 0:
+    case WSAECONNREFUSED:
+    case WSAECONNRESET:
+      return Attempt::Answered;
+    case WSAEWOULDBLOCK:
+    case WSAEINPROGRESS:
+    case WSAEALREADY:
+      return Attempt::Pending;
+    default:  // timed out, host or network unreachable, no route
+      return Attempt::Unreached;
+  }
+}
+
+}  // namespace
+
+MachineReach ProbeMachine(const std::u16string& host, std::initializer_list<std::uint16_t> ports,
+                          std::chrono::milliseconds wait) {
+  if (host.empty() || !WinsockReady()) return MachineReach::Unknown;
+  ADDRINFOW hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_protocol = IPPROTO_TCP;
+  ADDRINFOW* list = nullptr;
+  if (GetAddrInfoW(reinterpret_cast<const wchar_t*>(host.c_str()), nullptr, &hints, &list) != 0 ||
+      list == nullptr)
+    return MachineReach::Unknown;
+
+  // At most a few addresses of the name, every port of each, all at once.
+  constexpr int kMaxAddresses = 4;
+  std::vector<SOCKET> pending;
+  bool answered = false;
+  int addresses = 0;
+  for (const ADDRINFOW* ai = list; ai != nullptr && addresses < kMaxAddresses && !answered;
+       ai = ai->ai_next, ++addresses) {
+    for (std::uint16_t port : ports) {
+      sockaddr_storage to{};
+      if (ai->ai_addrlen > sizeof to) continue;
+      std::memcpy(&to, ai->ai_addr, ai->ai_addrlen);
+      if (to.ss_family == AF_INET)
+        reinterpret_cast<sockaddr_in&>(to).sin_port = htons(port);
+      else if (to.ss_family == AF_INET6)
+        reinterpret_cast<sockaddr_in6&>(to).sin6_port = htons(port);
+      else
+        continue;
+      const SOCKET s = socket(ai->ai_family, SOCK_STREAM, IPPROTO_TCP);
+      if (s == INVALID_SOCKET) continue;
+      u_long nonblocking = 1;
+      if (ioctlsocket(s, FIONBIO, &nonblocking) != 0) {
+        closesocket(s);
+        continue;
+      }
+      const int r =
+          connect(s, reinterpret_cast<const sockaddr*>(&to), static_cast<int>(ai->ai_addrlen));
+      const Attempt a = FromError(r == 0 ? 0 : WSAGetLastError());
+      if (a == Attempt::Pending) {
+        pending.push_back(s);
+        continue;
+      }
+      closesocket(s);
+      if (a == Attempt::Answered) {
+        answered = true;
+        break;
+      }
+    }
+  }
+  FreeAddrInfoW(list);
+
+  const auto end = std::chrono::steady_clock::now() + wait;
+  while (!answered && !pending.empty()) {
+    const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
+        end - std::chrono::steady_clock::now());
+    if (left.count() <= 0) break;
+    fd_set written, failed;
+    FD_ZERO(&written);
+    FD_ZERO(&failed);
+    for (SOCKET s : pending) {
+      FD_SET(s, &written);
+      FD_SET(s, &failed);
+    }
+    timeval tv{static_cast<long>(left.count() / 1000000),
+               static_cast<long>(left.count() % 1000000)};
+    if (select(0, nullptr, &written, &failed, &tv) <= 0) break;
+    for (auto it = pending.begin(); it != pending.end();) {
+      if (!FD_ISSET(*it, &written) && !FD_ISSET(*it, &failed)) {
+        ++it;
+        continue;
+      }
+      int error = 0;
+      int size = sizeof error;
+      if (getsockopt(*it, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) != 0)
+        error = WSAGetLastError();
+      if (FromError(error) == Attempt::Pending) {
+        ++it;
+        continue;
+      }
+      answered = answered || FromError(error) == Attempt::Answered;
+      closesocket(*it);
+      it = pending.erase(it);
+    }
+  }
+  for (SOCKET s : pending) closesocket(s);
+  return answered ? MachineReach::Answers : MachineReach::Silent;
+}
+
+bool SilentMachines::Silent(const char16_t* server) {
+  if (server == nullptr) return false;
+  std::u16string host(server);
+  host.erase(0, host.find_first_not_of(u'\\'));
+  if (host.empty()) return false;
+  std::u16string key = host;
+  for (char16_t& c : key)
+    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
+
+  const auto now = std::chrono::steady_clock::now();
+  {
+    std::lock_guard guard(lock_);
+    const auto it = until_.find(key);
+    if (it != until_.end() && it->second > now) return true;
+  }
+  if (ProbeMachine(host, {445, 139}, wait_) != MachineReach::Silent) return false;
+
+  constexpr std::size_t kMaxMachines = 4096;
+  std::lock_guard guard(lock_);
+  if (until_.size() >= kMaxMachines) {
+    for (auto it = until_.begin(); it != until_.end();)
+      it = it->second <= now ? until_.erase(it) : std::next(it);
+    if (until_.size() >= kMaxMachines) until_.erase(until_.begin());
+  }
+  until_[key] = now + std::chrono::minutes(1);
+  return true;
+}
+
+}  // namespace quorvix

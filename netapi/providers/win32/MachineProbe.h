@@ -1,0 +1,43 @@
+// Whether a machine is there at all, asked before the platform's calls to
+// it. netapi32 waits for a machine that is switched off until its own TCP
+// connection is given up (some 20 s; longer on networks that drop the
+// attempts), however long the scan would wait; a machine that is on takes a
+// connection, or refuses one, within a second or two.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <initializer_list>
+#include <map>
+#include <mutex>
+#include <string>
+
+namespace quorvix {
+
+enum class MachineReach {
+  Answers,  // a port took the connection or refused it: the machine is on
+  Silent,   // no port answered in time, or the network cannot reach it
+  Unknown,  // the name has no address here (the platform may still find one)
+};
+
+// Tries every port of host at once, for at most wait.
+MachineReach ProbeMachine(const std::u16string& host, std::initializer_list<std::uint16_t> ports,
+                          std::chrono::milliseconds wait);
+
+// The machines found silent, each remembered for a minute, so that the
+// calls that follow (other users' logon server, a scan started again) do
+// not wait for it again.
+class SilentMachines {
+ public:
+  explicit SilentMachines(std::chrono::milliseconds wait = std::chrono::seconds(5)) : wait_(wait) {}
+  // Whether the machine a call names (null or empty: this machine, never
+  // probed) is silent on the SMB ports.
+  bool Silent(const char16_t* server);
+
+ private:
+  std::chrono::milliseconds wait_;
+  std::mutex lock_;
+  std::map<std::u16string, std::chrono::steady_clock::time_point> until_;
+};
+
+}  // namespace quorvix

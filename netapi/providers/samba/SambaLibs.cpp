@@ -162,6 +162,7 @@ struct SettingsPool {
   std::size_t lent = 0;                 // pooled settings held by connections
   std::size_t holders = 0;              // connections holding settings, pooled or shared
   std::size_t mostHolders = 0;
+  std::size_t shared = 0;  // connections that found no spare
 };
 
 SettingsPool& Pool() {
@@ -169,11 +170,11 @@ SettingsPool& Pool() {
   return pool;
 }
 
-// Settings on hand beyond the most connections that ever held some at once:
-// enough for the usual scan (16 machines asked at once, and the account
-// databases' kept connections) from the start. Each takes about a
-// millisecond to make.
-constexpr std::size_t kSpareSettings = 32;
+// Settings on hand beyond the most connections the provider makes at once
+// (or that ever held some at once, if more): for the connection that asks a
+// controller's name, and for kept connections given up while still in use.
+// Each takes about a millisecond to make.
+constexpr std::size_t kSpareSettings = 16;
 // Settings that hold this much, grown with use in a way not foreseen, are
 // replaced.
 constexpr std::size_t kWornBytes = std::size_t{1} << 20;
@@ -210,6 +211,7 @@ ConnectionSettings::ConnectionSettings() : lp_(nullptr), own_(false) {
       own_ = true;
       return;
     }
+    ++pool.shared;
   }
   lp_ = RpcLoadparm();
 }
@@ -232,12 +234,21 @@ void ReadyConnectionSettings() {
   pool.worn.clear();
   if (pool.mem == nullptr) pool.mem = talloc_named_const(nullptr, 0, "connection settings");
   if (pool.mem == nullptr) return;
-  while (pool.lent + pool.spare.size() < pool.mostHolders + kSpareSettings) {
+  const std::size_t wanted =
+      std::max(pool.mostHolders, std::size_t{kMaxConnectionCalls} + kKeptConnections) +
+      kSpareSettings;
+  while (pool.lent + pool.spare.size() < wanted) {
     loadparm_context* lp = loadparm_init(pool.mem);
     if (lp == nullptr) break;
     lpcfg_load_no_global(lp, ConfigFile());
     pool.spare.push_back(lp);
   }
+}
+
+std::size_t SharedSettingsTaken() {
+  SettingsPool& pool = Pool();
+  std::lock_guard lock(pool.lock);
+  return pool.shared;
 }
 
 std::size_t PooledSettingsBytes() {

@@ -44,6 +44,12 @@ void ReadyCharsetConversions();
 // own from a pool, made while no other thread uses the libraries (making
 // settings resets the libraries' process-wide logging); when the pool is
 // empty, the shared settings are taken as before.
+// Calls to machines that the provider serves at once, each with one
+// connection, besides the kept connections to account databases (those of
+// the last few servers asked); the pool of settings holds enough for all.
+inline constexpr unsigned kMaxConnectionCalls = 64;
+inline constexpr std::size_t kKeptConnections = 16;
+
 class ConnectionSettings {
  public:
   ConnectionSettings();
@@ -65,6 +71,8 @@ void ReadyConnectionSettings();
 
 // The bytes the pooled settings hold, for tests; while no connection is made.
 std::size_t PooledSettingsBytes();
+// How many connections found the pool empty and took the shared settings.
+std::size_t SharedSettingsTaken();
 
 // Makes Samba's libraries keep their per-call scratch state (talloc stack
 // frames) per thread instead of in one global, and runs the one-time setups

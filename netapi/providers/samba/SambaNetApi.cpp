@@ -537,6 +537,10 @@ NET_API_STATUS SambaNetApi::NetServerGetInfo(LPCWSTR servername, DWORD level, LP
   return PackRecords(buffers_, records, texts, kServerFields, bufptr);
 }
 
+unsigned SambaNetApi::MaxConcurrentCalls() const {
+  return kMaxConnectionCalls;
+}
+
 NET_API_STATUS SambaNetApi::NetGetDCName(LPCWSTR servername, LPCWSTR domainname, LPBYTE* bufptr) {
   if (!ValidOut(bufptr)) return ERROR_INVALID_PARAMETER;
   *bufptr = nullptr;

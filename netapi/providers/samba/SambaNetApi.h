@@ -36,6 +36,9 @@ class SambaNetApi : public NetApi {
   SambaNetApi(const SambaNetApi&) = delete;
   SambaNetApi& operator=(const SambaNetApi&) = delete;
 
+  // Each call to a machine holds a connection, with settings of its own.
+  unsigned MaxConcurrentCalls() const override;
+
   NET_API_STATUS NetServerEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr, DWORD prefmaxlen,
                                LPDWORD entriesread, LPDWORD totalentries, DWORD servertype,
                                LPCWSTR domain, LPDWORD resume_handle) override;

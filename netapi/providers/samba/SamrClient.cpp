@@ -25,7 +25,6 @@ namespace quorvix::samba {
 namespace {
 
 constexpr uint32_t kMaximumAllowed = 0x02000000;
-constexpr std::size_t kMaxServers = 16;
 constexpr uint32_t kRidAdministrator = 500;
 constexpr uint32_t kRidGuest = 501;
 constexpr DWORD kUserPrivGuest = 0, kUserPrivUser = 1, kUserPrivAdmin = 2;
@@ -73,7 +72,7 @@ std::shared_ptr<Session> SessionFor(const std::string& host, std::uint64_t owner
   made->owner = owner;
   s.kept.push_front(made);
   // The least recently used goes; a thread still using it keeps it alive.
-  if (s.kept.size() > kMaxServers) s.kept.pop_back();
+  if (s.kept.size() > kKeptConnections) s.kept.pop_back();
   return made;
 }
 

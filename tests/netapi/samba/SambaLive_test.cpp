@@ -582,6 +582,28 @@ TEST_F(LiveTest, AHealthyMachineAnswersWhileAnotherWaitsOnASilentOne) {
   ExpectAllReleased(api);
 }
 
+// As many calls as the provider serves at once, besides the account
+// databases' kept connections, each hold a connection of their own to
+// machines that never answer: every one of them gets settings of its own,
+// none shares another's (which the libraries cannot take from two threads).
+TEST_F(LiveTest, AsManyConnectionsAsServedAtOnceEachHaveTheirOwnSettings) {
+  DeadMachine silent("127.0.0.39", false);
+  ASSERT_TRUE(silent.ok());
+  SambaNetApi api(Admin("QVXAD", std::chrono::milliseconds(2000)));
+  const std::size_t sharedBefore = SharedSettingsTaken();
+  std::vector<std::thread> threads;
+  std::atomic<int> unanswered{0};
+  for (std::size_t t = 0; t < api.MaxConcurrentCalls() + kKeptConnections; ++t)
+    threads.emplace_back([&] {
+      std::vector<LoggedOnUser> users;
+      if (fnNetWkstaUserEnum(api, u"127.0.0.39", users) == ERROR_BAD_NETPATH) ++unanswered;
+    });
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(unanswered.load(), static_cast<int>(threads.size()));
+  EXPECT_EQ(SharedSettingsTaken(), sharedBefore);
+  ExpectAllReleased(api);
+}
+
 // A machine that takes no connection at all (switched off behind a router,
 // or a firewall that drops the attempts) is given up after a few seconds,
 // not at the end of a long host timeout.

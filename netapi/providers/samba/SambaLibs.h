@@ -33,6 +33,12 @@ std::shared_mutex& LibraryStateLock();
 // after anything that (re)creates the handles: libnetapi's setup and release.
 void ReadyCharsetConversions();
 
+// Calls to machines that the provider serves at once, each with one
+// connection, besides the kept connections to account databases (those of
+// the last few servers asked); the pool of settings holds enough for all.
+inline constexpr unsigned kMaxConnectionCalls = 64;
+inline constexpr std::size_t kKeptConnections = 16;
+
 // The settings one RPC connection is made with, held for the connection's
 // whole life (declare it before the talloc context the connection lives on,
 // so that it is given back after that is freed). The libraries allocate
@@ -42,14 +48,9 @@ void ReadyCharsetConversions();
 // settings shared by concurrent connections, the program crashed now and
 // then ("Bad talloc magic value"). So each connection takes settings of its
 // own from a pool, made while no other thread uses the libraries (making
-// settings resets the libraries' process-wide logging); when the pool is
-// empty, the shared settings are taken as before.
-// Calls to machines that the provider serves at once, each with one
-// connection, besides the kept connections to account databases (those of
-// the last few servers asked); the pool of settings holds enough for all.
-inline constexpr unsigned kMaxConnectionCalls = 64;
-inline constexpr std::size_t kKeptConnections = 16;
-
+// settings resets the libraries' process-wide logging), enough for every
+// connection the provider makes at once; should it be empty all the same,
+// the shared settings are taken (SharedSettingsTaken counts those).
 class ConnectionSettings {
  public:
   ConnectionSettings();

@@ -151,8 +151,8 @@ double SecondsSince(std::chrono::steady_clock::time_point t0) {
 }
 
 // A machine is on when a port takes the connection or refuses it, silent
-// when none answers within the wait; a name without an address is left to
-// the platform.
+// when none answers within the wait; a name without an address, or a probe
+// that could try nothing, is left to the platform.
 TEST(MachineProbe, AMachineIsOnWhenAPortAnswers) {
   LoopbackPort takes(LoopbackPort::kTakes), refuses(LoopbackPort::kRefuses),
       drops(LoopbackPort::kDrops);
@@ -165,6 +165,7 @@ TEST(MachineProbe, AMachineIsOnWhenAPortAnswers) {
   EXPECT_GE(SecondsSince(t0), 0.7);
   EXPECT_EQ(ProbeMachine(u"no-such-machine.invalid", {445}, wait), MachineReach::Unknown);
   EXPECT_EQ(ProbeMachine(u"", {445}, wait), MachineReach::Unknown);
+  EXPECT_EQ(ProbeMachine(u"127.0.0.1", {}, wait), MachineReach::Unknown);  // nothing tried
 }
 
 // A machine that drops every attempt on its SMB ports (switched off behind

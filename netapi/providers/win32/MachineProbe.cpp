@@ -20,7 +20,12 @@ bool WinsockReady() {
 }
 
 // What the error of a connection attempt says of the machine.
-enum class Attempt { Pending, Answered, Unreached };
+enum class Attempt {
+  Pending,
+  Answered,   // it took the connection or refused it
+  Unreached,  // the network says it cannot be reached
+  Failed,     // an error of this machine's (no buffers, no sockets): says nothing
+};
 
 Attempt FromError(int error) {
   switch (error) {
@@ -32,8 +37,13 @@ Attempt FromError(int error) {
     case WSAEINPROGRESS:
     case WSAEALREADY:
       return Attempt::Pending;
-    default:  // timed out, host or network unreachable, no route
+    case WSAETIMEDOUT:
+    case WSAEHOSTUNREACH:
+    case WSAENETUNREACH:
+    case WSAEHOSTDOWN:
       return Attempt::Unreached;
+    default:
+      return Attempt::Failed;
   }
 }
 
@@ -55,6 +65,7 @@ MachineReach ProbeMachine(const std::u16string& host, std::initializer_list<std:
   constexpr int kMaxAddresses = 4;
   std::vector<SOCKET> pending;
   bool answered = false;
+  bool unreached = false;
   int addresses = 0;
   for (const ADDRINFOW* ai = list; ai != nullptr && addresses < kMaxAddresses && !answered;
        ai = ai->ai_next, ++addresses) {
@@ -83,6 +94,7 @@ MachineReach ProbeMachine(const std::u16string& host, std::initializer_list<std:
         continue;
       }
       closesocket(s);
+      unreached = unreached || a == Attempt::Unreached;
       if (a == Attempt::Answered) {
         answered = true;
         break;
@@ -95,7 +107,10 @@ MachineReach ProbeMachine(const std::u16string& host, std::initializer_list<std:
   while (!answered && !pending.empty()) {
     const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
         end - std::chrono::steady_clock::now());
-    if (left.count() <= 0) break;
+    if (left.count() <= 0) {
+      unreached = true;  // none of them answered in time
+      break;
+    }
     fd_set written, failed;
     FD_ZERO(&written);
     FD_ZERO(&failed);
@@ -105,7 +120,11 @@ MachineReach ProbeMachine(const std::u16string& host, std::initializer_list<std:
     }
     timeval tv{static_cast<long>(left.count() / 1000000),
                static_cast<long>(left.count() % 1000000)};
-    if (select(0, nullptr, &written, &failed, &tv) <= 0) break;
+    const int ready = select(0, nullptr, &written, &failed, &tv);
+    if (ready <= 0) {
+      unreached = unreached || ready == 0;  // on an error, the wait says nothing
+      break;
+    }
     for (auto it = pending.begin(); it != pending.end();) {
       if (!FD_ISSET(*it, &written) && !FD_ISSET(*it, &failed)) {
         ++it;
@@ -120,12 +139,14 @@ MachineReach ProbeMachine(const std::u16string& host, std::initializer_list<std:
         continue;
       }
       answered = answered || FromError(error) == Attempt::Answered;
+      unreached = unreached || FromError(error) == Attempt::Unreached;
       closesocket(*it);
       it = pending.erase(it);
     }
   }
   for (SOCKET s : pending) closesocket(s);
-  return answered ? MachineReach::Answers : MachineReach::Silent;
+  if (answered) return MachineReach::Answers;
+  return unreached ? MachineReach::Silent : MachineReach::Unknown;
 }
 
 bool SilentMachines::Silent(const char16_t* server) {

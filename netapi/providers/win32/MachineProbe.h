@@ -17,7 +17,8 @@ namespace quorvix {
 enum class MachineReach {
   Answers,  // a port took the connection or refused it: the machine is on
   Silent,   // no port answered in time, or the network cannot reach it
-  Unknown,  // the name has no address here (the platform may still find one)
+  Unknown,  // the name has no address here (the platform may still find one),
+            // or no attempt could be made
 };
 
 // Tries every port of host at once, for at most wait.

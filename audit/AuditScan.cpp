@@ -153,8 +153,19 @@ LogonAnswer LastLogon(ScanState& s, const std::u16string& server, const std::u16
   return answer.get();
 }
 
+// Whether machine i's answer is no longer wanted: it is past its deadline
+// or given up, or the scan is closed.
+bool NoLongerWanted(ScanState& s, std::size_t i) {
+  std::lock_guard lock(s.mu);
+  const Slot& slot = s.slots[i];
+  return s.closed || slot.state != SlotState::Running ||
+         (s.hostTimeout.count() > 0 && Clock::now() - slot.started >= s.hostTimeout);
+}
+
 // Everything the scan asks about machine i: its entries, its role (once),
-// each entry's last logon. Runs on a worker thread.
+// each entry's last logon. Runs on a worker thread. A machine may list many
+// entries, each naming a logon server to ask: once its answer is no longer
+// wanted, no further server is asked for it.
 MachineWork AskMachine(ScanState& s, std::size_t i) {
   const std::u16string& machine = s.machines[i];
   MachineWork work;
@@ -174,6 +185,7 @@ MachineWork AskMachine(ScanState& s, std::size_t i) {
   if (count > 0) classNetAPI(s.api).GetServerType(machine, type);
   work.rows.reserve(count);
   for (std::size_t j = 1; j <= count; ++j) {
+    if (NoLongerWanted(s, i)) break;
     const LoggedOnUser& entry = entries[j];
     const std::u16string& server = entry.LogonServer.empty() ? s.controller : entry.LogonServer;
     const LogonAnswer logon = LastLogon(s, server, entry.UserName);

@@ -486,6 +486,29 @@ TEST_F(AuditScanTest, WorkersOfMachinesGivenUpKeepTheProvidersCallLimit) {
   ASSERT_TRUE(WaitForScanWorkers(std::chrono::seconds(10)));
 }
 
+// A machine that lists a hundred users, each to be asked of a slow logon
+// server, is given up at its deadline, and its worker asks no further server
+// for it: it ends soon after, instead of keeping the provider's call for all
+// hundred.
+TEST_F(AuditScanTest, AMachineGivenUpAsksNoFurtherLogonServer) {
+  SimDomain d = SmallDomain();
+  d.machines.resize(2);
+  d.machines[1].sessions.clear();
+  for (int k = 0; k < 100; ++k)
+    d.machines[1].sessions.push_back(Entry(u"user" + FromUtf8(std::to_string(k)), u"\\PDC01"));
+  d.latencyMicros["NetUserGetInfo"] = 20'000;
+  SimulatedNetApi net(d);
+  OutcomeWindow w(u"HQ");
+  ASSERT_EQ(RunAuditScan(net, w, ScanSettings{2, std::chrono::milliseconds(200)}),
+            ScanOutcome::Done);
+  ASSERT_EQ(w.outcomes.size(), 2u);
+  EXPECT_EQ(w.outcomes[1].state, MachineState::TimedOut);
+  ASSERT_TRUE(WaitForScanWorkers(std::chrono::seconds(10)));
+  std::size_t asked = 0;
+  for (const auto& c : net.Calls()) asked += c.call == "NetUserGetInfo" ? 1 : 0;
+  EXPECT_LT(asked, 50u);  // about 200 ms worth of them, not a hundred
+}
+
 TEST_F(AuditScanTest, RoleAndLastLogonAreAskedOncePerScanWhateverTheJobs) {
   SimDomain d = SmallDomain();
   // Many machines where the same users log on at the same servers.

@@ -164,15 +164,17 @@ bool NoLongerWanted(ScanState& s, std::size_t i) {
 
 // Everything the scan asks about machine i: its entries, its role (once),
 // each entry's last logon. Runs on a worker thread. A machine may list many
-// entries, each naming a logon server to ask: once its answer is no longer
-// wanted, no further server is asked for it.
+// entries, in many batches, each naming a logon server to ask: once its
+// answer is no longer wanted, neither a further batch nor a further server is
+// asked for it.
 MachineWork AskMachine(ScanState& s, std::size_t i) {
   const std::u16string& machine = s.machines[i];
   MachineWork work;
   work.outcome.machine = machine;
 
   std::vector<LoggedOnUser> entries;
-  const int32_t status = fnNetWkstaUserEnum(s.api, machine, entries);
+  const int32_t status =
+      fnNetWkstaUserEnum(s.api, machine, entries, [&] { return NoLongerWanted(s, i); });
   const std::size_t count = entries.empty() ? 0 : entries.size() - 1;
   if (status != 0 && count == 0) {
     work.outcome.state = MachineState::NotAsked;

@@ -6,7 +6,7 @@
 namespace quorvix {
 
 int32_t fnNetWkstaUserEnum(NetApi& api, const std::u16string& strServer,
-                           std::vector<LoggedOnUser>& users) {
+                           std::vector<LoggedOnUser>& users, const std::function<bool()>& stopped) {
   // Small batches: one exchange carries a few entries.
   constexpr DWORD kPreferredLength = 256;
   const LPCWSTR server = NameArgument(strServer);
@@ -21,7 +21,8 @@ int32_t fnNetWkstaUserEnum(NetApi& api, const std::u16string& strServer,
         return LoggedOnUser{
             fnPointerToString(rec.wkui1_username), fnPointerToString(rec.wkui1_logon_domain),
             fnPointerToString(rec.wkui1_oth_domains), fnPointerToString(rec.wkui1_logon_server)};
-      });
+      },
+      stopped);
 }
 
 }  // namespace quorvix

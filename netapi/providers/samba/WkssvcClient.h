@@ -34,7 +34,9 @@ NET_API_STATUS EnumWkstaUsers(const std::string& host, const SambaCredentials& c
                               std::vector<WkstaUser>& users);
 
 // Answers whose later batches a caller has yet to fetch with its resume
-// handle, by server and position. Bounded: the oldest goes first.
+// handle, by server and position. A caller may stop before the end (the scan
+// gave the machine up), so they are bounded, in answers and in entries all
+// together: the oldest goes first.
 template <typename Entry>
 class PendingAnswers {
  public:
@@ -42,10 +44,13 @@ class PendingAnswers {
     std::lock_guard lock(lock_);
     for (auto it = kept_.begin(); it != kept_.end(); ++it)
       if (it->host == host) {
-        kept_.erase(it);
+        Erase(it);
         break;
       }
-    if (kept_.size() >= kMaxKept) kept_.pop_front();
+    while (!kept_.empty() &&
+           (kept_.size() >= kMaxKept || entries_ + entries.size() > kMaxKeptEntries))
+      Erase(kept_.begin());
+    entries_ += entries.size();
     kept_.push_back({host, next, std::move(entries)});
   }
 
@@ -55,13 +60,14 @@ class PendingAnswers {
     for (auto it = kept_.begin(); it != kept_.end(); ++it)
       if (it->host == host && it->next == start) {
         entries = std::move(it->entries);
-        kept_.erase(it);
+        Erase(it);
         return true;
       }
     return false;
   }
 
   static constexpr std::size_t kMaxKept = 256;
+  static constexpr std::size_t kMaxKeptEntries = 1'000'000;
 
  private:
   struct Kept {
@@ -69,8 +75,13 @@ class PendingAnswers {
     std::size_t next;
     std::vector<Entry> entries;
   };
+  void Erase(typename std::list<Kept>::iterator it) {
+    entries_ -= it->entries.size();
+    kept_.erase(it);
+  }
   std::mutex lock_;
   std::list<Kept> kept_;
+  std::size_t entries_ = 0;  // in all the answers kept
 };
 
 // One batch of an enumeration: entries [begin, end) of the whole answer.

@@ -77,6 +77,26 @@ TEST(SambaBatches, CutAsAServerCutsThem) {
   }
   EXPECT_EQ(batchCount, 100000u / 6);
   EXPECT_LE(sized, 100000u + batchCount + 1);
+
+  // The rest of answers whose callers stopped early stays within bounds: the
+  // oldest go, by count of answers and of entries all together.
+  using Answer = std::vector<int>;
+  Answer got;
+  PendingAnswers<int> many;
+  for (std::size_t k = 0; k <= PendingAnswers<int>::kMaxKept; ++k)
+    many.Keep("pc" + std::to_string(k), 1, Answer(2));
+  EXPECT_FALSE(many.Take("pc0", 1, got));
+  EXPECT_TRUE(many.Take("pc1", 1, got));
+  EXPECT_FALSE(many.Take("pc1", 1, got));  // taken once
+  PendingAnswers<int> large;
+  const std::size_t most = PendingAnswers<int>::kMaxKeptEntries;
+  large.Keep("big1", 1, Answer(most / 2));
+  large.Keep("big2", 1, Answer(most / 2));
+  large.Keep("pc", 1, Answer(2));
+  EXPECT_FALSE(large.Take("big1", 1, got));
+  EXPECT_TRUE(large.Take("pc", 1, got));
+  EXPECT_TRUE(large.Take("big2", 1, got));
+  EXPECT_EQ(got.size(), most / 2);
 }
 
 TEST(SambaBuffers, OneAllocationPerAnswerReleasedOnce) {

@@ -112,6 +112,11 @@ struct ScanState {
   const std::u16string controller;
   const std::chrono::milliseconds hostTimeout;  // zero: none
 
+  // Whether the machine of slot is past its deadline at now.
+  bool PastDeadline(const Slot& slot, Clock::time_point now) const {
+    return hostTimeout.count() > 0 && now - slot.started >= hostTimeout;
+  }
+
   std::mutex mu;
   std::condition_variable finishedReady;
   std::size_t next = 1;     // the next machine to hand out
@@ -158,8 +163,7 @@ LogonAnswer LastLogon(ScanState& s, const std::u16string& server, const std::u16
 bool NoLongerWanted(ScanState& s, std::size_t i) {
   std::lock_guard lock(s.mu);
   const Slot& slot = s.slots[i];
-  return s.closed || slot.state != SlotState::Running ||
-         (s.hostTimeout.count() > 0 && Clock::now() - slot.started >= s.hostTimeout);
+  return s.closed || slot.state != SlotState::Running || s.PastDeadline(slot, Clock::now());
 }
 
 // Everything the scan asks about machine i: its entries, its role (once),
@@ -247,7 +251,7 @@ void Work(const std::shared_ptr<ScanState>& s) {
       if (s->slots[i].state != SlotState::Running) return;  // given up: the answer is dropped
       // An answer that came after the deadline counts as none, however soon
       // the scan looked.
-      if (s->hostTimeout.count() > 0 && Clock::now() - s->slots[i].started >= s->hostTimeout) {
+      if (s->PastDeadline(s->slots[i], Clock::now())) {
         work = MachineWork{};
         work.outcome.machine = s->machines[i];
         work.outcome.state = MachineState::TimedOut;
@@ -540,8 +544,7 @@ ScanOutcome RunAuditScan(NetApi& api, ReportWindow& window, const ScanSettings& 
         const auto now = Clock::now();
         for (std::size_t i = firstOpen; i < state->next; ++i) {
           Slot& slot = state->slots[i];
-          if (slot.state != SlotState::Running || now - slot.started < settings.hostTimeout)
-            continue;
+          if (slot.state != SlotState::Running || !state->PastDeadline(slot, now)) continue;
           slot.state = SlotState::GivenUp;
           outcomes[i - 1].state = MachineState::TimedOut;
           ++progress.done;

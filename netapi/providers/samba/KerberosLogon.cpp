@@ -96,12 +96,16 @@ void RemoveCacheFiles() {
   f.paths.clear();
 }
 
-void ForgetCacheFile(const std::string& name) {
-  constexpr std::string_view kFile = "FILE:";
-  if (name.compare(0, kFile.size(), kFile) != 0) return;
+void ForgetCachePath(const std::string& path) {
   CacheFiles& f = Files();
   std::lock_guard guard(f.lock);
-  f.paths.erase(name.substr(kFile.size()));
+  f.paths.erase(path);
+}
+
+// name: "FILE:path"; caches of other kinds are not files of ours.
+void ForgetCacheFile(const std::string& name) {
+  constexpr std::string_view kFile = "FILE:";
+  if (name.compare(0, kFile.size(), kFile) == 0) ForgetCachePath(name.substr(kFile.size()));
 }
 
 // A new, empty cache file of the user's alone.
@@ -129,7 +133,7 @@ krb5_error_code NewCacheFile(krb5_context ctx, krb5_ccache* out) {
   krb5_error_code e = krb5_cc_resolve(ctx, ("FILE:" + path).c_str(), out);
   if (e != 0) {
     unlink(path.c_str());
-    ForgetCacheFile("FILE:" + path);
+    ForgetCachePath(path);
   }
   return e;
 }

@@ -9,11 +9,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <map>
 #include <memory>
-#include <mutex>
 
 #include "NetworkSetup.h"
+#include "RecentHosts.h"
 #include "SambaLibs.h"
 #include "SambaRpc.h"
 #include "SambaStatus.h"
@@ -91,14 +90,9 @@ timeval TeventDeadline(const Deadline& d) {
                                     static_cast<uint32_t>((ms % 1000) * 1000));
 }
 
-struct Silent {
-  std::mutex lock;
-  std::map<std::string, std::chrono::steady_clock::time_point> until;
-};
-
-Silent& SilentHosts() {
-  static Silent s;
-  return s;
+RecentHosts<std::string>& SilentHosts() {
+  static RecentHosts<std::string> hosts(std::chrono::minutes(1));
+  return hosts;
 }
 
 }  // namespace
@@ -226,26 +220,11 @@ NET_API_STATUS CallPipe(dcerpc_pipe* pipe, tevent_context* ev, const ndr_interfa
 }
 
 void RememberSilent(const std::string& host) {
-  constexpr std::size_t kMaxHosts = 4096;
-  Silent& s = SilentHosts();
-  const auto now = std::chrono::steady_clock::now();
-  std::lock_guard lock(s.lock);
-  if (s.until.size() >= kMaxHosts) {
-    for (auto it = s.until.begin(); it != s.until.end();)
-      it = it->second <= now ? s.until.erase(it) : std::next(it);
-    if (s.until.size() >= kMaxHosts) s.until.erase(s.until.begin());
-  }
-  s.until[host] = now + std::chrono::minutes(1);
+  SilentHosts().Remember(host);
 }
 
 bool RecentlySilent(const std::string& host) {
-  Silent& s = SilentHosts();
-  std::lock_guard lock(s.lock);
-  const auto it = s.until.find(host);
-  if (it == s.until.end()) return false;
-  if (it->second > std::chrono::steady_clock::now()) return true;
-  s.until.erase(it);
-  return false;
+  return SilentHosts().Holds(host);
 }
 
 void TallocFree::operator()(void* p) const {

@@ -4,7 +4,6 @@
 #include "MachineProbe.h"
 
 #include <cstring>
-#include <iterator>
 #include <vector>
 
 namespace quorvix {
@@ -158,22 +157,9 @@ bool SilentMachines::Silent(const char16_t* server) {
   for (char16_t& c : key)
     if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
 
-  const auto now = std::chrono::steady_clock::now();
-  {
-    std::lock_guard guard(lock_);
-    const auto it = until_.find(key);
-    if (it != until_.end() && it->second > now) return true;
-  }
+  if (silent_.Holds(key)) return true;
   if (ProbeMachine(host, {445, 139}, wait_) != MachineReach::Silent) return false;
-
-  constexpr std::size_t kMaxMachines = 4096;
-  std::lock_guard guard(lock_);
-  if (until_.size() >= kMaxMachines) {
-    for (auto it = until_.begin(); it != until_.end();)
-      it = it->second <= now ? until_.erase(it) : std::next(it);
-    if (until_.size() >= kMaxMachines) until_.erase(until_.begin());
-  }
-  until_[key] = now + std::chrono::minutes(1);
+  silent_.Remember(key);
   return true;
 }
 

@@ -8,9 +8,9 @@
 #include <chrono>
 #include <cstdint>
 #include <initializer_list>
-#include <map>
-#include <mutex>
 #include <string>
+
+#include "RecentHosts.h"
 
 namespace quorvix {
 
@@ -37,8 +37,7 @@ class SilentMachines {
 
  private:
   std::chrono::milliseconds wait_;
-  std::mutex lock_;
-  std::map<std::u16string, std::chrono::steady_clock::time_point> until_;
+  RecentHosts<std::u16string> silent_{std::chrono::minutes(1)};  // by upper-case name
 };
 
 }  // namespace quorvix

@@ -121,6 +121,24 @@ std::optional<DirectoryMachine> MachineFromComputer(const ComputerObject& c) {
   return m;
 }
 
+std::optional<std::pair<std::string, std::string>> ControllerHostName(
+    const std::string& cn, const std::string& dNSHostName) {
+  if (!IsDnsHostName(dNSHostName)) return std::nullopt;
+  std::string name = cn.empty() ? dNSHostName.substr(0, dNSHostName.find('.')) : cn;
+  if (name.size() > kMaxNameBytes || name.find('\0') != std::string::npos) return std::nullopt;
+  // A NetBIOS name is the host name's first 15 characters (UTF-8 sequences
+  // kept whole).
+  std::size_t chars = 0;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    if ((static_cast<unsigned char>(name[i]) & 0xC0) != 0x80 && ++chars > 15) {
+      name.resize(i);
+      break;
+    }
+  }
+  if (name.empty()) return std::nullopt;
+  return std::make_pair(std::move(name), dNSHostName);
+}
+
 std::vector<std::u16string> DomainList(const std::u16string& ownDomain,
                                        const std::vector<std::u16string>& forestDomains,
                                        const std::vector<std::u16string>& trustedDomains) {

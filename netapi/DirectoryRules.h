@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "NetApi.h"
@@ -58,6 +59,11 @@ struct DirectoryListing {
   std::u16string dnsDomain;
   std::vector<DirectoryMachine> computers;  // enabled computer accounts
   std::vector<std::u16string> domains;      // own domain first, then the others
+  // The domain controllers of the whole forest (the servers of its sites), by
+  // NetBIOS name and DNS name (UTF-8): what reaches a user's logon server in
+  // another domain of the forest, whose name this computer's DNS search list
+  // need not hold. Left empty where the system finds those names itself.
+  std::vector<std::pair<std::string, std::string>> forestControllers;
 };
 
 // A directory that answers more entries than this is broken or hostile; the
@@ -109,6 +115,13 @@ std::optional<DirectoryMachine> MachineFromComputer(const ComputerObject& comput
 // Whether name is a DNS host name: labels of letters, digits, '-' and '_',
 // 1 to 63 bytes each, 253 in all, a final dot allowed.
 bool IsDnsHostName(const std::string& name);
+
+// The NetBIOS name and DNS name of a server object of the forest's sites (a
+// domain controller): its name cut to the 15 characters of a NetBIOS name,
+// or the first label of its DNS name when it has none; nullopt without a
+// well-formed DNS name or a usable name.
+std::optional<std::pair<std::string, std::string>> ControllerHostName(
+    const std::string& cn, const std::string& dNSHostName);
 
 // The domain list: the own domain first, then the forest's other domains,
 // then the trusted domains (their NetBIOS names); each once, whatever its

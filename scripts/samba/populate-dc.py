@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """Fills the loopback test domain controller: users, a group with a comment,
-computer accounts of each role and a trusted domain.
+computer accounts of each role, controllers of other domains and a trusted
+domain.
 
 Usage: populate-dc.py SMB_CONF HOST ADMIN_PASSWORD FILES_PASSWORD
 """
@@ -58,6 +59,17 @@ for name, uac, os_name, version in computers:
         "operatingSystem": os_name,
         "operatingSystemVersion": version,
         "dNSHostName": "%s.%s" % (dns_names.get(name, name.lower()), lp.get("realm").lower()),
+    })
+
+# Controllers of other domains of the forest, as the sites list them: CHILDDC
+# has no address but its DNS name (the file server's). The one called
+# FILESDNS must not take that name from the domain's own machine.
+servers = "CN=Servers,CN=Default-First-Site-Name,CN=Sites,%s" % sam.get_config_basedn()
+for name, dns in (("CHILDDC", "qvxfiles"), ("FILESDNS", "nowhere")):
+    sam.add({
+        "dn": "CN=%s,%s" % (name, servers),
+        "objectClass": "server",
+        "dNSHostName": "%s.%s" % (dns, lp.get("realm").lower()),
     })
 
 # The directory's Kerberos service names (a provision without DNS leaves them out).

@@ -93,6 +93,8 @@ void DirectoryAnswer(fuzz::FuzzInput& in) {
   a.operatingSystemVersion = Bytes(in, 20);
   a.description = Bytes(in, 40);
   a.holdsPdcRole = in.Bool();
+  if (auto controller = ControllerHostName(a.sAMAccountName, a.dNSHostName))
+    Check(!controller->first.empty() && IsDnsHostName(controller->second));
   const std::optional<DirectoryMachine> c = MachineFromComputer(a);
   if (!c) return;
   Check(!c->name.empty());

@@ -114,6 +114,24 @@ TEST(DirectoryRules, ComputerObjectsBecomeTypedMachines) {
   }
 }
 
+// A controller of another domain of the forest is known by its NetBIOS name
+// (what workstations name as logon server) and reached by its DNS name.
+TEST(DirectoryRules, ForestControllersAreKnownByTheirNetBiosNames) {
+  using Pair = std::pair<std::string, std::string>;
+  EXPECT_EQ(ControllerHostName("EASTDC1", "eastdc1.east.corp.example"),
+            Pair("EASTDC1", "eastdc1.east.corp.example"));
+  EXPECT_EQ(ControllerHostName("", "eastdc2.east.corp.example"),
+            Pair("eastdc2", "eastdc2.east.corp.example"));
+  // Cut to 15 characters, never inside one.
+  EXPECT_EQ(ControllerHostName("VERYLONGCONTROLLER01", "v.east")->first, "VERYLONGCONTROL");
+  EXPECT_EQ(ControllerHostName("\xc3\x89" + std::string(20, 'E'), "e.east")->first,
+            "\xc3\x89" + std::string(14, 'E'));
+  for (const Pair& bad : {Pair("EASTDC1", ""), Pair("EASTDC1", "east dc1.corp"),
+                          Pair(std::string("EAST\0DC", 7), "eastdc.corp"),
+                          Pair(std::string(300, 'E'), "eastdc.corp")})
+    EXPECT_FALSE(ControllerHostName(bad.first, bad.second)) << bad.first << " " << bad.second;
+}
+
 TEST(DirectoryRules, DomainListPutsTheOwnDomainFirstAndNamesEachOnce) {
   EXPECT_EQ(DomainList(u"CORP", {u"EAST", u"corp", u""}, {u"PARTNER", u"east", u"Partner", u"LAB"}),
             (std::vector<std::u16string>{u"CORP", u"EAST", u"PARTNER", u"LAB"}));

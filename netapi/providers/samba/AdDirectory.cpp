@@ -435,6 +435,17 @@ NET_API_STATUS ReadDirectory(const std::string& host, DirectoryLogon& logon, AdL
                        }
                      });
     if (rc != LDAP_SUCCESS) return FromLdap(rc);
+    // The forest's controllers, for users who logged on in another of its
+    // domains. A reader who may not see them still gets the machines.
+    static const char* const serverAttrs[] = {"cn", "dNSHostName", nullptr};
+    rc = PagedSearch(raw, "CN=Sites," + configDn, "(&(objectClass=server)(dNSHostName=*))",
+                     serverAttrs, deadline, [&](LDAPMessage* e) {
+                       if (auto c = ControllerHostName(FirstValue(raw, e, "cn"),
+                                                       FirstValue(raw, e, "dNSHostName")))
+                         out.forestControllers.push_back(std::move(*c));
+                     });
+    if (rc != LDAP_SUCCESS && rc != LDAP_NO_SUCH_OBJECT && rc != LDAP_INSUFFICIENT_ACCESS)
+      return FromLdap(rc);
   }
   static const char* const trustAttrs[] = {"flatName", nullptr};
   rc = PagedSearch(raw, "CN=System," + domainDn, "(objectClass=trustedDomain)", trustAttrs,

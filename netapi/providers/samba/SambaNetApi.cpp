@@ -446,6 +446,10 @@ NET_API_STATUS SambaNetApi::NetServerEnum(LPCWSTR servername, DWORD level, LPBYT
       if (!c.dnsHostName.empty()) dnsNames.emplace_back(ToUtf8(c.name), c.dnsHostName);
     }
   }
+  // Controllers of other domains, after the machines: a name the domain's own
+  // machines hold stays theirs.
+  dnsNames.insert(dnsNames.end(), listing.forestControllers.begin(),
+                  listing.forestControllers.end());
   creds_.hostNames->Replace(dnsNames);
   for (const AdComputer& c : entries) {
     records.push_back({PLATFORM_ID_NT, nullptr, c.versionMajor, c.versionMinor, c.type, nullptr});

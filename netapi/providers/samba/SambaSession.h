@@ -14,10 +14,10 @@
 namespace quorvix::samba {
 
 // The DNS names the directory gave for machines, by NetBIOS name (those of
-// the last machine list, and the forest's domain controllers). A machine whose NetBIOS name has no address is
-// reached by its DNS name: the DNS search list of a computer outside the
-// domain need not hold the domain's. Any thread may ask while another
-// replaces them.
+// the last machine list, and the forest's domain controllers). A machine
+// whose NetBIOS name has no address is reached by its DNS name: the DNS
+// search list of a computer outside the domain need not hold the domain's.
+// Any thread may ask while another replaces them.
 class DirectoryHostNames {
  public:
   // Pairs of NetBIOS name (any case) and DNS name; of a name given twice,

@@ -239,10 +239,38 @@ NET_API_STATUS AnswerServerInfo101(NetApi& allocator, const std::vector<Director
   return more ? ERROR_MORE_DATA : NERR_Success;
 }
 
+namespace {
+
+std::string UpperAscii(std::string name) {
+  for (char& c : name)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return name;
+}
+
+}  // namespace
+
+void DirectoryHostNames::Replace(const DirectoryListing& listing) {
+  std::unordered_map<std::string, std::string> byName;
+  byName.reserve(listing.computers.size() + listing.forestControllers.size());
+  for (const DirectoryMachine& m : listing.computers)
+    if (!m.dnsHostName.empty()) byName.emplace(UpperAscii(ToUtf8(m.name)), m.dnsHostName);
+  for (const auto& [name, dns] : listing.forestControllers) byName.emplace(UpperAscii(name), dns);
+  std::lock_guard lock(mu_);
+  byName_.swap(byName);
+}
+
+std::string DirectoryHostNames::Find(const std::string& name) const {
+  const std::string key = UpperAscii(name);
+  std::lock_guard lock(mu_);
+  const auto it = byName_.find(key);
+  return it != byName_.end() ? it->second : std::string();
+}
+
 NET_API_STATUS ServerEnumFromDirectory(NetApi& allocator, const DirectoryReader* reader,
                                        NET_API_STATUS browserStatus, DWORD level, LPBYTE* bufptr,
                                        DWORD prefmaxlen, LPDWORD entriesread, LPDWORD totalentries,
-                                       DWORD servertype, LPCWSTR domain, LPDWORD resume_handle) {
+                                       DWORD servertype, LPCWSTR domain, LPDWORD resume_handle,
+                                       DirectoryHostNames* hostNames) {
   const std::u16string named = domain != nullptr ? std::u16string(domain) : std::u16string();
   if (reader == nullptr || level != 101 || bufptr == nullptr || entriesread == nullptr ||
       totalentries == nullptr || !NoBrowserAnswered(browserStatus, !named.empty()))
@@ -258,6 +286,7 @@ NET_API_STATUS ServerEnumFromDirectory(NetApi& allocator, const DirectoryReader*
   std::vector<DirectoryMachine> entries;
   if (NET_API_STATUS s = SelectEntries(listing, servertype, where, entries); s != NERR_Success)
     return s;
+  if (hostNames != nullptr) hostNames->Replace(listing);
   return AnswerServerInfo101(allocator, entries, prefmaxlen, bufptr, entriesread, totalentries,
                              resume_handle);
 }

@@ -9,8 +9,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cstddef>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -62,7 +64,8 @@ struct DirectoryListing {
   // The domain controllers of the whole forest (the servers of its sites), by
   // NetBIOS name and DNS name (UTF-8): what reaches a user's logon server in
   // another domain of the forest, whose name this computer's DNS search list
-  // need not hold. Left empty where the system finds those names itself.
+  // need not hold. Left empty where the system finds those names itself
+  // (Windows).
   std::vector<std::pair<std::string, std::string>> forestControllers;
 };
 
@@ -145,6 +148,24 @@ bool AsksForDomains(DWORD servertype);
 NET_API_STATUS SelectEntries(const DirectoryListing& listing, DWORD servertype,
                              const std::u16string& domain, std::vector<DirectoryMachine>& entries);
 
+// The DNS names the directory gave for machines, by NetBIOS name (those of
+// the last listing: its machines, and the forest's domain controllers). A
+// machine whose NetBIOS name has no address is reached by its DNS name: the
+// DNS search list of a computer outside the domain need not hold the
+// domain's. Any thread may ask while another replaces them.
+class DirectoryHostNames {
+ public:
+  // The names of listing, in place of those before; where a machine and a
+  // controller share a name, the machine's DNS name holds.
+  void Replace(const DirectoryListing& listing);
+  // The DNS name of the machine called name (UTF-8, any case), or empty.
+  std::string Find(const std::string& name) const;
+
+ private:
+  mutable std::mutex mu_;
+  std::unordered_map<std::string, std::string> byName_;  // by upper-case name
+};
+
 // Reads a domain's machines and domains from its directory. Called from any
 // thread; an implementation keeps no state between calls.
 class DirectoryReader {
@@ -162,10 +183,12 @@ class DirectoryReader {
 // *bufptr must be null or a buffer of allocator when the browser failed.
 // Otherwise browserStatus is returned and nothing is touched. Domains are
 // listed by this machine's own directory, whatever domain the call names.
+// hostNames, when given, takes the DNS names of the directory's listing.
 NET_API_STATUS ServerEnumFromDirectory(NetApi& allocator, const DirectoryReader* reader,
                                        NET_API_STATUS browserStatus, DWORD level, LPBYTE* bufptr,
                                        DWORD prefmaxlen, LPDWORD entriesread, LPDWORD totalentries,
-                                       DWORD servertype, LPCWSTR domain, LPDWORD resume_handle);
+                                       DWORD servertype, LPCWSTR domain, LPDWORD resume_handle,
+                                       DirectoryHostNames* hostNames = nullptr);
 
 // Answers a NetServerEnum call at level 101 with entries: SERVER_INFO_101
 // records followed by their texts, in one buffer from

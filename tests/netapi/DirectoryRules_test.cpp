@@ -130,6 +130,19 @@ TEST(DirectoryRules, ForestControllersAreKnownByTheirNetBiosNames) {
                           Pair(std::string("EAST\0DC", 7), "eastdc.corp"),
                           Pair(std::string(300, 'E'), "eastdc.corp")})
     EXPECT_FALSE(ControllerHostName(bad.first, bad.second)) << bad.first << " " << bad.second;
+
+  // Where a machine of the domain and a controller share a name, the
+  // machine's DNS name holds.
+  DirectoryListing listing;
+  listing.computers = {{u"FilesDns", 0, 0, 0, u"", "files.corp.example"},
+                       {u"WKS01", 0, 0, 0, u"", ""}};
+  listing.forestControllers = {{"FILESDNS", "eastdc.east.corp.example"},
+                               {"EASTDC1", "eastdc1.east"}};
+  DirectoryHostNames names;
+  names.Replace(listing);
+  EXPECT_EQ(names.Find("filesdns"), "files.corp.example");
+  EXPECT_EQ(names.Find("EastDC1"), "eastdc1.east");
+  EXPECT_EQ(names.Find("WKS01"), "");
 }
 
 TEST(DirectoryRules, DomainListPutsTheOwnDomainFirstAndNamesEachOnce) {

@@ -216,6 +216,7 @@ TEST(Win32Provider, NetApi32IsTheDefaultAndSimulationIsAskedFor) {
 class FixedDirectory : public DirectoryReader {
  public:
   NET_API_STATUS status = NERR_Success;
+  std::string remoteDns;  // when set, a third machine, REMOTE01, with this DNS name
   mutable int reads = 0;
   NET_API_STATUS Read(const std::u16string&, DirectoryListing& out) const override {
     ++reads;
@@ -229,6 +230,13 @@ class FixedDirectory : public DirectoryReader {
     dc.holdsPdcRole = true;
     out.netbiosDomain = u"QVXAD";
     out.computers = {*MachineFromComputer(wks), *MachineFromComputer(dc)};
+    if (!remoteDns.empty()) {
+      ComputerObject remote;
+      remote.sAMAccountName = "REMOTE01$";
+      remote.userAccountControl = "4096";
+      remote.dNSHostName = remoteDns;
+      out.computers.push_back(*MachineFromComputer(remote));
+    }
     out.domains = DomainList(u"QVXAD", {}, {u"PARTNER"});
     return NERR_Success;
   }
@@ -269,6 +277,28 @@ TEST(Win32Directory, MachinesAndDomainsComeFromTheDirectoryWhenNoBrowserAnswers)
   Win32NetApi without(nullptr);
   classNetAPI plain(without);
   EXPECT_EQ(plain.fnNetServerEnum(u"QVXAD", -1, names, false), 6118);
+}
+
+// A machine whose name has no address here is reached by the DNS name the
+// directory gave for it; here that address drops every attempt on its SMB
+// ports, so the probe finds the machine silent (by its name alone, Wine's
+// netapi32 finds no such machine).
+TEST(Win32Directory, MachinesWithoutAnAddressAreReachedByTheirDnsNames) {
+  LoopbackPort smb(LoopbackPort::kDrops, "127.0.0.52", 445);
+  LoopbackPort netbios(LoopbackPort::kDrops, "127.0.0.52", 139);
+  if (!smb.ok() || !netbios.ok()) GTEST_SKIP() << "ports 445 and 139 cannot be taken here";
+  auto directory = std::make_unique<FixedDirectory>();
+  directory->remoteDns = "127.0.0.52";
+  Win32NetApi api(std::move(directory), std::chrono::milliseconds(500));
+  classNetAPI query(api);
+  std::vector<std::u16string> names;
+  ASSERT_EQ(query.fnNetServerEnum(u"QVXAD", -1, names, false), 0);
+  NetBuffer info(api), user(api);
+  EXPECT_EQ(api.NetServerGetInfo(u"\\remote01", 101, info.out()), ERROR_BAD_NETPATH);
+  EXPECT_EQ(api.NetUserGetInfo(u"REMOTE01", u"alice", 2, user.out()), ERROR_BAD_NETPATH);
+  // This machine is never looked up in the directory's names.
+  NetBuffer local(api);
+  EXPECT_EQ(api.NetServerGetInfo(nullptr, 101, local.out()), NERR_Success);
 }
 
 TEST(Win32Directory, ReaderFailsCleanlyWhereNoDirectoryAnswers) {

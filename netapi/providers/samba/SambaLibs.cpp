@@ -364,24 +364,6 @@ std::string LocalWorkgroup() {
   return w != nullptr ? w : "";
 }
 
-namespace {
-
-std::string UpperAscii(std::string name) {
-  for (char& c : name)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return name;
-}
-
-}  // namespace
-
-void DirectoryHostNames::Replace(const std::vector<std::pair<std::string, std::string>>& names) {
-  std::unordered_map<std::string, std::string> byName;
-  byName.reserve(names.size());
-  for (const auto& [name, dns] : names) byName.emplace(UpperAscii(name), dns);
-  std::lock_guard lock(mu_);
-  byName_.swap(byName);
-}
-
 void LogonTicket::Set(const std::string& cacheName) {
   std::lock_guard lock(mu_);
   cacheName_ = cacheName;
@@ -390,13 +372,6 @@ void LogonTicket::Set(const std::string& cacheName) {
 std::string LogonTicket::Get() const {
   std::lock_guard lock(mu_);
   return cacheName_;
-}
-
-std::string DirectoryHostNames::Find(const std::string& name) const {
-  const std::string key = UpperAscii(name);
-  std::lock_guard lock(mu_);
-  const auto it = byName_.find(key);
-  return it != byName_.end() ? it->second : std::string();
 }
 
 std::string BareHost(std::string name) {

@@ -437,20 +437,12 @@ NET_API_STATUS SambaNetApi::NetServerEnum(LPCWSTR servername, DWORD level, LPBYT
   std::vector<std::array<Text, 2>> texts;
   // The machines' roles as the directory gives them, for their own answers
   // later (NetServerGetInfo), and their DNS names, to reach them by.
-  std::vector<std::pair<std::string, std::string>> dnsNames;
   {
     std::lock_guard lock(rolesLock_);
     roles_.clear();
-    for (const AdComputer& c : listing.computers) {
-      roles_[Upper(c.name)] = c.type;
-      if (!c.dnsHostName.empty()) dnsNames.emplace_back(ToUtf8(c.name), c.dnsHostName);
-    }
+    for (const AdComputer& c : listing.computers) roles_[Upper(c.name)] = c.type;
   }
-  // Controllers of other domains, after the machines: a name the domain's own
-  // machines hold stays theirs.
-  dnsNames.insert(dnsNames.end(), listing.forestControllers.begin(),
-                  listing.forestControllers.end());
-  creds_.hostNames->Replace(dnsNames);
+  creds_.hostNames->Replace(listing);
   for (const AdComputer& c : entries) {
     records.push_back({PLATFORM_ID_NT, nullptr, c.versionMajor, c.versionMinor, c.type, nullptr});
     texts.push_back({c.name, c.comment});

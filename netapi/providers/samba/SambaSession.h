@@ -7,29 +7,10 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <unordered_map>
-#include <utility>
-#include <vector>
+
+#include "DirectoryRules.h"
 
 namespace quorvix::samba {
-
-// The DNS names the directory gave for machines, by NetBIOS name (those of
-// the last machine list, and the forest's domain controllers). A machine
-// whose NetBIOS name has no address is reached by its DNS name: the DNS
-// search list of a computer outside the domain need not hold the domain's.
-// Any thread may ask while another replaces them.
-class DirectoryHostNames {
- public:
-  // Pairs of NetBIOS name (any case) and DNS name; of a name given twice,
-  // the first pair holds.
-  void Replace(const std::vector<std::pair<std::string, std::string>>& names);
-  // The DNS name of the machine called name (any case), or empty.
-  std::string Find(const std::string& name) const;
-
- private:
-  mutable std::mutex mu_;
-  std::unordered_map<std::string, std::string> byName_;  // by upper-case name
-};
 
 // The cache of the initial ticket that a password's logon got when the
 // directory was read, for the connections to machines; empty until then.

@@ -48,6 +48,17 @@ Attempt FromError(int error) {
 
 }  // namespace
 
+bool HasAddress(const std::u16string& host) {
+  if (!WinsockReady()) return true;
+  ADDRINFOW hints{};
+  hints.ai_socktype = SOCK_STREAM;
+  ADDRINFOW* list = nullptr;
+  const bool found =
+      GetAddrInfoW(reinterpret_cast<const wchar_t*>(host.c_str()), nullptr, &hints, &list) == 0;
+  if (list != nullptr) FreeAddrInfoW(list);
+  return found;
+}
+
 MachineReach ProbeMachine(const std::u16string& host, std::initializer_list<std::uint16_t> ports,
                           std::chrono::milliseconds wait) {
   if (host.empty() || !WinsockReady()) return MachineReach::Unknown;

@@ -21,6 +21,9 @@ enum class MachineReach {
             // or no attempt could be made
 };
 
+// Whether host's name has an address here; true when that cannot be told.
+bool HasAddress(const std::u16string& host);
+
 // Tries every port of host at once, for at most wait.
 MachineReach ProbeMachine(const std::u16string& host, std::initializer_list<std::uint16_t> ports,
                           std::chrono::milliseconds wait);

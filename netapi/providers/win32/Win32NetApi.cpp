@@ -4,10 +4,13 @@
 // windows.h must precede lm.h.
 #include <lm.h>
 
+#include <algorithm>
 #include <cstddef>
+#include <string>
 
 #include "LdapDirectory.h"
 #include "Win32NetApi.h"
+#include "basStringHandler.h"
 
 // The pass-through relies on the program's types and records being the
 // platform's, byte for byte.
@@ -103,6 +106,27 @@ namespace {
   return reinterpret_cast<::LPDWORD>(count);
 }
 
+// The machine a call names, as it is reached: by the name given, or by the
+// DNS name the directory gave for it when that name has no address here (a
+// computer outside the domain, whose DNS search list lacks the domain's).
+class Reach {
+ public:
+  Reach(const DirectoryHostNames& names, LPCWSTR servername) : given_(servername != nullptr) {
+    if (!given_) return;
+    name_ = servername;
+    const std::u16string bare =
+        name_.substr(std::min(name_.find_first_not_of(u'\\'), name_.size()));
+    if (bare.empty()) return;
+    const std::string dns = names.Find(ToUtf8(bare));
+    if (!dns.empty() && !HasAddress(bare)) name_ = u"\\\\" + FromUtf8(dns);
+  }
+  LPCWSTR get() const { return given_ ? name_.c_str() : nullptr; }
+
+ private:
+  bool given_;
+  std::u16string name_;
+};
+
 // What the platform answers for a machine that is switched off.
 NET_API_STATUS Unanswered(LPBYTE* bufptr) {
   if (bufptr != nullptr) *bufptr = nullptr;
@@ -130,16 +154,19 @@ NET_API_STATUS Win32NetApi::NetServerEnum(LPCWSTR servername, DWORD level, LPBYT
       ::NetServerEnum(In(servername), level, bufptr, prefmaxlen, Out(entriesread),
                       Out(totalentries), servertype, In(domain), Out(resume_handle));
   return ServerEnumFromDirectory(*this, directory_.get(), browser, level, bufptr, prefmaxlen,
-                                 entriesread, totalentries, servertype, domain, resume_handle);
+                                 entriesread, totalentries, servertype, domain, resume_handle,
+                                 &hostNames_);
 }
 
 NET_API_STATUS Win32NetApi::NetWkstaGetInfo(LPCWSTR servername, DWORD level, LPBYTE* bufptr) {
-  return ::NetWkstaGetInfo(InMutable(servername), level, bufptr);
+  const Reach server(hostNames_, servername);
+  return ::NetWkstaGetInfo(InMutable(server.get()), level, bufptr);
 }
 
 NET_API_STATUS Win32NetApi::NetServerGetInfo(LPCWSTR servername, DWORD level, LPBYTE* bufptr) {
-  if (silent_.Silent(servername)) return Unanswered(bufptr);
-  return ::NetServerGetInfo(InMutable(servername), level, bufptr);
+  const Reach server(hostNames_, servername);
+  if (silent_.Silent(server.get())) return Unanswered(bufptr);
+  return ::NetServerGetInfo(InMutable(server.get()), level, bufptr);
 }
 
 NET_API_STATUS Win32NetApi::NetGetDCName(LPCWSTR servername, LPCWSTR domainname, LPBYTE* bufptr) {
@@ -151,43 +178,49 @@ NET_API_STATUS Win32NetApi::NetWkstaUserEnum(LPCWSTR servername, DWORD level, LP
                                              LPDWORD totalentries, LPDWORD resumehandle) {
   // Only before the first batch: a machine that answered one is on.
   const bool first = resumehandle == nullptr || *resumehandle == 0;
-  if (first && silent_.Silent(servername)) {
+  const Reach server(hostNames_, servername);
+  if (first && silent_.Silent(server.get())) {
     if (entriesread != nullptr) *entriesread = 0;
     if (totalentries != nullptr) *totalentries = 0;
     return Unanswered(bufptr);
   }
-  return ::NetWkstaUserEnum(InMutable(servername), level, bufptr, prefmaxlen, Out(entriesread),
+  return ::NetWkstaUserEnum(InMutable(server.get()), level, bufptr, prefmaxlen, Out(entriesread),
                             Out(totalentries), Out(resumehandle));
 }
 
 NET_API_STATUS Win32NetApi::NetUserGetInfo(LPCWSTR servername, LPCWSTR username, DWORD level,
                                            LPBYTE* bufptr) {
-  if (silent_.Silent(servername)) return Unanswered(bufptr);
-  return ::NetUserGetInfo(In(servername), In(username), level, bufptr);
+  const Reach server(hostNames_, servername);
+  if (silent_.Silent(server.get())) return Unanswered(bufptr);
+  return ::NetUserGetInfo(In(server.get()), In(username), level, bufptr);
 }
 
 NET_API_STATUS Win32NetApi::NetGroupEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr,
                                          DWORD prefmaxlen, LPDWORD entriesread,
                                          LPDWORD totalentries, PDWORD_PTR resume_handle) {
-  return ::NetGroupEnum(In(servername), level, bufptr, prefmaxlen, Out(entriesread),
+  const Reach server(hostNames_, servername);
+  return ::NetGroupEnum(In(server.get()), level, bufptr, prefmaxlen, Out(entriesread),
                         Out(totalentries), reinterpret_cast<::PDWORD_PTR>(resume_handle));
 }
 
 NET_API_STATUS Win32NetApi::NetUserGetGroups(LPCWSTR servername, LPCWSTR username, DWORD level,
                                              LPBYTE* bufptr, DWORD prefmaxlen, LPDWORD entriesread,
                                              LPDWORD totalentries) {
-  return ::NetUserGetGroups(In(servername), In(username), level, bufptr, prefmaxlen,
+  const Reach server(hostNames_, servername);
+  return ::NetUserGetGroups(In(server.get()), In(username), level, bufptr, prefmaxlen,
                             Out(entriesread), Out(totalentries));
 }
 
 NET_API_STATUS Win32NetApi::NetGroupGetInfo(LPCWSTR servername, LPCWSTR groupname, DWORD level,
                                             LPBYTE* bufptr) {
-  return ::NetGroupGetInfo(In(servername), In(groupname), level, bufptr);
+  const Reach server(hostNames_, servername);
+  return ::NetGroupGetInfo(In(server.get()), In(groupname), level, bufptr);
 }
 
 NET_API_STATUS Win32NetApi::NetLocalGroupAddMembers(LPCWSTR servername, LPCWSTR groupname,
                                                     DWORD level, LPBYTE buf, DWORD totalentries) {
-  return ::NetLocalGroupAddMembers(In(servername), In(groupname), level, buf, totalentries);
+  const Reach server(hostNames_, servername);
+  return ::NetLocalGroupAddMembers(In(server.get()), In(groupname), level, buf, totalentries);
 }
 
 NET_API_STATUS Win32NetApi::NetApiBufferAllocate(DWORD ByteCount, LPVOID* Buffer) {

@@ -6,7 +6,9 @@
 // from the domain's directory instead (DirectoryRules.h). And the calls that
 // ask a machine about itself or its users first look whether it is on
 // (MachineProbe.h): one that is switched off is answered "network path not
-// found" within seconds, not when netapi32 gives up its connection.
+// found" within seconds, not when netapi32 gives up its connection. A
+// machine whose name has no address here is reached by the DNS name the
+// directory gave for it.
 #pragma once
 
 #include <chrono>
@@ -55,6 +57,8 @@ class Win32NetApi final : public NetApi {
 
  private:
   std::unique_ptr<DirectoryReader> directory_;
+  // The DNS names of the machines of the last listing from the directory.
+  DirectoryHostNames hostNames_;
   SilentMachines silent_;
 };
 

@@ -64,8 +64,7 @@ struct DirectoryListing {
   // The domain controllers of the whole forest (the servers of its sites), by
   // NetBIOS name and DNS name (UTF-8): what reaches a user's logon server in
   // another domain of the forest, whose name this computer's DNS search list
-  // need not hold. Left empty where the system finds those names itself
-  // (Windows).
+  // need not hold.
   std::vector<std::pair<std::string, std::string>> forestControllers;
 };
 

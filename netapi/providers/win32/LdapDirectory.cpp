@@ -334,6 +334,17 @@ NET_API_STATUS LdapDirectoryReader::Read(const std::u16string& domain,
                        }
                      });
     if (rc != LDAP_SUCCESS) return FromLdap(rc);
+    // The forest's controllers, for users who logged on in another of its
+    // domains. A reader who may not see them still gets the machines.
+    static const wchar_t* const serverAttrs[] = {L"cn", L"dNSHostName", nullptr};
+    rc = PagedSearch(raw, u"CN=Sites," + configDn, L"(&(objectClass=server)(dNSHostName=*))",
+                     serverAttrs, logon_.timeout, deadline, [&](LDAPMessage* e) {
+                       if (auto c = ControllerHostName(ToUtf8(FirstValue(raw, e, L"cn")),
+                                                       ToUtf8(FirstValue(raw, e, L"dNSHostName"))))
+                         out.forestControllers.push_back(std::move(*c));
+                     });
+    if (rc != LDAP_SUCCESS && rc != LDAP_NO_SUCH_OBJECT && rc != LDAP_INSUFFICIENT_RIGHTS)
+      return FromLdap(rc);
   }
   static const wchar_t* const trustAttrs[] = {L"flatName", nullptr};
   rc = PagedSearch(raw, u"CN=System," + domainDn, L"(objectClass=trustedDomain)", trustAttrs,

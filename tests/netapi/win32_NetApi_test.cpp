@@ -294,7 +294,7 @@ TEST(Win32Directory, MachinesWithoutAnAddressAreReachedByTheirDnsNames) {
   std::vector<std::u16string> names;
   ASSERT_EQ(query.fnNetServerEnum(u"QVXAD", -1, names, false), 0);
   NetBuffer info(api), user(api);
-  EXPECT_EQ(api.NetServerGetInfo(u"\\remote01", 101, info.out()), ERROR_BAD_NETPATH);
+  EXPECT_EQ(api.NetServerGetInfo(u"\\\\remote01", 101, info.out()), ERROR_BAD_NETPATH);
   EXPECT_EQ(api.NetUserGetInfo(u"REMOTE01", u"alice", 2, user.out()), ERROR_BAD_NETPATH);
   // This machine is never looked up in the directory's names.
   NetBuffer local(api);

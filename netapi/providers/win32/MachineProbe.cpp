@@ -159,19 +159,14 @@ MachineReach ProbeMachine(const std::u16string& host, std::initializer_list<std:
   return unreached ? MachineReach::Silent : MachineReach::Unknown;
 }
 
-bool SilentMachines::Silent(const char16_t* server) {
-  if (server == nullptr) return false;
-  std::u16string host(server);
-  host.erase(0, host.find_first_not_of(u'\\'));
-  if (host.empty()) return false;
+MachineReach SilentMachines::Probe(const std::u16string& host) {
   std::u16string key = host;
   for (char16_t& c : key)
     if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
-
-  if (silent_.Holds(key)) return true;
-  if (ProbeMachine(host, {445, 139}, wait_) != MachineReach::Silent) return false;
-  silent_.Remember(key);
-  return true;
+  if (silent_.Holds(key)) return MachineReach::Silent;
+  const MachineReach reach = ProbeMachine(host, {445, 139}, wait_);
+  if (reach == MachineReach::Silent) silent_.Remember(key);
+  return reach;
 }
 
 }  // namespace quorvix

@@ -34,9 +34,9 @@ MachineReach ProbeMachine(const std::u16string& host, std::initializer_list<std:
 class SilentMachines {
  public:
   explicit SilentMachines(std::chrono::milliseconds wait = std::chrono::seconds(5)) : wait_(wait) {}
-  // Whether the machine a call names (null or empty: this machine, never
-  // probed) is silent on the SMB ports.
-  bool Silent(const char16_t* server);
+  // What host's SMB ports say (a name without backslashes, not empty):
+  // Silent at once while it is remembered so.
+  MachineReach Probe(const std::u16string& host);
 
  private:
   std::chrono::milliseconds wait_;

@@ -109,21 +109,36 @@ namespace {
 // The machine a call names, as it is reached: by the name given, or by the
 // DNS name the directory gave for it when that name has no address here (a
 // computer outside the domain, whose DNS search list lacks the domain's).
+// Given silent, it first looks whether the machine is on (this machine, a
+// null or empty name, never): the probe's own lookup of the name tells
+// whether it has an address, so that a name which has one, the usual case, is
+// looked up once.
 class Reach {
  public:
-  Reach(const DirectoryHostNames& names, LPCWSTR servername) : given_(servername != nullptr) {
+  Reach(const DirectoryHostNames& names, LPCWSTR servername, SilentMachines* silent = nullptr)
+      : given_(servername != nullptr) {
     if (!given_) return;
     name_ = servername;
     const std::u16string bare =
         name_.substr(std::min(name_.find_first_not_of(u'\\'), name_.size()));
     if (bare.empty()) return;
-    const std::string dns = names.Find(ToUtf8(bare));
-    if (!dns.empty() && !HasAddress(bare)) name_ = u"\\\\" + FromUtf8(dns);
+    MachineReach reach = silent != nullptr ? silent->Probe(bare) : MachineReach::Unknown;
+    if (reach == MachineReach::Unknown) {
+      const std::string dns = names.Find(ToUtf8(bare));
+      if (!dns.empty() && !HasAddress(bare)) {
+        name_ = u"\\\\" + FromUtf8(dns);
+        if (silent != nullptr) reach = silent->Probe(FromUtf8(dns));
+      }
+    }
+    silent_ = reach == MachineReach::Silent;
   }
   LPCWSTR get() const { return given_ ? name_.c_str() : nullptr; }
+  // Whether the probe found the machine silent.
+  bool Silent() const { return silent_; }
 
  private:
   bool given_;
+  bool silent_ = false;
   std::u16string name_;
 };
 
@@ -164,8 +179,8 @@ NET_API_STATUS Win32NetApi::NetWkstaGetInfo(LPCWSTR servername, DWORD level, LPB
 }
 
 NET_API_STATUS Win32NetApi::NetServerGetInfo(LPCWSTR servername, DWORD level, LPBYTE* bufptr) {
-  const Reach server(hostNames_, servername);
-  if (silent_.Silent(server.get())) return Unanswered(bufptr);
+  const Reach server(hostNames_, servername, &silent_);
+  if (server.Silent()) return Unanswered(bufptr);
   return ::NetServerGetInfo(InMutable(server.get()), level, bufptr);
 }
 
@@ -178,8 +193,8 @@ NET_API_STATUS Win32NetApi::NetWkstaUserEnum(LPCWSTR servername, DWORD level, LP
                                              LPDWORD totalentries, LPDWORD resumehandle) {
   // Only before the first batch: a machine that answered one is on.
   const bool first = resumehandle == nullptr || *resumehandle == 0;
-  const Reach server(hostNames_, servername);
-  if (first && silent_.Silent(server.get())) {
+  const Reach server(hostNames_, servername, first ? &silent_ : nullptr);
+  if (server.Silent()) {
     if (entriesread != nullptr) *entriesread = 0;
     if (totalentries != nullptr) *totalentries = 0;
     return Unanswered(bufptr);
@@ -190,8 +205,8 @@ NET_API_STATUS Win32NetApi::NetWkstaUserEnum(LPCWSTR servername, DWORD level, LP
 
 NET_API_STATUS Win32NetApi::NetUserGetInfo(LPCWSTR servername, LPCWSTR username, DWORD level,
                                            LPBYTE* bufptr) {
-  const Reach server(hostNames_, servername);
-  if (silent_.Silent(server.get())) return Unanswered(bufptr);
+  const Reach server(hostNames_, servername, &silent_);
+  if (server.Silent()) return Unanswered(bufptr);
   return ::NetUserGetInfo(In(server.get()), In(username), level, bufptr);
 }
 

@@ -247,6 +247,15 @@ std::string UpperAscii(std::string name) {
   return name;
 }
 
+std::string LowerAscii(std::string name) {
+  for (char& c : name)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return name;
+}
+
+// Names found under a domain that are remembered at most.
+constexpr std::size_t kMaxFound = 4096;
+
 }  // namespace
 
 void DirectoryHostNames::Replace(const DirectoryListing& listing) {
@@ -255,15 +264,50 @@ void DirectoryHostNames::Replace(const DirectoryListing& listing) {
   for (const DirectoryMachine& m : listing.computers)
     if (!m.dnsHostName.empty()) byName.emplace(UpperAscii(ToUtf8(m.name)), m.dnsHostName);
   for (const auto& [name, dns] : listing.forestControllers) byName.emplace(UpperAscii(name), dns);
+  std::vector<std::string> domains;
+  auto addDomain = [&domains](std::string name) {
+    if (!name.empty() && name.back() == '.') name.pop_back();
+    if (domains.size() >= kMaxDomains || !IsDnsHostName(name)) return;
+    name = LowerAscii(std::move(name));
+    if (std::find(domains.begin(), domains.end(), name) == domains.end())
+      domains.push_back(std::move(name));
+  };
+  addDomain(ToUtf8(listing.dnsDomain));
+  for (const std::string& d : listing.domainDnsNames) addDomain(d);
+  std::unordered_map<std::string, std::string> noneFound;
   std::lock_guard lock(mu_);
   byName_.swap(byName);
+  domains_.swap(domains);
+  found_.swap(noneFound);
 }
 
-std::string DirectoryHostNames::Find(const std::string& name) const {
+std::string DirectoryHostNames::DnsNameOf(const std::string& name,
+                                          const std::function<bool(const std::string&)>& hasAddress,
+                                          std::chrono::steady_clock::time_point until) const {
   const std::string key = UpperAscii(name);
-  std::lock_guard lock(mu_);
-  const auto it = byName_.find(key);
-  return it != byName_.end() ? it->second : std::string();
+  std::vector<std::string> domains;
+  {
+    std::lock_guard lock(mu_);
+    if (const auto it = byName_.find(key); it != byName_.end()) return it->second;
+    if (const auto it = found_.find(key); it != found_.end()) return it->second;
+    domains = domains_;
+  }
+  // Only a NetBIOS name that is also a host name can be looked for.
+  if (name.find('.') != std::string::npos || !IsDnsHostName(name)) return {};
+  const std::string host = LowerAscii(name);
+  std::string found;
+  for (const std::string& domain : domains) {
+    if (std::chrono::steady_clock::now() >= until) return {};
+    std::string candidate = host + '.' + domain;
+    if (!IsDnsHostName(candidate) || !hasAddress(candidate)) continue;
+    if (!found.empty()) return {};
+    found = std::move(candidate);
+  }
+  if (!found.empty()) {
+    std::lock_guard lock(mu_);
+    if (found_.size() < kMaxFound) found_.emplace(key, found);
+  }
+  return found;
 }
 
 NET_API_STATUS ServerEnumFromDirectory(NetApi& allocator, const DirectoryReader* reader,

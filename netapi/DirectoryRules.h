@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -66,7 +67,17 @@ struct DirectoryListing {
   // another domain of the forest, whose name this computer's DNS search list
   // need not hold.
   std::vector<std::pair<std::string, std::string>> forestControllers;
+  // The DNS names of the forest's other domains and of the trusted Active
+  // Directory domains (UTF-8, as the directory gives them): a user's logon
+  // server that neither the machines nor the forest's controllers name lies
+  // under one of them, or under the domain's own.
+  std::vector<std::string> domainDnsNames;
 };
+
+// The trustType of a trust with an Active Directory domain, whose
+// trustPartner is then the domain's DNS name (an older domain's trust names
+// its NetBIOS name there).
+inline constexpr const char* kActiveDirectoryTrustType = "2";
 
 // A directory that answers more entries than this is broken or hostile; the
 // readers stop there.
@@ -148,21 +159,39 @@ NET_API_STATUS SelectEntries(const DirectoryListing& listing, DWORD servertype,
                              const std::u16string& domain, std::vector<DirectoryMachine>& entries);
 
 // The DNS names the directory gave for machines, by NetBIOS name (those of
-// the last listing: its machines, and the forest's domain controllers). A
-// machine whose NetBIOS name has no address is reached by its DNS name: the
-// DNS search list of a computer outside the domain need not hold the
-// domain's. Any thread may ask while another replaces them.
+// the last listing: its machines, and the forest's domain controllers), and
+// the DNS names of the domains it names. A machine whose NetBIOS name has no
+// address is reached by its DNS name: the DNS search list of a computer
+// outside the domain need not hold the domain's. Any thread may ask while
+// another replaces them.
 class DirectoryHostNames {
  public:
   // The names of listing, in place of those before; where a machine and a
   // controller share a name, the machine's DNS name holds.
   void Replace(const DirectoryListing& listing);
-  // The DNS name of the machine called name (UTF-8, any case), or empty.
-  std::string Find(const std::string& name) const;
+  // The DNS name that reaches the machine called name (UTF-8, any case) when
+  // that name has no address here: the one the directory gave for it; else,
+  // for a logon server that the listing does not name (one of a trusted
+  // domain), name under the one domain DNS name where hasAddress finds it.
+  // Empty when it is found under none, or under several (which domain's
+  // server is meant cannot be told, and asking the wrong one would give
+  // another account's answer), or when until passes before all are tried.
+  std::string DnsNameOf(const std::string& name,
+                        const std::function<bool(const std::string&)>& hasAddress,
+                        std::chrono::steady_clock::time_point until =
+                            std::chrono::steady_clock::time_point::max()) const;
+
+  // Domain names tried at most: a hostile directory may name a million
+  // trusts, and each name tried is a DNS query.
+  static constexpr std::size_t kMaxDomains = 32;
 
  private:
   mutable std::mutex mu_;
   std::unordered_map<std::string, std::string> byName_;  // by upper-case name
+  std::vector<std::string> domains_;                     // lower case, own domain first
+  // Names already found under a domain (by upper-case name), so that the
+  // logon server of many users is looked for once.
+  mutable std::unordered_map<std::string, std::string> found_;
 };
 
 // Reads a domain's machines and domains from its directory. Called from any

@@ -95,6 +95,18 @@ void DirectoryAnswer(fuzz::FuzzInput& in) {
   a.holdsPdcRole = in.Bool();
   if (auto controller = ControllerHostName(a.sAMAccountName, a.dNSHostName))
     Check(!controller->first.empty() && IsDnsHostName(controller->second));
+  // The directory's domain names, as a trusted domain's logon server is
+  // looked for under them: only host names are looked up or given.
+  DirectoryListing domains;
+  domains.dnsDomain = FromUtf8(a.description);
+  domains.domainDnsNames = {a.dNSHostName, a.operatingSystemVersion};
+  DirectoryHostNames names;
+  names.Replace(domains);
+  const std::string found = names.DnsNameOf(a.sAMAccountName, [&in](const std::string& host) {
+    Check(IsDnsHostName(host));
+    return in.Bool();
+  });
+  Check(found.empty() || IsDnsHostName(found));
   const std::optional<DirectoryMachine> c = MachineFromComputer(a);
   if (!c) return;
   Check(!c->name.empty());

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -140,9 +141,54 @@ TEST(DirectoryRules, ForestControllersAreKnownByTheirNetBiosNames) {
                                {"EASTDC1", "eastdc1.east"}};
   DirectoryHostNames names;
   names.Replace(listing);
-  EXPECT_EQ(names.Find("filesdns"), "files.corp.example");
-  EXPECT_EQ(names.Find("EastDC1"), "eastdc1.east");
-  EXPECT_EQ(names.Find("WKS01"), "");
+  const auto never = [](const std::string& host) {
+    ADD_FAILURE() << "looked up " << host;
+    return false;
+  };
+  EXPECT_EQ(names.DnsNameOf("filesdns", never), "files.corp.example");
+  EXPECT_EQ(names.DnsNameOf("EastDC1", never), "eastdc1.east");
+  EXPECT_EQ(names.DnsNameOf("WKS01", never), "");
+}
+
+// A logon server of a trusted domain, which the listing does not name, is
+// looked for under each domain DNS name the listing gives, and taken only
+// where exactly one has it.
+TEST(DirectoryRules, OtherDomainsServersAreFoundUnderTheOneDomainThatHasThem) {
+  DirectoryListing listing;
+  listing.dnsDomain = u"corp.example";
+  listing.domainDnsNames = {"East.Corp.Example.", "partner.example", "corp.example", "bad name",
+                            "lab.example"};
+  listing.computers = {{u"WKS01", 0, 0, 0, u"", "wks01.corp.example"}};
+  DirectoryHostNames names;
+  names.Replace(listing);
+  const std::set<std::string> hosts = {"ptnrdc.partner.example", "twin.partner.example",
+                                       "twin.lab.example"};
+  std::vector<std::string> asked;
+  const auto lookup = [&](const std::string& host) {
+    asked.push_back(host);
+    return hosts.count(host) > 0;
+  };
+  EXPECT_EQ(names.DnsNameOf("PtnrDC", lookup), "ptnrdc.partner.example");
+  EXPECT_EQ(asked, (std::vector<std::string>{"ptnrdc.corp.example", "ptnrdc.east.corp.example",
+                                             "ptnrdc.partner.example", "ptnrdc.lab.example"}));
+  asked.clear();
+  EXPECT_EQ(names.DnsNameOf("PTNRDC", lookup), "ptnrdc.partner.example");  // found once
+  EXPECT_EQ(names.DnsNameOf("wks01", lookup), "wks01.corp.example");
+  EXPECT_TRUE(asked.empty());
+  EXPECT_EQ(names.DnsNameOf("twin", lookup), "");  // two domains have one
+  EXPECT_EQ(names.DnsNameOf("nowhere", lookup), "");
+  // A name that is no host name is not looked for, nor one past its time.
+  asked.clear();
+  for (const char* name : {"pc.other", "PC 01", ""}) EXPECT_EQ(names.DnsNameOf(name, lookup), "");
+  EXPECT_EQ(names.DnsNameOf("late", lookup, std::chrono::steady_clock::now()), "");
+  EXPECT_TRUE(asked.empty());
+
+  // A hostile directory's hundred thousand trusts: a bounded number tried.
+  listing.domainDnsNames.clear();
+  for (int k = 0; k < 100000; ++k) listing.domainDnsNames.push_back("t" + std::to_string(k) + ".x");
+  names.Replace(listing);
+  EXPECT_EQ(names.DnsNameOf("PtnrDC", lookup), "");  // what was found goes with the listing
+  EXPECT_EQ(asked.size(), DirectoryHostNames::kMaxDomains);
 }
 
 TEST(DirectoryRules, DomainListPutsTheOwnDomainFirstAndNamesEachOnce) {

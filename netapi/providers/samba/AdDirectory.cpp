@@ -432,6 +432,7 @@ NET_API_STATUS ReadDirectory(const std::string& host, DirectoryLogon& logon, AdL
                          out.dnsDomain = FromUtf8(FirstValue(raw, e, "dnsRoot"));
                        } else {
                          forest.push_back(FromUtf8(nb));
+                         out.domainDnsNames.push_back(FirstValue(raw, e, "dnsRoot"));
                        }
                      });
     if (rc != LDAP_SUCCESS) return FromLdap(rc);
@@ -447,11 +448,13 @@ NET_API_STATUS ReadDirectory(const std::string& host, DirectoryLogon& logon, AdL
     if (rc != LDAP_SUCCESS && rc != LDAP_NO_SUCH_OBJECT && rc != LDAP_INSUFFICIENT_ACCESS)
       return FromLdap(rc);
   }
-  static const char* const trustAttrs[] = {"flatName", nullptr};
+  static const char* const trustAttrs[] = {"flatName", "trustPartner", "trustType", nullptr};
   rc = PagedSearch(raw, "CN=System," + domainDn, "(objectClass=trustedDomain)", trustAttrs,
                    deadline, [&](LDAPMessage* e) {
                      const std::string flat = FirstValue(raw, e, "flatName");
                      if (!flat.empty()) trusts.push_back(FromUtf8(flat));
+                     if (FirstValue(raw, e, "trustType") == kActiveDirectoryTrustType)
+                       out.domainDnsNames.push_back(FirstValue(raw, e, "trustPartner"));
                    });
   // A reader who may not see trusts still gets the machines.
   if (rc != LDAP_SUCCESS && rc != LDAP_NO_SUCH_OBJECT && rc != LDAP_INSUFFICIENT_ACCESS)

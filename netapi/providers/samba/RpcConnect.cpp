@@ -141,13 +141,24 @@ NET_API_STATUS ConnectPipe(void* mem, tevent_context* ev, loadparm_context* lp,
   // The libraries end the program on a machine without a working interface.
   if (NET_API_STATUS s = CheckNetworkInterfaces(); s != NERR_Success) return s;
   // A machine whose name has no address is tried by the DNS name the
-  // directory gave for it, while there is time (a name server that does not
+  // directory gave for it, or a trusted domain's logon server under its
+  // domain's DNS name, while there is time (a name server that does not
   // answer makes each lookup wait); Kerberos then asks for that name's service.
   std::string name = host;
   std::string address = AddressOf(host);
   if (address.empty() && creds.hostNames && !deadline.Passed()) {
-    name = creds.hostNames->Find(host);
-    if (!name.empty()) address = AddressOf(name);
+    std::string found, foundFor;  // the last address found while looking, and its name
+    name = creds.hostNames->DnsNameOf(
+        host,
+        [&](const std::string& candidate) {
+          std::string a = AddressOf(candidate);
+          if (a.empty()) return false;
+          found = std::move(a);
+          foundFor = candidate;
+          return true;
+        },
+        std::chrono::steady_clock::now() + deadline.Left());
+    if (!name.empty()) address = name == foundFor ? found : AddressOf(name);
   }
   if (address.empty()) return ERROR_BAD_NETPATH;
   cli_credentials* cc = lp != nullptr ? MakeRpcCredentials(mem, lp, creds) : nullptr;

@@ -331,6 +331,7 @@ NET_API_STATUS LdapDirectoryReader::Read(const std::u16string& domain,
                          out.dnsDomain = FirstValue(raw, e, L"dnsRoot");
                        } else {
                          forest.push_back(nb);
+                         out.domainDnsNames.push_back(ToUtf8(FirstValue(raw, e, L"dnsRoot")));
                        }
                      });
     if (rc != LDAP_SUCCESS) return FromLdap(rc);
@@ -346,10 +347,13 @@ NET_API_STATUS LdapDirectoryReader::Read(const std::u16string& domain,
     if (rc != LDAP_SUCCESS && rc != LDAP_NO_SUCH_OBJECT && rc != LDAP_INSUFFICIENT_RIGHTS)
       return FromLdap(rc);
   }
-  static const wchar_t* const trustAttrs[] = {L"flatName", nullptr};
+  static const wchar_t* const trustAttrs[] = {L"flatName", L"trustPartner", L"trustType", nullptr};
   rc = PagedSearch(raw, u"CN=System," + domainDn, L"(objectClass=trustedDomain)", trustAttrs,
-                   logon_.timeout, deadline,
-                   [&](LDAPMessage* e) { trusts.push_back(FirstValue(raw, e, L"flatName")); });
+                   logon_.timeout, deadline, [&](LDAPMessage* e) {
+                     trusts.push_back(FirstValue(raw, e, L"flatName"));
+                     if (ToUtf8(FirstValue(raw, e, L"trustType")) == kActiveDirectoryTrustType)
+                       out.domainDnsNames.push_back(ToUtf8(FirstValue(raw, e, L"trustPartner")));
+                   });
   // A reader who may not see trusts still gets the machines.
   if (rc != LDAP_SUCCESS && rc != LDAP_NO_SUCH_OBJECT && rc != LDAP_INSUFFICIENT_RIGHTS)
     return FromLdap(rc);

@@ -106,9 +106,10 @@ namespace {
   return reinterpret_cast<::LPDWORD>(count);
 }
 
-// The machine a call names, as it is reached: by the name given, or by the
-// DNS name the directory gave for it when that name has no address here (a
-// computer outside the domain, whose DNS search list lacks the domain's).
+// The machine a call names, as it is reached: by the name given, or, when
+// that name has no address here (a computer outside the domain, whose DNS
+// search list lacks the domain's), by the DNS name the directory gave for it
+// or, for a trusted domain's logon server, under that domain's DNS name.
 // Given silent, it first looks whether the machine is on (this machine, a
 // null or empty name, never): the probe's own lookup of the name tells
 // whether it has an address, so that a name which has one, the usual case, is
@@ -123,9 +124,10 @@ class Reach {
         name_.substr(std::min(name_.find_first_not_of(u'\\'), name_.size()));
     if (bare.empty()) return;
     MachineReach reach = silent != nullptr ? silent->Probe(bare) : MachineReach::Unknown;
-    if (reach == MachineReach::Unknown) {
-      const std::string dns = names.Find(ToUtf8(bare));
-      if (!dns.empty() && !HasAddress(bare)) {
+    if (reach == MachineReach::Unknown && !HasAddress(bare)) {
+      const std::string dns = names.DnsNameOf(
+          ToUtf8(bare), [](const std::string& host) { return HasAddress(FromUtf8(host)); });
+      if (!dns.empty()) {
         name_ = u"\\\\" + FromUtf8(dns);
         if (silent != nullptr) reach = silent->Probe(FromUtf8(dns));
       }

@@ -9,8 +9,9 @@ import sys
 
 from samba import param
 from samba.credentials import Credentials
-from samba.dcerpc import lsa, security
+from samba.dcerpc import drsblobs, lsa, security
 from samba.samdb import SamDB
+from samba.trust_utils import CreateTrustedDomainRelax
 
 conf, host, admin_password, files_password = sys.argv[1:5]
 lp = param.LoadParm()
@@ -92,16 +93,25 @@ servicePrincipalName: cifs/qvxfiles
 servicePrincipalName: cifs/qvxfiles.%s
 """ % (base, realm))
 
-# A trusted domain, created through the local security authority as the
-# controller's own system account (the directory refuses trustedDomain objects
-# added over LDAP).
+# A trusted Active Directory domain outside the forest, created through the
+# local security authority as the controller's own system account (the
+# directory refuses trustedDomain objects added over LDAP). Its DNS name leads
+# to its controller PTNRDC, which no listing of this domain names.
 conn = lsa.lsarpc("ncalrpc:%s[,auth_type=ncalrpc_as_system]" % lp.get("netbios name"), lp)
 attrs = lsa.ObjectAttribute()
 attrs.sec_qos = lsa.QosInfo()
 policy = conn.OpenPolicy2("", attrs, security.SEC_FLAG_MAXIMUM_ALLOWED)
-info = lsa.DomainInfo()
-info.name = lsa.StringLarge()
-info.name.string = "PARTNER"
+info = lsa.TrustDomainInfoInfoEx()
+info.domain_name = lsa.StringLarge()
+info.domain_name.string = "partner.test"
+info.netbios_name = lsa.StringLarge()
+info.netbios_name.string = "PARTNER"
 info.sid = security.dom_sid("S-1-5-21-1004336348-1177238915-682003330")
-conn.CreateTrustedDomain(policy, info, security.SEC_FLAG_MAXIMUM_ALLOWED)
+info.trust_direction = lsa.LSA_TRUST_DIRECTION_INBOUND | lsa.LSA_TRUST_DIRECTION_OUTBOUND
+info.trust_type = lsa.LSA_TRUST_TYPE_UPLEVEL
+info.trust_attributes = 0
+no_password = drsblobs.trustAuthInOutBlob()
+no_password.count = 0
+CreateTrustedDomainRelax(conn, policy, info, lsa.LSA_TRUSTED_DOMAIN_ALL_ACCESS, no_password,
+                         no_password)
 print("populated", base)

@@ -266,6 +266,22 @@ TEST_F(LiveTest, MachinesAreReachedByTheirDirectoryDnsNames) {
   ExpectAllReleased(api);
 }
 
+// A user's logon server in a trusted domain outside the forest, which the
+// directory lists nowhere, is asked under the trusted domain's DNS name.
+TEST_F(LiveTest, TrustedDomainsServersAreReachedUnderTheirDomainsDnsName) {
+  addrinfo* found = nullptr;
+  const int looked = getaddrinfo("ptnrdc", nullptr, nullptr, &found);
+  if (found != nullptr) freeaddrinfo(found);
+  ASSERT_NE(looked, 0) << "ptnrdc has an address";
+  SambaNetApi api(Admin("QVXAD"));
+  classNetAPI net(api);
+  std::vector<std::u16string> machines;
+  ASSERT_EQ(net.fnNetServerEnum(u"QVXAD", static_cast<int32_t>(SV_TYPE_ALL), machines, false), 0);
+  std::u16string role;
+  EXPECT_EQ(net.GetServerType(u"PtnrDC", role), 0);
+  ExpectAllReleased(api);
+}
+
 // Open file descriptors of this process.
 int OpenDescriptors() {
   int n = 0;

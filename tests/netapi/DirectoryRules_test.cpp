@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "QueryTestSupport.h"
@@ -182,6 +184,22 @@ TEST(DirectoryRules, OtherDomainsServersAreFoundUnderTheOneDomainThatHasThem) {
   for (const char* name : {"pc.other", "PC 01", ""}) EXPECT_EQ(names.DnsNameOf(name, lookup), "");
   EXPECT_EQ(names.DnsNameOf("late", lookup, std::chrono::steady_clock::now()), "");
   EXPECT_TRUE(asked.empty());
+
+  // Several threads look while another replaces the listing with the same
+  // one: every answer is the same.
+  const auto pure = [&hosts](const std::string& host) { return hosts.count(host) > 0; };
+  std::atomic<int> other{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 3; ++t)
+    threads.emplace_back([&] {
+      for (int i = 0; i < 300; ++i)
+        if (names.DnsNameOf(i % 2 ? "PtnrDC" : "wks01", pure) !=
+            (i % 2 ? "ptnrdc.partner.example" : "wks01.corp.example"))
+          ++other;
+    });
+  for (int i = 0; i < 300; ++i) names.Replace(listing);
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(other, 0);
 
   // A hostile directory's hundred thousand trusts: a bounded number tried.
   listing.domainDnsNames.clear();

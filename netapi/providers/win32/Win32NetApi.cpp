@@ -113,7 +113,7 @@ namespace {
 // Given silent, it first looks whether the machine is on (this machine, a
 // null or empty name, never): the probe's own lookup of the name tells
 // whether it has an address, so that a name which has one, the usual case, is
-// looked up once.
+// looked up once (a call that is not probed looks it up for that alone).
 class Reach {
  public:
   Reach(const DirectoryHostNames& names, LPCWSTR servername, SilentMachines* silent = nullptr)

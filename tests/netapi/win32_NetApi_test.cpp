@@ -163,7 +163,7 @@ TEST(MachineProbe, AMachineIsOnWhenAPortAnswers) {
   const auto t0 = std::chrono::steady_clock::now();
   EXPECT_EQ(ProbeMachine(u"127.0.0.1", {drops.port()}, wait), MachineReach::Silent);
   EXPECT_GE(SecondsSince(t0), 0.7);
-  EXPECT_EQ(ProbeMachine(u"no-such-machine.invalid", {445}, wait), MachineReach::Unknown);
+  EXPECT_EQ(ProbeMachine(u"no-such-machine.invalid", {445}, wait), MachineReach::NoAddress);
   EXPECT_EQ(ProbeMachine(u"", {445}, wait), MachineReach::Unknown);
   EXPECT_EQ(ProbeMachine(u"127.0.0.1", {}, wait), MachineReach::Unknown);  // nothing tried
 }

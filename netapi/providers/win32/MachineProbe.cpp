@@ -69,7 +69,7 @@ MachineReach ProbeMachine(const std::u16string& host, std::initializer_list<std:
   ADDRINFOW* list = nullptr;
   if (GetAddrInfoW(reinterpret_cast<const wchar_t*>(host.c_str()), nullptr, &hints, &list) != 0 ||
       list == nullptr)
-    return MachineReach::Unknown;
+    return MachineReach::NoAddress;
 
   // At most a few addresses of the name, every port of each, all at once.
   constexpr int kMaxAddresses = 4;

@@ -15,10 +15,10 @@
 namespace quorvix {
 
 enum class MachineReach {
-  Answers,  // a port took the connection or refused it: the machine is on
-  Silent,   // no port answered in time, or the network cannot reach it
-  Unknown,  // the name has no address here (the platform may still find one),
-            // or no attempt could be made
+  Answers,    // a port took the connection or refused it: the machine is on
+  Silent,     // no port answered in time, or the network cannot reach it
+  NoAddress,  // the name has no address here (the platform may still find one)
+  Unknown,    // no attempt could be made
 };
 
 // Whether host's name has an address here; true when that cannot be told.

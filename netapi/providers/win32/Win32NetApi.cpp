@@ -112,8 +112,8 @@ namespace {
 // or, for a trusted domain's logon server, under that domain's DNS name.
 // Given silent, it first looks whether the machine is on (this machine, a
 // null or empty name, never): the probe's own lookup of the name tells
-// whether it has an address, so that a name which has one, the usual case, is
-// looked up once (a call that is not probed looks it up for that alone).
+// whether it has an address, so that the name is looked up once (a call
+// that is not probed looks it up for that alone).
 class Reach {
  public:
   Reach(const DirectoryHostNames& names, LPCWSTR servername, SilentMachines* silent = nullptr)
@@ -124,7 +124,7 @@ class Reach {
         name_.substr(std::min(name_.find_first_not_of(u'\\'), name_.size()));
     if (bare.empty()) return;
     MachineReach reach = silent != nullptr ? silent->Probe(bare) : MachineReach::Unknown;
-    if (reach == MachineReach::Unknown && !HasAddress(bare)) {
+    if (reach == MachineReach::NoAddress || (reach == MachineReach::Unknown && !HasAddress(bare))) {
       const std::string dns = names.DnsNameOf(
           ToUtf8(bare), [](const std::string& host) { return HasAddress(FromUtf8(host)); });
       if (!dns.empty()) {

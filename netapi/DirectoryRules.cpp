@@ -241,12 +241,6 @@ NET_API_STATUS AnswerServerInfo101(NetApi& allocator, const std::vector<Director
 
 namespace {
 
-std::string UpperAscii(std::string name) {
-  for (char& c : name)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return name;
-}
-
 std::string LowerAscii(std::string name) {
   for (char& c : name)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
@@ -262,8 +256,8 @@ void DirectoryHostNames::Replace(const DirectoryListing& listing) {
   std::unordered_map<std::string, std::string> byName;
   byName.reserve(listing.computers.size() + listing.forestControllers.size());
   for (const DirectoryMachine& m : listing.computers)
-    if (!m.dnsHostName.empty()) byName.emplace(UpperAscii(ToUtf8(m.name)), m.dnsHostName);
-  for (const auto& [name, dns] : listing.forestControllers) byName.emplace(UpperAscii(name), dns);
+    if (!m.dnsHostName.empty()) byName.emplace(LowerAscii(ToUtf8(m.name)), m.dnsHostName);
+  for (const auto& [name, dns] : listing.forestControllers) byName.emplace(LowerAscii(name), dns);
   std::vector<std::string> domains;
   auto addDomain = [&domains](std::string name) {
     if (!name.empty() && name.back() == '.') name.pop_back();
@@ -274,17 +268,16 @@ void DirectoryHostNames::Replace(const DirectoryListing& listing) {
   };
   addDomain(ToUtf8(listing.dnsDomain));
   for (const std::string& d : listing.domainDnsNames) addDomain(d);
-  std::unordered_map<std::string, std::string> noneFound;
   std::lock_guard lock(mu_);
   byName_.swap(byName);
   domains_.swap(domains);
-  found_.swap(noneFound);
+  found_.clear();
 }
 
 std::string DirectoryHostNames::DnsNameOf(const std::string& name,
                                           const std::function<bool(const std::string&)>& hasAddress,
                                           std::chrono::steady_clock::time_point until) const {
-  const std::string key = UpperAscii(name);
+  const std::string key = LowerAscii(name);  // also the host name looked for
   std::vector<std::string> domains;
   {
     std::lock_guard lock(mu_);
@@ -294,11 +287,10 @@ std::string DirectoryHostNames::DnsNameOf(const std::string& name,
   }
   // Only a NetBIOS name that is also a host name can be looked for.
   if (name.find('.') != std::string::npos || !IsDnsHostName(name)) return {};
-  const std::string host = LowerAscii(name);
   std::string found;
   for (const std::string& domain : domains) {
     if (std::chrono::steady_clock::now() >= until) return {};
-    std::string candidate = host + '.' + domain;
+    std::string candidate = key + '.' + domain;
     if (!IsDnsHostName(candidate) || !hasAddress(candidate)) continue;
     if (!found.empty()) return {};
     found = std::move(candidate);

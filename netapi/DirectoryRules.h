@@ -187,9 +187,9 @@ class DirectoryHostNames {
 
  private:
   mutable std::mutex mu_;
-  std::unordered_map<std::string, std::string> byName_;  // by upper-case name
+  std::unordered_map<std::string, std::string> byName_;  // by lower-case name
   std::vector<std::string> domains_;                     // lower case, own domain first
-  // Names already found under a domain (by upper-case name), so that the
+  // Names already found under a domain (by lower-case name), so that the
   // logon server of many users is looked for once.
   mutable std::unordered_map<std::string, std::string> found_;
 };

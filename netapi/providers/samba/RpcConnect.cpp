@@ -147,18 +147,18 @@ NET_API_STATUS ConnectPipe(void* mem, tevent_context* ev, loadparm_context* lp,
   std::string name = host;
   std::string address = AddressOf(host);
   if (address.empty() && creds.hostNames && !deadline.Passed()) {
-    std::string found, foundFor;  // the last address found while looking, and its name
+    // A name found under a domain is the one candidate that had an address.
+    std::string found;
     name = creds.hostNames->DnsNameOf(
         host,
-        [&](const std::string& candidate) {
+        [&found](const std::string& candidate) {
           std::string a = AddressOf(candidate);
           if (a.empty()) return false;
           found = std::move(a);
-          foundFor = candidate;
           return true;
         },
         std::chrono::steady_clock::now() + deadline.Left());
-    if (!name.empty()) address = name == foundFor ? found : AddressOf(name);
+    if (!name.empty()) address = found.empty() ? AddressOf(name) : found;
   }
   if (address.empty()) return ERROR_BAD_NETPATH;
   cli_credentials* cc = lp != nullptr ? MakeRpcCredentials(mem, lp, creds) : nullptr;

@@ -159,14 +159,32 @@ MachineReach ProbeMachine(const std::u16string& host, std::initializer_list<std:
   return unreached ? MachineReach::Silent : MachineReach::Unknown;
 }
 
-MachineReach SilentMachines::Probe(const std::u16string& host) {
-  std::u16string key = host;
-  for (char16_t& c : key)
+namespace {
+
+std::u16string UpperKey(std::u16string host) {
+  for (char16_t& c : host)
     if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
+  return host;
+}
+
+}  // namespace
+
+MachineReach SilentMachines::Probe(const std::u16string& host) {
+  const std::u16string key = UpperKey(host);
   if (silent_.Holds(key)) return MachineReach::Silent;
+  if (noAddress_.Holds(key)) return MachineReach::NoAddress;
   const MachineReach reach = ProbeMachine(host, {445, 139}, wait_);
   if (reach == MachineReach::Silent) silent_.Remember(key);
+  if (reach == MachineReach::NoAddress) noAddress_.Remember(key);
   return reach;
+}
+
+bool SilentMachines::HasAddress(const std::u16string& host) {
+  const std::u16string key = UpperKey(host);
+  if (noAddress_.Holds(key)) return false;
+  if (quorvix::HasAddress(host)) return true;
+  noAddress_.Remember(key);
+  return false;
 }
 
 }  // namespace quorvix

@@ -28,19 +28,25 @@ bool HasAddress(const std::u16string& host);
 MachineReach ProbeMachine(const std::u16string& host, std::initializer_list<std::uint16_t> ports,
                           std::chrono::milliseconds wait);
 
-// The machines found silent, each remembered for a minute, so that the
-// calls that follow (other users' logon server, a scan started again) do
-// not wait for it again.
+// The machines found silent, and the names found without an address, each
+// remembered for a minute, so that the calls that follow (the next batch of
+// an answer, other users' logon server, a scan started again) neither wait
+// for a machine again nor look its name up again: a name that neither DNS
+// nor the broadcast finds costs each lookup its timeouts.
 class SilentMachines {
  public:
   explicit SilentMachines(std::chrono::milliseconds wait = std::chrono::seconds(5)) : wait_(wait) {}
   // What host's SMB ports say (a name without backslashes, not empty):
-  // Silent at once while it is remembered so.
+  // Silent or NoAddress at once while it is remembered so.
   MachineReach Probe(const std::u16string& host);
+  // HasAddress, for a name remembered without one at once.
+  bool HasAddress(const std::u16string& host);
 
  private:
   std::chrono::milliseconds wait_;
-  RecentHosts<std::u16string> silent_{std::chrono::minutes(1)};  // by upper-case name
+  // By upper-case name.
+  RecentHosts<std::u16string> silent_{std::chrono::minutes(1)};
+  RecentHosts<std::u16string> noAddress_{std::chrono::minutes(1)};
 };
 
 }  // namespace quorvix

@@ -110,26 +110,30 @@ namespace {
 // that name has no address here (a computer outside the domain, whose DNS
 // search list lacks the domain's), by the DNS name the directory gave for it
 // or, for a trusted domain's logon server, under that domain's DNS name.
-// Given silent, it first looks whether the machine is on (this machine, a
+// Given probe, it first looks whether the machine is on (this machine, a
 // null or empty name, never): the probe's own lookup of the name tells
 // whether it has an address, so that the name is looked up once (a call
-// that is not probed looks it up for that alone).
+// that is not probed looks it up for that alone), and a name without one
+// not again for a minute.
 class Reach {
  public:
-  Reach(const DirectoryHostNames& names, LPCWSTR servername, SilentMachines* silent = nullptr)
+  Reach(const DirectoryHostNames& names, LPCWSTR servername, SilentMachines& machines,
+        bool probe = false)
       : given_(servername != nullptr) {
     if (!given_) return;
     name_ = servername;
     const std::u16string bare =
         name_.substr(std::min(name_.find_first_not_of(u'\\'), name_.size()));
     if (bare.empty()) return;
-    MachineReach reach = silent != nullptr ? silent->Probe(bare) : MachineReach::Unknown;
-    if (reach == MachineReach::NoAddress || (reach == MachineReach::Unknown && !HasAddress(bare))) {
-      const std::string dns = names.DnsNameOf(
-          ToUtf8(bare), [](const std::string& host) { return HasAddress(FromUtf8(host)); });
+    MachineReach reach = probe ? machines.Probe(bare) : MachineReach::Unknown;
+    if (reach == MachineReach::NoAddress ||
+        (reach == MachineReach::Unknown && !machines.HasAddress(bare))) {
+      const std::string dns = names.DnsNameOf(ToUtf8(bare), [&machines](const std::string& host) {
+        return machines.HasAddress(FromUtf8(host));
+      });
       if (!dns.empty()) {
         name_ = u"\\\\" + FromUtf8(dns);
-        if (silent != nullptr) reach = silent->Probe(FromUtf8(dns));
+        if (probe) reach = machines.Probe(FromUtf8(dns));
       }
     }
     silent_ = reach == MachineReach::Silent;
@@ -176,12 +180,12 @@ NET_API_STATUS Win32NetApi::NetServerEnum(LPCWSTR servername, DWORD level, LPBYT
 }
 
 NET_API_STATUS Win32NetApi::NetWkstaGetInfo(LPCWSTR servername, DWORD level, LPBYTE* bufptr) {
-  const Reach server(hostNames_, servername);
+  const Reach server(hostNames_, servername, silent_);
   return ::NetWkstaGetInfo(InMutable(server.get()), level, bufptr);
 }
 
 NET_API_STATUS Win32NetApi::NetServerGetInfo(LPCWSTR servername, DWORD level, LPBYTE* bufptr) {
-  const Reach server(hostNames_, servername, &silent_);
+  const Reach server(hostNames_, servername, silent_, true);
   if (server.Silent()) return Unanswered(bufptr);
   return ::NetServerGetInfo(InMutable(server.get()), level, bufptr);
 }
@@ -195,7 +199,7 @@ NET_API_STATUS Win32NetApi::NetWkstaUserEnum(LPCWSTR servername, DWORD level, LP
                                              LPDWORD totalentries, LPDWORD resumehandle) {
   // Only before the first batch: a machine that answered one is on.
   const bool first = resumehandle == nullptr || *resumehandle == 0;
-  const Reach server(hostNames_, servername, first ? &silent_ : nullptr);
+  const Reach server(hostNames_, servername, silent_, first);
   if (server.Silent()) {
     if (entriesread != nullptr) *entriesread = 0;
     if (totalentries != nullptr) *totalentries = 0;
@@ -207,7 +211,7 @@ NET_API_STATUS Win32NetApi::NetWkstaUserEnum(LPCWSTR servername, DWORD level, LP
 
 NET_API_STATUS Win32NetApi::NetUserGetInfo(LPCWSTR servername, LPCWSTR username, DWORD level,
                                            LPBYTE* bufptr) {
-  const Reach server(hostNames_, servername, &silent_);
+  const Reach server(hostNames_, servername, silent_, true);
   if (server.Silent()) return Unanswered(bufptr);
   return ::NetUserGetInfo(In(server.get()), In(username), level, bufptr);
 }
@@ -215,7 +219,7 @@ NET_API_STATUS Win32NetApi::NetUserGetInfo(LPCWSTR servername, LPCWSTR username,
 NET_API_STATUS Win32NetApi::NetGroupEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr,
                                          DWORD prefmaxlen, LPDWORD entriesread,
                                          LPDWORD totalentries, PDWORD_PTR resume_handle) {
-  const Reach server(hostNames_, servername);
+  const Reach server(hostNames_, servername, silent_);
   return ::NetGroupEnum(In(server.get()), level, bufptr, prefmaxlen, Out(entriesread),
                         Out(totalentries), reinterpret_cast<::PDWORD_PTR>(resume_handle));
 }
@@ -223,20 +227,20 @@ NET_API_STATUS Win32NetApi::NetGroupEnum(LPCWSTR servername, DWORD level, LPBYTE
 NET_API_STATUS Win32NetApi::NetUserGetGroups(LPCWSTR servername, LPCWSTR username, DWORD level,
                                              LPBYTE* bufptr, DWORD prefmaxlen, LPDWORD entriesread,
                                              LPDWORD totalentries) {
-  const Reach server(hostNames_, servername);
+  const Reach server(hostNames_, servername, silent_);
   return ::NetUserGetGroups(In(server.get()), In(username), level, bufptr, prefmaxlen,
                             Out(entriesread), Out(totalentries));
 }
 
 NET_API_STATUS Win32NetApi::NetGroupGetInfo(LPCWSTR servername, LPCWSTR groupname, DWORD level,
                                             LPBYTE* bufptr) {
-  const Reach server(hostNames_, servername);
+  const Reach server(hostNames_, servername, silent_);
   return ::NetGroupGetInfo(In(server.get()), In(groupname), level, bufptr);
 }
 
 NET_API_STATUS Win32NetApi::NetLocalGroupAddMembers(LPCWSTR servername, LPCWSTR groupname,
                                                     DWORD level, LPBYTE buf, DWORD totalentries) {
-  const Reach server(hostNames_, servername);
+  const Reach server(hostNames_, servername, silent_);
   return ::NetLocalGroupAddMembers(In(server.get()), In(groupname), level, buf, totalentries);
 }
 

@@ -57,9 +57,9 @@ class Win32NetApi final : public NetApi {
 
  private:
   std::unique_ptr<DirectoryReader> directory_;
-  // The DNS names of the machines of the last listing from the directory.
+  // The DNS names of the last listing from the directory.
   DirectoryHostNames hostNames_;
-  SilentMachines silent_;
+  SilentMachines silent_;  // and names without an address, lately
 };
 
 }  // namespace quorvix

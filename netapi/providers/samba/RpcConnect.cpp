@@ -95,6 +95,23 @@ RecentHosts<std::string>& SilentHosts() {
   return hosts;
 }
 
+// Names found without an address lately. A machine known here only by its
+// DNS name is asked by several calls of a scan, and each lookup of its
+// NetBIOS name would fail again first, at the cost of a round to the name
+// server (of its timeouts, when the server does not answer).
+RecentHosts<std::string>& NamesWithoutAddress() {
+  static RecentHosts<std::string> names(std::chrono::minutes(1));
+  return names;
+}
+
+// AddressOf host, or nothing at once for a name found without one lately.
+std::string RememberedAddressOf(const std::string& host) {
+  if (NamesWithoutAddress().Holds(host)) return {};
+  std::string address = AddressOf(host);
+  if (address.empty()) NamesWithoutAddress().Remember(host);
+  return address;
+}
+
 }  // namespace
 
 bool TakesConnection(const std::string& host, const char* port, const Deadline& deadline) {
@@ -145,7 +162,7 @@ NET_API_STATUS ConnectPipe(void* mem, tevent_context* ev, loadparm_context* lp,
   // domain's DNS name, while there is time (a name server that does not
   // answer makes each lookup wait); Kerberos then asks for that name's service.
   std::string name = host;
-  std::string address = AddressOf(host);
+  std::string address = RememberedAddressOf(host);
   if (address.empty() && creds.hostNames && !deadline.Passed()) {
     // A name found under a domain is the one candidate that had an address.
     std::string found;

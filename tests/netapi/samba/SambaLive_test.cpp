@@ -269,6 +269,38 @@ TEST_F(LiveTest, MachinesAreReachedByTheirDirectoryDnsNames) {
   ExpectAllReleased(api);
 }
 
+// A name found without an address is not looked up again for a minute: the
+// calls that follow go to its DNS name at once. Shown by giving the name an
+// address where nothing listens after the first call, which a second lookup
+// would take.
+TEST_F(LiveTest, ANameWithoutAnAddressIsLookedUpOnce) {
+  ASSERT_FALSE(HasAddress("filesdns"));
+  SambaNetApi api(Admin("QVXAD"));
+  classNetAPI net(api);
+  std::vector<std::u16string> machines;
+  ASSERT_EQ(net.fnNetServerEnum(u"QVXAD", static_cast<int32_t>(SV_TYPE_ALL), machines, false), 0);
+  std::u16string role;
+  ASSERT_EQ(net.GetServerType(u"FILESDNS", role), 0);
+  const std::string hosts = "/etc/hosts";
+  std::string saved;
+  {
+    std::ifstream in(hosts);
+    saved.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  ASSERT_FALSE(saved.empty());
+  struct Restore {
+    const std::string& path;
+    const std::string& text;
+    ~Restore() { std::ofstream(path, std::ios::trunc) << text; }
+  } restore{hosts, saved};
+  std::ofstream(hosts, std::ios::app) << "127.0.0.99 filesdns\n";
+  ASSERT_TRUE(HasAddress("filesdns"));
+  std::vector<LoggedOnUser> users;
+  EXPECT_EQ(fnNetWkstaUserEnum(api, u"FILESDNS", users), 0);
+  EXPECT_NE(Find(users, u"bob"), nullptr);
+  ExpectAllReleased(api);
+}
+
 // A user's logon server in a trusted domain outside the forest, which the
 // directory lists nowhere, is asked under the trusted domain's DNS name.
 TEST_F(LiveTest, TrustedDomainsServersAreReachedUnderTheirDomainsDnsName) {

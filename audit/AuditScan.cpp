@@ -222,10 +222,11 @@ MachineWork AskMachine(ScanState& s, std::size_t i) {
   return work;
 }
 
-// Takes machines in list order until none is left or the scan is closed.
-// A worker whose machine was given up leaves: another took its place.
-void Work(const std::shared_ptr<ScanState>& s) {
-  for (;;) {
+// Takes machines in list order until none is left or the scan is closed
+// (with once, one machine at most). A worker whose machine was given up
+// leaves: another took its place.
+void Work(const std::shared_ptr<ScanState>& s, bool once = false) {
+  for (bool first = true; first || !once; first = false) {
     std::size_t i = 0;
     {
       std::lock_guard lock(s->mu);
@@ -383,6 +384,15 @@ bool StartWorker(const std::shared_ptr<ScanState>& s) {
   return false;
 }
 
+// Whether none of the scan's workers will take another machine: each is
+// inside the call of a machine given up, and leaves when it returns.
+bool NoWorkerTakesMachines(const ScanState& s, std::size_t firstOpen) {
+  std::size_t running = 0;
+  for (std::size_t i = firstOpen; i < s.next; ++i)
+    running += s.slots[i].state == SlotState::Running ? 1 : 0;
+  return s.workers <= s.asking - running;
+}
+
 // Once the scan is closed: waits for the workers that are not stuck inside a
 // given-up machine, which leave at once.
 void WaitForFreeWorkers(ScanState& s) {
@@ -511,28 +521,58 @@ ScanOutcome RunAuditScan(NetApi& api, ReportWindow& window, const ScanSettings& 
     }
   } closer{*state};
 
+  // The provider's room for calls is shared with the workers of earlier
+  // scans still inside the calls of machines they gave up.
   const unsigned callLimit = std::max(1u, api.MaxConcurrentCalls());
+  auto room = [callLimit] {
+    const std::size_t busy = BusyScanWorkers();
+    return busy < callLimit ? callLimit - busy : std::size_t{0};
+  };
   const unsigned jobs =
       static_cast<unsigned>(std::min<std::size_t>({std::max(1u, std::min(settings.jobs, kMaxJobs)),
                                                    callLimit, std::max<std::size_t>(total, 1)}));
-  unsigned started = 0;
-  if (total > 0)
-    for (unsigned k = 0; k < jobs; ++k) started += StartWorker(state) ? 1 : 0;
-  if (total > 0 && started == 0) Work(state);  // no thread to be had: ask here
+  // Workers owed: those that found no room at the start, and one for each
+  // machine given up (its worker stays in its call until the call ends).
+  // They start once the provider has room, while machines remain.
+  std::size_t owed = 0;
+  if (total > 0) {
+    const std::size_t now = std::min<std::size_t>(jobs, room());
+    unsigned started = 0;
+    for (std::size_t k = 0; k < now; ++k) started += StartWorker(state) ? 1 : 0;
+    if (now > 0 && started == 0) Work(state);  // no thread to be had: ask here
+    owed = jobs - std::min<std::size_t>(jobs, now);
+  }
 
   ScanProgress progress{0, total, 0};
   window.SetStatusText(WorkingStatusText(0, total));
   ScanOutcome outcome = ScanOutcome::Done;
   std::size_t firstOpen = 1;  // machines before it are all finished or given up
-  // Workers owed to machines given up. A given-up worker stays in its call
-  // until the call ends, so a new one starts only while the provider has
-  // room for one more call.
-  std::size_t owed = 0;
+
+  // Takes finished machines' outcomes and rows into the window; false when
+  // the program is ending.
+  auto take = [&](std::deque<std::pair<std::size_t, MachineWork>>& finished) {
+    bool yielded = false;
+    for (auto& [i, work] : finished) {
+      outcomes[i - 1] = std::move(work.outcome);
+      ++progress.done;
+      for (const ReportRow& row : work.rows) {
+        window.AppendRow(row);
+        ++progress.rows;
+        // The program is ending: stop at once, the window may be gone.
+        if (!window.DoEvents()) return false;
+        yielded = true;
+      }
+      window.SetStatusText(WorkingStatusText(progress.done, total));
+      if (hooks.progress) hooks.progress(progress);
+    }
+    return yielded || window.DoEvents();
+  };
 
   while (progress.done < total) {
     std::deque<std::pair<std::size_t, MachineWork>> finished;
     std::size_t givenUp = 0;
     std::size_t replacements = 0;
+    const std::size_t roomNow = room();
     {
       std::unique_lock lock(state->mu);
       state->finishedReady.wait_for(lock, kWaitSlice, [&] { return !state->finished.empty(); });
@@ -555,31 +595,30 @@ ScanOutcome RunAuditScan(NetApi& api, ReportWindow& window, const ScanSettings& 
                                          state->slots[firstOpen].state == SlotState::GivenUp))
         ++firstOpen;
       owed = state->next < state->machines.size() ? owed + givenUp : 0;
-      replacements = std::min(owed, callLimit > state->workers ? callLimit - state->workers : 0);
+      replacements = std::min(owed, roomNow);
       owed -= replacements;
     }
-    for (std::size_t k = 0; k < replacements; ++k) StartWorker(state);
+    std::size_t notStarted = 0;
+    for (std::size_t k = 0; k < replacements; ++k) notStarted += StartWorker(state) ? 0 : 1;
+    if (notStarted > 0) {
+      // No thread to be had: tried again on the next pass. When no worker
+      // will take another machine, the next one is asked here meanwhile, so
+      // that the scan goes on.
+      bool askHere = false;
+      {
+        std::lock_guard lock(state->mu);
+        owed += notStarted;
+        askHere = state->next < state->machines.size() && NoWorkerTakesMachines(*state, firstOpen);
+      }
+      if (askHere) Work(state, true);
+    }
 
     // Each machine given up counts as done at once.
     if (givenUp > 0) {
       window.SetStatusText(WorkingStatusText(progress.done, total));
       if (hooks.progress) hooks.progress(progress);
     }
-    bool yielded = false;
-    for (auto& [i, work] : finished) {
-      outcomes[i - 1] = std::move(work.outcome);
-      ++progress.done;
-      for (const ReportRow& row : work.rows) {
-        window.AppendRow(row);
-        ++progress.rows;
-        // The program is ending: stop at once, the window may be gone.
-        if (!window.DoEvents()) return ScanOutcome::Abandoned;
-        yielded = true;
-      }
-      window.SetStatusText(WorkingStatusText(progress.done, total));
-      if (hooks.progress) hooks.progress(progress);
-    }
-    if (!yielded && !window.DoEvents()) return ScanOutcome::Abandoned;
+    if (!take(finished)) return ScanOutcome::Abandoned;
     if (window.StopRequested() && progress.done < total) {
       outcome = ScanOutcome::Stopped;
       break;
@@ -588,15 +627,21 @@ ScanOutcome RunAuditScan(NetApi& api, ReportWindow& window, const ScanSettings& 
 
   if (outcome == ScanOutcome::Stopped) {
     // No new machine is asked; machines still being asked are given up.
-    std::lock_guard lock(state->mu);
-    state->closed = true;
-    for (std::size_t i = 1; i < state->slots.size(); ++i) {
-      Slot& slot = state->slots[i];
-      if (slot.state == SlotState::Waiting || slot.state == SlotState::Running) {
-        slot.state = SlotState::GivenUp;
-        outcomes[i - 1].state = MachineState::Stopped;
+    // Those that answered before keep their rows.
+    std::deque<std::pair<std::size_t, MachineWork>> finished;
+    {
+      std::lock_guard lock(state->mu);
+      state->closed = true;
+      finished.swap(state->finished);
+      for (std::size_t i = 1; i < state->slots.size(); ++i) {
+        Slot& slot = state->slots[i];
+        if (slot.state == SlotState::Waiting || slot.state == SlotState::Running) {
+          slot.state = SlotState::GivenUp;
+          outcomes[i - 1].state = MachineState::Stopped;
+        }
       }
     }
+    if (!take(finished)) return ScanOutcome::Abandoned;
   }
 
   WaitForFreeWorkers(*state);

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <clocale>
 #include <functional>
+#include <future>
 #include <map>
 #include <memory>
 #include <set>
@@ -455,6 +456,7 @@ class TwoCallsAtOnce : public SimulatedNetApi {
     const int now = ++inCalls;
     for (int seen = most.load(); now > seen && !most.compare_exchange_weak(seen, now);) {
     }
+    if (whileAsked) whileAsked(server);
     const NET_API_STATUS s =
         SimulatedNetApi::NetWkstaUserEnum(server, level, buf, pref, read, total, resume);
     --inCalls;
@@ -462,6 +464,7 @@ class TwoCallsAtOnce : public SimulatedNetApi {
   }
   std::atomic<int> inCalls{0};
   std::atomic<int> most{0};
+  std::function<void(LPCWSTR server)> whileAsked;
 };
 
 // Machines given up stay in their calls until the calls end: the workers
@@ -483,6 +486,28 @@ TEST_F(AuditScanTest, WorkersOfMachinesGivenUpKeepTheProvidersCallLimit) {
   EXPECT_EQ(w.outcomes[2].state, MachineState::TimedOut);
   EXPECT_EQ(w.outcomes[3].state, MachineState::Listed);
   EXPECT_EQ(w.outcomes[4].state, MachineState::Listed);
+  ASSERT_TRUE(WaitForScanWorkers(std::chrono::seconds(10)));
+
+  // So do those of an earlier scan: the next scan starts with the room left.
+  d.machines[1].silentMicros = d.machines[2].silentMicros = 0;
+  d.latencyMicros["NetWkstaUserEnum"] = 20'000;
+  TwoCallsAtOnce again(d);
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  std::atomic<bool> held{false};
+  again.whileAsked = [&](LPCWSTR server) {
+    if (std::u16string(server) == u"PC017" && !held.exchange(true)) released.wait();
+  };
+  OutcomeWindow first(u"HQ");
+  ASSERT_EQ(RunAuditScan(again, first, ScanSettings{2, std::chrono::milliseconds(100)}),
+            ScanOutcome::Done);
+  ASSERT_EQ(BusyScanWorkers(), 1u);  // still inside PC017's call
+  again.most = 0;
+  OutcomeWindow second(u"HQ");
+  ASSERT_EQ(RunAuditScan(again, second, ScanSettings{2, {}}), ScanOutcome::Done);
+  EXPECT_EQ(again.most.load(), 2);
+  EXPECT_EQ(second.outcomes.at(1).state, MachineState::Listed);
+  release.set_value();
   ASSERT_TRUE(WaitForScanWorkers(std::chrono::seconds(10)));
 }
 
@@ -589,6 +614,25 @@ TEST_F(AuditScanTest, StopKeepsTheRowsAndTheWindowShowsRowsWhileACallBlocks) {
   EXPECT_EQ(sw.status, u"Status: Stopped - 4 of 5 machines asked");
   EXPECT_EQ(sw.pointer, MousePointer::Default);
   ASSERT_TRUE(WaitForScanWorkers(std::chrono::seconds(10)));
+
+  // Machines that answered while the window was busy, after the scan last
+  // took finished work, keep their rows when Stop comes then.
+  d = SmallDomain();
+  d.latencyMicros["NetWkstaUserEnum"] = 200'000;
+  SimulatedNetApi slow(d);
+  StoppableWindow late(u"HQ");
+  stop = false;
+  late.stopNow = &stop;
+  late.onDoEvents = [&] {
+    if (!stop && late.status != u"Status: Working...") {
+      EXPECT_TRUE(WaitForScanWorkers(std::chrono::seconds(10)));  // every machine answered
+      stop = true;
+    }
+    return true;
+  };
+  ASSERT_EQ(RunAuditScan(slow, late, ScanSettings{8, {}}), ScanOutcome::Stopped);
+  EXPECT_EQ(late.rows.size(), 6u);
+  EXPECT_EQ(late.status, u"Status: Stopped - 5 of 5 machines asked");
 }
 
 #ifdef _WIN32

@@ -175,6 +175,13 @@ MachineWork AskMachine(ScanState& s, std::size_t i) {
   const std::u16string& machine = s.machines[i];
   MachineWork work;
   work.outcome.machine = machine;
+  // A list entry without a name would ask this computer instead.
+  if (machine.find_first_not_of(u'\\') == std::u16string::npos) {
+    work.outcome.state = MachineState::NotAsked;
+    work.outcome.status = static_cast<int32_t>(ERROR_INVALID_NAME);
+    work.outcome.message = OneLineMessage(work.outcome.status);
+    return work;
+  }
 
   std::vector<LoggedOnUser> entries;
   const int32_t status =

@@ -360,6 +360,28 @@ class BreaksAfterFirstBatch : public SimulatedNetApi {
   }
 };
 
+// An entry of the machine list without a name is not asked: the empty name
+// would ask this computer (PC017) instead.
+TEST_F(AuditScanTest, AListEntryWithoutANameIsNotAskedAsThisComputer) {
+  SimDomain d = SmallDomain();
+  d.machines.resize(2);
+  for (const char16_t* name : {u"", u"\\\\"})
+    d.machines.push_back(Machine(name, SV_TYPE_WORKSTATION, {Entry(u"eve", u"")}));
+  SimulatedNetApi net(d);
+  OutcomeWindow w(u"HQ");
+  ASSERT_EQ(RunAuditScan(net, w, ScanSettings{2, {}}), ScanOutcome::Done);
+  ASSERT_EQ(w.outcomes.size(), 4u);
+  for (std::size_t k : {2, 3}) {
+    EXPECT_EQ(w.outcomes[k].state, MachineState::NotAsked) << k;
+    EXPECT_EQ(w.outcomes[k].status, 123) << k;
+  }
+  EXPECT_EQ(w.rows.size(), 4u);  // PDC01's and PC017's, once
+  const auto calls = net.Calls();
+  EXPECT_EQ(std::count_if(calls.begin(), calls.end(),
+                          [](const auto& c) { return c.call == "NetWkstaUserEnum"; }),
+            2);
+}
+
 TEST_F(AuditScanTest, EveryMachineEndsWithAnOutcomeAndTheSummaryCountsThem) {
   SimDomain d = SmallDomain();
   d.machines[2].sessionsStatus.reset();  // PC020: off, answers 53 after a while

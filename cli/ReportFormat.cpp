@@ -28,22 +28,52 @@ bool LooksLikeFormula(const std::u16string& text) {
   return !text.empty() && std::u16string_view(u"=+-@\t\r").find(text[0]) != std::u16string::npos;
 }
 
-void AppendCsvField(std::string& out, const std::u16string& text, CsvFields fields) {
+void AppendCsvField(std::string& out, const std::u16string& text, CsvFields fields,
+                    bool forTerminal) {
   out += '"';
   if (fields == CsvFields::ForSpreadsheets && LooksLikeFormula(text)) out += '\'';
-  for (char c : ToUtf8(text)) {
+  for (char c : ToUtf8(forTerminal ? VisibleText(text) : text)) {
     if (c == '"') out += '"';
     out += c;
   }
   out += '"';
 }
 
-void AppendCsvRecord(std::string& out, const Line& cells, CsvFields fields) {
+void AppendCsvRecord(std::string& out, const Line& cells, CsvFields fields, bool forTerminal) {
   for (std::size_t k = 0; k < cells.size(); ++k) {
     if (k > 0) out += ',';
-    AppendCsvField(out, cells[k], fields);
+    AppendCsvField(out, cells[k], fields, forTerminal);
   }
   out += "\r\n";
+}
+
+// JSON text with every hidden character of its strings written as a \u
+// escape: the same values, but nothing in them can steer a terminal or hide
+// text. (The dump escapes the controls below U+0020 itself; those left are
+// its own line ends.)
+std::string EscapeHidden(const std::string& json) {
+  const std::u16string text = FromUtf8(json);
+  std::u16string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char16_t c = text[i];
+    const bool pair = c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+                      text[i + 1] <= 0xDFFF;
+    const char32_t code =
+        pair ? 0x10000 + ((char32_t{c} - 0xD800) << 10) + (text[i + 1] - 0xDC00) : char32_t{c};
+    if (code < 0x7F || !IsHiddenCharacter(code)) {
+      out += c;
+      continue;
+    }
+    for (std::size_t k = 0; k < (pair ? 2u : 1u); ++k) {
+      static constexpr char16_t kHex[] = u"0123456789abcdef";
+      const char16_t unit = text[i + k];
+      out += u"\\u";
+      for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(unit >> shift) & 0xF];
+    }
+    i += pair ? 1 : 0;
+  }
+  return ToUtf8(out);
 }
 
 Line Headers() {
@@ -111,10 +141,10 @@ std::string FormatTable(const std::vector<ReportRow>& rows) {
   return FormatGrid(std::move(lines));
 }
 
-std::string FormatCsv(const std::vector<ReportRow>& rows, CsvFields fields) {
+std::string FormatCsv(const std::vector<ReportRow>& rows, CsvFields fields, bool forTerminal) {
   std::string out;
-  AppendCsvRecord(out, Headers(), fields);
-  for (const auto& row : rows) AppendCsvRecord(out, Cells(row), fields);
+  AppendCsvRecord(out, Headers(), fields, forTerminal);
+  for (const auto& row : rows) AppendCsvRecord(out, Cells(row), fields, forTerminal);
   return out;
 }
 
@@ -133,7 +163,8 @@ std::string FormatJson(const std::vector<ReportRow>& rows) {
     o["lastLogonText"] = ToUtf8(row.lastLogonText);
     array.push_back(std::move(o));
   }
-  return array.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+  return EscapeHidden(array.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace)) +
+         "\n";
 }
 
 std::string FormatMachinesTable(const std::vector<MachineOutcome>& machines) {
@@ -144,10 +175,11 @@ std::string FormatMachinesTable(const std::vector<MachineOutcome>& machines) {
   return FormatGrid(std::move(lines));
 }
 
-std::string FormatMachinesCsv(const std::vector<MachineOutcome>& machines, CsvFields fields) {
+std::string FormatMachinesCsv(const std::vector<MachineOutcome>& machines, CsvFields fields,
+                              bool forTerminal) {
   std::string out;
-  AppendCsvRecord(out, kMachineHeaders, fields);
-  for (const auto& m : machines) AppendCsvRecord(out, MachineCells(m), fields);
+  AppendCsvRecord(out, kMachineHeaders, fields, forTerminal);
+  for (const auto& m : machines) AppendCsvRecord(out, MachineCells(m), fields, forTerminal);
   return out;
 }
 
@@ -164,7 +196,8 @@ std::string FormatMachinesJson(const std::vector<MachineOutcome>& machines) {
     o["message"] = ToUtf8(m.message);
     array.push_back(std::move(o));
   }
-  return array.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+  return EscapeHidden(array.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace)) +
+         "\n";
 }
 
 }  // namespace quorvix

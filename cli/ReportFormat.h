@@ -24,20 +24,23 @@ enum class CsvFields {
   Raw,  // every field as it is
 };
 
-// RFC 4180: a header row, every field quoted, quotes doubled, CRLF line ends; UTF-8.
+// RFC 4180: a header row, every field quoted, quotes doubled, CRLF line ends;
+// UTF-8. forTerminal: every hidden character (see VisibleText) becomes U+FFFD.
 std::string FormatCsv(const std::vector<ReportRow>& rows,
-                      CsvFields fields = CsvFields::ForSpreadsheets);
+                      CsvFields fields = CsvFields::ForSpreadsheets, bool forTerminal = false);
 
 // A JSON array of objects: user, workstation (the machine), role (null when
 // unknown), domain, logonServer, lastLogon (ISO 8601 UTC or null) and
-// lastLogonText (the cell as shown). UTF-8.
+// lastLogonText (the cell as shown). UTF-8; hidden characters (see
+// VisibleText) are written as \u escapes.
 std::string FormatJson(const std::vector<ReportRow>& rows);
 
 // The account of every machine (--machines): Machine, Role, Entries,
 // Outcome, Status, Message; as a table, CSV or JSON like the report.
 std::string FormatMachinesTable(const std::vector<MachineOutcome>& machines);
 std::string FormatMachinesCsv(const std::vector<MachineOutcome>& machines,
-                              CsvFields fields = CsvFields::ForSpreadsheets);
+                              CsvFields fields = CsvFields::ForSpreadsheets,
+                              bool forTerminal = false);
 std::string FormatMachinesJson(const std::vector<MachineOutcome>& machines);
 
 // Terminal columns a text takes: combining marks take none, East Asian wide

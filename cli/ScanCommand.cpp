@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "AuditScan.h"
+#include "BatchedEnum.h"
 #include "ConsoleReport.h"
 #include "ProviderFactory.h"
 #include "ReportFormat.h"
@@ -145,6 +146,11 @@ int ListMachines(NetApi& api, const std::u16string& domain, std::ostream& out, s
         << "\" could not be listed: " << StatusDescription(status) << "\n";
     return kExitNetworkFailure;
   }
+  if (read > kMaxEnumEntries || (read > 0 && !buffer)) {
+    err << kProgram << ": the machines of domain \"" << TerminalLine(ToUtf8(domain))
+        << "\" could not be listed: " << StatusDescription(ERROR_BAD_NET_RESP) << "\n";
+    return kExitNetworkFailure;
+  }
   for (DWORD k = 0; k < read; ++k) {
     const auto& info = buffer.record<SERVER_INFO_101>(k);
     out << ToUtf8(VisibleText(fnPointerToString(info.sv101_name))) << "\t"
@@ -156,7 +162,7 @@ int ListMachines(NetApi& api, const std::u16string& domain, std::ostream& out, s
 }  // namespace
 
 int RunScanCommand(int argc, const char* const* argv, std::ostream& out, std::ostream& errOut,
-                   bool showProgress) {
+                   bool showProgress, bool outputIsTerminal) {
   // Messages echo names, keys and file content: nothing of them may steer the terminal.
   TerminalStreamBuf errBuf(errOut);
   std::ostream err(&errBuf);
@@ -192,6 +198,9 @@ int RunScanCommand(int argc, const char* const* argv, std::ostream& out, std::os
   for (const char* list : {"--list-domains", "--list-machines"})
     for (const char* report : {"--format", "--sort", "--descending", "--machines", "--csv-raw"})
       app.get_option(list)->excludes(report);
+  // Nor do the rows' order: machines are printed as the list named them.
+  for (const char* order : {"--sort", "--descending"})
+    app.get_option("--machines")->excludes(order);
 
   // Parse errors echo the arguments, which may hold line ends of their own.
   app.failure_message([](const CLI::App*, const CLI::Error& e) {
@@ -206,6 +215,12 @@ int RunScanCommand(int argc, const char* const* argv, std::ostream& out, std::os
     return kExitBadInput;
   }
   opt.domainGiven = domainOpt->count() > 0;
+  // An empty name would scan this machine's own domain instead (a script
+  // whose variable is empty, say).
+  if (opt.domainGiven && opt.domain.find_first_not_of(" \t") == std::string::npos) {
+    err << kProgram << ": the domain name is empty; leave it out to scan this machine's domain\n";
+    return kExitBadInput;
+  }
   if (opt.csvRaw) {
     if (app.get_option("--format")->count() > 0 && opt.format != "csv") {
       err << kProgram << ": --csv-raw writes CSV; it cannot go with --format " << opt.format
@@ -298,7 +313,8 @@ int RunScanCommand(int argc, const char* const* argv, std::ostream& out, std::os
   if (opt.machines) {
     const auto& machines = report.Machines();
     if (opt.format == "csv") {
-      out << FormatMachinesCsv(machines, opt.csvRaw ? CsvFields::Raw : CsvFields::ForSpreadsheets);
+      out << FormatMachinesCsv(machines, opt.csvRaw ? CsvFields::Raw : CsvFields::ForSpreadsheets,
+                               outputIsTerminal);
     } else if (opt.format == "json") {
       out << FormatMachinesJson(machines);
     } else {
@@ -316,7 +332,8 @@ int RunScanCommand(int argc, const char* const* argv, std::ostream& out, std::os
   SortRows(report.Rows(), sort);
 
   if (opt.format == "csv") {
-    out << FormatCsv(report.Rows(), opt.csvRaw ? CsvFields::Raw : CsvFields::ForSpreadsheets);
+    out << FormatCsv(report.Rows(), opt.csvRaw ? CsvFields::Raw : CsvFields::ForSpreadsheets,
+                     outputIsTerminal);
   } else if (opt.format == "json") {
     out << FormatJson(report.Rows());
   } else {

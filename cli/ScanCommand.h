@@ -14,7 +14,8 @@ enum ScanExit : int {
 
 // Runs quorvix-scan with its command line, writing the report to out and
 // messages to err; progress goes to err when showProgress is set (a terminal).
+// When out is a terminal, CSV fields are made visible as the table's cells.
 int RunScanCommand(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
-                   bool showProgress);
+                   bool showProgress, bool outputIsTerminal = false);
 
 }  // namespace quorvix

@@ -73,11 +73,14 @@ int main(int argc, char** argv) {
     argv = utf8Argv.data();
   }
   const bool errorIsTerminal = _isatty(_fileno(stderr)) != 0;
+  const bool outputIsTerminal = _isatty(_fileno(stdout)) != 0;
 #else
   const bool errorIsTerminal = isatty(STDERR_FILENO) == 1;
+  const bool outputIsTerminal = isatty(STDOUT_FILENO) == 1;
 #endif
   std::ios::sync_with_stdio(false);
-  const int rc = quorvix::RunScanCommand(argc, argv, std::cout, std::cerr, errorIsTerminal);
+  const int rc =
+      quorvix::RunScanCommand(argc, argv, std::cout, std::cerr, errorIsTerminal, outputIsTerminal);
   // Machines given up are still inside their calls: end without waiting for
   // them, and without tearing down what they may still touch (only the
   // clean-ups registered for such an end run: the files of their connections).

@@ -293,6 +293,10 @@ TEST(ScanCli, BadArgumentsAndBadFilesExitWithTwoAndNameTheProblem) {
       {{SmallDomain(), "--list-domains", "HQ"}, "--list-domains"},
       {{SmallDomain(), "--list-machines", "--format", "json"}, "--format"},
       {{SmallDomain(), "--list-domains", "--machines"}, "--machines"},
+      {{SmallDomain(), "--machines", "--sort", "Domain"}, "--sort"},
+      {{SmallDomain(), "--machines", "--descending"}, "--descending"},
+      {{SmallDomain(), ""}, "the domain name is empty"},
+      {{SmallDomain(), " "}, "the domain name is empty"},
       {{"--simulate=" + missing, "HQ"}, missing},
       {{"--simulate=" + Data("scan-malformed.json"), "HQ"}, "scan-malformed.json"},
   };
@@ -371,6 +375,37 @@ TEST(ScanCli, HostileNamesReachTheTerminalHarmlessAndCsvIsSafeForSpreadsheets) {
   const Result clash = Scan({hostile, "HQ", "--csv-raw", "--format=json"});
   EXPECT_EQ(clash.exit, 2);
   EXPECT_NE(clash.err.find("--csv-raw"), std::string::npos) << clash.err;
+
+  // A user name that would set the title, clear the screen and turn text
+  // around: JSON writes it in escapes, the same value; CSV keeps it in a
+  // file and makes it visible on a terminal.
+  const std::string name = "x\x1b]0;t\x07\x1b[2J\xE2\x80\xAE\xC2\x9B";  // ..., U+202E, U+009B
+  {
+    nlohmann::json d = {{"local", {{"computerName", "PC01"}, {"domain", "HQ"}}},
+                        {"domains", {{{"name", "HQ"}}}},
+                        {"machines",
+                         {{{"name", "PC01"},
+                           {"domain", "HQ"},
+                           {"type", {"WORKSTATION"}},
+                           {"sessions", {{{"user", name}, {"logonDomain", "HQ"}}}}}}}};
+    std::ofstream(file, std::ios::binary) << d.dump();
+  }
+  const Result json = Scan({"--simulate=" + file, "--format=json"});
+  ASSERT_EQ(json.exit, 0) << json.err;
+  EXPECT_EQ(json.out.find_first_of("\x1b\x07"), std::string::npos) << json.out;
+  EXPECT_EQ(json.out.find("\xE2\x80\xAE"), std::string::npos) << json.out;
+  EXPECT_EQ(json.out.find("\xC2\x9B"), std::string::npos) << json.out;
+  EXPECT_EQ(nlohmann::json::parse(json.out).at(0).at("user"), name);
+  const Result toFile = Scan({"--simulate=" + file, "--format=csv"});
+  ASSERT_EQ(toFile.exit, 0) << toFile.err;
+  EXPECT_EQ(ParseCsv(toFile.out).at(1).at(0), name);
+  const std::string simulate = "--simulate=" + file;
+  const char* const argv[] = {"quorvix-scan", simulate.c_str(), "--format=csv"};
+  std::ostringstream terminal, err;
+  EXPECT_EQ(RunScanCommand(3, argv, terminal, err, false, true), kExitOk) << err.str();
+  std::remove(file.c_str());
+  EXPECT_EQ(ParseCsv(terminal.str()).at(1).at(0),
+            "x\xEF\xBF\xBD]0;t\xEF\xBF\xBD\xEF\xBF\xBD[2J\xEF\xBF\xBD\xEF\xBF\xBD");
 }
 
 TEST(ScanCli, AMachineWithoutANetworkGetsAMessage) {

@@ -370,7 +370,9 @@ NET_API_STATUS ReadDirectory(const std::string& host, DirectoryLogon& logon, AdL
     rc = GssapiBind(ld.get(), logon.tickets.Name());
   } else {
     NET_API_STATUS kdc = NERR_Success;
-    if (logon.tickets.Empty()) {
+    // A ticket that is about to end is got again: one that ended makes the
+    // bind fail as a refused logon.
+    if (logon.tickets.Empty() || logon.tickets.EndsWithin(std::chrono::minutes(5))) {
       std::string realm;
       if (creds.user.find('@') == std::string::npos) {
         realm = DirectoryRealm(ld.get());

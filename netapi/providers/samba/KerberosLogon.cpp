@@ -225,23 +225,38 @@ NET_API_STATUS TicketCache::GetFromPassword(const std::string& principal,
     krb5_free_principal(k.ctx, client);
     return FromKdc(e);
   }
+  // A ticket got again goes into the same cache, whose name connections
+  // already copy their tickets from.
+  const bool again = owned_ && !name_.empty();
   krb5_ccache cc = nullptr;
-  e = krb5_cc_new_unique(k.ctx, "MEMORY", nullptr, &cc);
+  e = again ? krb5_cc_resolve(k.ctx, name_.c_str(), &cc)
+            : krb5_cc_new_unique(k.ctx, "MEMORY", nullptr, &cc);
   if (e == 0) e = krb5_cc_initialize(k.ctx, cc, client);
   if (e == 0) e = krb5_cc_store_cred(k.ctx, cc, &creds);
   std::string name;
   if (e == 0) name = FullName(k.ctx, cc);
+  const auto ends =
+      std::chrono::system_clock::from_time_t(static_cast<time_t>(creds.times.endtime));
   krb5_free_cred_contents(k.ctx, &creds);
   krb5_free_principal(k.ctx, client);
   if (e != 0) {
-    if (cc != nullptr) krb5_cc_destroy(k.ctx, cc);
+    // A new cache goes; the kept one keeps its name.
+    if (cc != nullptr && again)
+      krb5_cc_close(k.ctx, cc);
+    else if (cc != nullptr)
+      krb5_cc_destroy(k.ctx, cc);
     return ERROR_NOT_ENOUGH_MEMORY;
   }
   // The memory cache lives on after its handle closes, until destroyed.
   krb5_cc_close(k.ctx, cc);
   name_ = std::move(name);
   owned_ = true;
+  ends_ = ends;
   return NERR_Success;
+}
+
+bool TicketCache::EndsWithin(std::chrono::seconds within) const {
+  return owned_ && !name_.empty() && std::chrono::system_clock::now() + within >= ends_;
 }
 
 std::string KerberosPrincipal(const std::string& user, const std::string& realm) {

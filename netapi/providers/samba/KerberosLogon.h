@@ -24,17 +24,22 @@ class TicketCache {
   NET_API_STATUS UseDefault();
 
   // An initial ticket for principal from password, into a new in-memory
-  // cache. NERR_Success; ERROR_LOGON_FAILURE, ERROR_ACCOUNT_DISABLED,
+  // cache, or in place of the one got before (the cache keeps its name).
+  // NERR_Success; ERROR_LOGON_FAILURE, ERROR_ACCOUNT_DISABLED,
   // ERROR_PASSWORD_EXPIRED when the KDC refuses the account or password;
   // NERR_DCNotFound when no KDC of the realm can be reached or is known.
   NET_API_STATUS GetFromPassword(const std::string& principal, const std::string& password);
 
   bool Empty() const { return name_.empty(); }
   const std::string& Name() const { return name_; }
+  // Whether the ticket got from a password ends within `within` (a program
+  // left open for a day outlives it); never for the user's own cache.
+  bool EndsWithin(std::chrono::seconds within) const;
 
  private:
   std::string name_;
   bool owned_ = false;  // a private cache, destroyed with this object
+  std::chrono::system_clock::time_point ends_;
 };
 
 // The user's default ticket cache, named the first time this is called (the

@@ -42,7 +42,13 @@ struct Session {
   dcerpc_pipe* pipe = nullptr;
   policy_handle domain{};
   bool open = false;
+  std::chrono::steady_clock::time_point used;  // when it last answered
 };
+
+// A kept connection idle for longer is not trusted: a firewall or a new
+// network (a laptop's VPN) may have dropped it without a word, and a call on
+// it would wait for nothing.
+constexpr std::chrono::seconds kKeptIdle{60};
 
 struct Sessions {
   std::mutex lock;
@@ -289,16 +295,23 @@ NET_API_STATUS QueryAccount(const std::string& host, const std::string& user,
   // deadline starts now. A server found silent meanwhile is not asked again.
   if (RecentlySilent(host)) return ERROR_BAD_NETPATH;
   const Deadline deadline(creds.hostTimeout);
-  // A kept connection may have been closed by the server meanwhile: one
-  // fresh attempt then, within the same deadline.
+  if (s->open && std::chrono::steady_clock::now() - s->used > kKeptIdle) Drop(*s);
+  // A kept connection may have been closed or lost meanwhile: it gets half
+  // the time, and a fresh one is tried in the rest. Its silence says nothing
+  // of the server.
   for (int attempt = 0; attempt < 2; ++attempt) {
     const bool kept = s->open;
+    const auto half = (creds.hostTimeout.count() > 0 ? creds.hostTimeout : deadline.Left()) / 2;
+    const Deadline keptDeadline(std::max(half, std::chrono::milliseconds(1)));
     NET_API_STATUS st = kept ? NERR_Success : Open(*s, creds, deadline);
-    if (st == NERR_Success) st = Ask(*s, user, deadline, out);
-    if (st == NERR_Success || st == NERR_UserNotFound) return st;
+    if (st == NERR_Success) st = Ask(*s, user, kept ? keptDeadline : deadline, out);
+    if (st == NERR_Success || st == NERR_UserNotFound) {
+      s->used = std::chrono::steady_clock::now();
+      return st;
+    }
     Drop(*s);
     if (!kept || deadline.Passed()) {
-      if (st == ERROR_BAD_NETPATH) RememberSilent(host);
+      if (st == ERROR_BAD_NETPATH && !kept) RememberSilent(host);
       return st;
     }
   }

@@ -1,4 +1,4 @@
-// The services of the tickets in a Kerberos cache, for the tests.
+// What a Kerberos cache holds, for the tests.
 #pragma once
 
 #include <krb5.h>
@@ -27,6 +27,28 @@ inline std::vector<std::string> ServicesIn(const std::string& cache) {
   if (cc != nullptr) krb5_cc_close(k, cc);
   krb5_free_context(k);
   return out;
+}
+
+// When the initial ticket (krbtgt) of a cache ends; 0 without one.
+inline krb5_timestamp InitialTicketEnd(const std::string& cache) {
+  krb5_timestamp end = 0;
+  krb5_context k = nullptr;
+  if (krb5_init_context(&k) != 0) return end;
+  krb5_ccache cc = nullptr;
+  krb5_cc_cursor cursor = nullptr;
+  if (krb5_cc_resolve(k, cache.c_str(), &cc) == 0 && krb5_cc_start_seq_get(k, cc, &cursor) == 0) {
+    krb5_creds creds;
+    while (krb5_cc_next_cred(k, cc, &cursor, &creds) == 0) {
+      const krb5_data* first = krb5_princ_component(k, creds.server, 0);
+      if (first != nullptr && std::string(first->data, first->length) == "krbtgt")
+        end = creds.times.endtime;
+      krb5_free_cred_contents(k, &creds);
+    }
+    krb5_cc_end_seq_get(k, cc, &cursor);
+  }
+  if (cc != nullptr) krb5_cc_close(k, cc);
+  krb5_free_context(k);
+  return end;
 }
 
 }  // namespace quorvix::samba

@@ -14,10 +14,12 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,6 +29,7 @@
 #include "KerberosLogon.h"
 #include "SambaLibs.h"
 #include "SambaNetApi.h"
+#include "SamrClient.h"
 #include "basMain.h"
 #include "basNetAPI.h"
 #include "basStringHandler.h"
@@ -314,6 +317,63 @@ TEST_F(LiveTest, TrustedDomainsServersAreReachedUnderTheirDomainsDnsName) {
   ExpectAllReleased(api);
 }
 
+// The processes of the domain controller's file server that serve a
+// connection each: the children of its first process that bear its name.
+std::vector<pid_t> ControllerConnectionServers() {
+  struct Process {
+    pid_t parent = 0;
+    std::string name, line;
+  };
+  std::map<pid_t, Process> all;
+  if (DIR* d = opendir("/proc")) {
+    while (const dirent* e = readdir(d)) {
+      const pid_t pid = static_cast<pid_t>(std::atoi(e->d_name));
+      if (pid <= 0) continue;
+      std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+      std::string text((std::istreambuf_iterator<char>(stat)), {});
+      const auto open = text.find('('), close = text.rfind(')');
+      if (open == std::string::npos || close == std::string::npos) continue;
+      Process p;
+      p.name = text.substr(open + 1, close - open - 1);
+      p.parent = static_cast<pid_t>(std::atoi(text.c_str() + close + 4));  // after ") S "
+      std::ifstream cmd("/proc/" + std::to_string(pid) + "/cmdline");
+      p.line.assign(std::istreambuf_iterator<char>(cmd), {});
+      all[pid] = p;
+    }
+    closedir(d);
+  }
+  std::vector<pid_t> out;
+  for (const auto& [pid, p] : all) {
+    const auto parent = all.find(p.parent);
+    if (p.name == "smbd" && parent != all.end() && parent->second.name == "smbd" &&
+        parent->second.line.find("/dc/etc/smb.conf") != std::string::npos)
+      out.push_back(pid);
+  }
+  return out;
+}
+
+// A kept connection to a logon server that stops answering (a firewall
+// dropped it, the laptop changed networks) costs half the host timeout: a
+// fresh one is made in the rest, and the server is not taken for silent.
+TEST_F(LiveTest, AKeptConnectionThatStopsAnsweringIsReplaced) {
+  ForgetAccountServers();
+  SambaNetApi api(Admin("QVXAD", std::chrono::milliseconds(4000)));
+  classNetAPI net(api);
+  uint32_t seconds = 0;
+  ASSERT_EQ(net.GetLastLogon(u"DC1", u"administrator", seconds), 0);
+  const std::vector<pid_t> servers = ControllerConnectionServers();
+  ASSERT_FALSE(servers.empty());
+  for (pid_t pid : servers) kill(pid, SIGSTOP);
+  const auto started = std::chrono::steady_clock::now();
+  const int32_t status = net.GetLastLogon(u"DC1", u"administrator", seconds);
+  const auto took = std::chrono::steady_clock::now() - started;
+  for (pid_t pid : servers) kill(pid, SIGCONT);
+  EXPECT_EQ(status, 0);
+  EXPECT_GE(took, std::chrono::milliseconds(1900));  // the kept one had its half
+  EXPECT_EQ(net.GetLastLogon(u"DC1", u"administrator", seconds), 0);
+  ExpectAllReleased(api);
+}
+
 // Open file descriptors of this process.
 int OpenDescriptors() {
   int n = 0;
@@ -436,6 +496,39 @@ TEST_F(LiveTest, PasswordLogonAsksMachinesWithItsOwnTicket) {
   EXPECT_NE(logged.find("[SMB2,krb5] user [QVXAD]\\[administrator]"), std::string::npos) << logged;
   EXPECT_EQ(logged.find("NTLM"), std::string::npos) << logged;
   ExpectAllReleased(api);
+}
+
+// The ticket a password got is got again, in the same cache, when it is
+// about to end: a program left open past a ticket's lifetime would otherwise
+// be refused by the directory as if the password were wrong.
+TEST_F(LiveTest, APasswordsTicketIsGotAgainBeforeItEnds) {
+  const std::string config = Env("KRB5_CONFIG");
+  if (config.empty()) GTEST_SKIP() << "no Kerberos configuration of the live domain";
+  std::ifstream in(config);
+  std::string text{std::istreambuf_iterator<char>(in), {}};
+  const std::string section = "[libdefaults]\n";
+  const auto at = text.find(section);
+  ASSERT_NE(at, std::string::npos);
+  text.insert(at + section.size(), "  ticket_lifetime = 4m\n");  // within the renewal margin
+  const std::string shortLived = ::testing::TempDir() + "krb5-short-tickets.conf";
+  std::ofstream(shortLived) << text;
+  setenv("KRB5_CONFIG", shortLived.c_str(), 1);
+  const SambaCredentials creds = Admin("QVXAD");
+  const std::string host = s.dc + ".qvxad.test";
+  TicketCache tickets;
+  AdListing listing;
+  DirectoryLogon first{creds, tickets, {}};
+  EXPECT_EQ(ReadDirectory(host, first, listing), NERR_Success) << first.refusal;
+  const std::string name = tickets.Name();
+  const krb5_timestamp ends = InitialTicketEnd(name);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  DirectoryLogon second{creds, tickets, {}};
+  EXPECT_EQ(ReadDirectory(host, second, listing), NERR_Success) << second.refusal;
+  setenv("KRB5_CONFIG", config.c_str(), 1);
+  std::remove(shortLived.c_str());
+  EXPECT_EQ(tickets.Name(), name);
+  EXPECT_GT(ends, 0);
+  EXPECT_GT(InitialTicketEnd(name), ends);
 }
 
 // The default logon: no user named, the Kerberos ticket cache (KRB5CCNAME).

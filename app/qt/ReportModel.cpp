@@ -3,6 +3,8 @@
 #include <QString>
 #include <cstddef>
 
+#include "TerminalText.h"
+
 namespace quorvix {
 
 namespace {
@@ -16,11 +18,14 @@ QString ToQString(const std::u16string& s) {
 // would otherwise be laid out whole at every repaint.
 constexpr std::size_t kMaxCellUnits = 1024;
 
+// A cell as shown: names come from remote machines, so hidden characters
+// (direction overrides, zero-width ones, line breaks) show as U+FFFD instead
+// of turning or hiding text.
 QString CellString(const std::u16string& text) {
-  if (text.size() <= kMaxCellUnits) return ToQString(text);
+  if (text.size() <= kMaxCellUnits) return ToQString(VisibleText(text));
   std::size_t n = kMaxCellUnits;
   if (text[n] >= 0xDC00 && text[n] <= 0xDFFF) --n;  // a surrogate pair stays whole
-  return QString::fromUtf16(text.data(), static_cast<qsizetype>(n)) + QChar(0x2026);
+  return ToQString(VisibleText(std::u16string_view(text).substr(0, n))) + QChar(0x2026);
 }
 
 }  // namespace

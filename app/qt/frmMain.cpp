@@ -32,6 +32,7 @@
 #include "ReportModel.h"
 #include "ResizeRules.h"
 #include "ScanSummary.h"
+#include "TerminalText.h"
 #include "WindowTexts.h"
 #include "classNetAPI.h"
 #include "frmAbout.h"
@@ -221,9 +222,13 @@ void frmMain::Load() {
   // empty and the domain box gets no entries.
   std::vector<std::u16string> domains;
   net->fnNetServerEnum(ownDomain, static_cast<int32_t>(SV_TYPE_DOMAIN_ENUM), domains, false);
-  for (size_t i = 1; i < domains.size(); ++i) comboDomains->addItem(ToQString(domains[i]));
+  // Names from the network are shown with their hidden characters made
+  // visible; the scan asks for the names themselves (DomainText).
+  for (size_t i = 1; i < domains.size(); ++i)
+    comboDomains->addItem(ToQString(VisibleText(domains[i])), ToQString(domains[i]));
   comboDomains->setCurrentIndex(-1);
-  comboDomains->setEditText(ToQString(ownDomain));
+  ownDomain_ = ownDomain;
+  comboDomains->setEditText(ToQString(VisibleText(ownDomain)));
 
   show();
   lvMain->setFocus();
@@ -348,7 +353,14 @@ void frmMain::SetMousePointer(MousePointer pointer) {
 }
 
 std::u16string frmMain::DomainText() {
-  return ToU16(comboDomains->currentText());
+  // The text shown for an entry, or for the own domain, stands for its name;
+  // any other text is taken as typed.
+  const QString text = comboDomains->currentText();
+  const int picked = comboDomains->currentIndex();
+  if (picked >= 0 && comboDomains->itemText(picked) == text)
+    return ToU16(comboDomains->itemData(picked).toString());
+  if (ToQString(VisibleText(ownDomain_)) == text) return ownDomain_;
+  return ToU16(text);
 }
 
 void frmMain::ShowMessage(const std::u16string& text) {

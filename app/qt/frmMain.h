@@ -102,6 +102,7 @@ class frmMain : public QWidget, public ReportWindow {
   bool stopRequested_ = false;  // Escape during a scan
   ScanSettings settings_;
   std::vector<MachineOutcome> outcomes_;
+  std::u16string ownDomain_;    // as the network named it; the box shows it visible
   QPointer<QWidget> machines_;  // the open list of machines not fully asked
   ScanOutcome lastOutcome_ = ScanOutcome::Done;
   std::vector<ReportRow> pending_;  // rows not yet handed to the list

@@ -121,6 +121,36 @@ class frmMainTest : public QObject {
     QVERIFY(w.isVisible());
   }
 
+  // Names from the network show their hidden characters as U+FFFD, in the
+  // domain box and in the list; the scan asks for the names themselves.
+  void hiddenCharactersShowAndTheNamesAreScannedAsTheyAre() {
+    sim::SimDomain d;
+    d.computerName = u"AUDITOR";
+    d.localDomain = u"HQ\u200B";
+    d.domains = {{u"HQ\u200B", u""}, {u"EV\u202EIL", u""}};
+    sim::SimMachine m;
+    m.name = u"PC1";
+    m.domain = u"EV\u202EIL";
+    m.type = SV_TYPE_WORKSTATION;
+    m.sessions = {{u"adm\u200Bin", u"EV\u202EIL", u"", u""}};
+    d.machines = {m};
+    sim::SimulatedNetApi api(d);
+    frmMain w(api, true);
+    w.ShowWindow();
+    auto* combo = Child<QComboBox>(w, "comboDomains");
+    QCOMPARE(ComboEntries(combo), (QStringList{u"HQ\uFFFD"_qs, u"EV\uFFFDIL"_qs}));
+    QCOMPARE(combo->currentText(), u"HQ\uFFFD"_qs);
+    QCOMPARE(w.DomainText(), u"HQ\u200B");
+    combo->setCurrentIndex(1);
+    QCOMPARE(w.DomainText(), u"EV\u202EIL");
+    QTest::mouseClick(Child<QToolButton>(w, "asxPowerButton1"), Qt::LeftButton);
+    auto* list = Child<QTreeView>(w, "lvMain");
+    QCOMPARE(Column(list, 0), QStringList{u"adm\uFFFDin"_qs});
+    QCOMPARE(Column(list, 2), QStringList{u"EV\uFFFDIL"_qs});
+    combo->setEditText(QStringLiteral("OTHER"));
+    QCOMPARE(w.DomainText(), u"OTHER");
+  }
+
   void listColumnsModesAndStatusBar() {
     auto api = ApiFromFile("unsorted-domains.json");
     frmMain w(*api, true);

@@ -62,7 +62,8 @@ std::string EscapeHidden(const std::string& json) {
     const char32_t code =
         pair ? 0x10000 + ((char32_t{c} - 0xD800) << 10) + (text[i + 1] - 0xDC00) : char32_t{c};
     if (code < 0x7F || !IsHiddenCharacter(code)) {
-      out += c;
+      out.append(text, i, pair ? 2 : 1);
+      i += pair ? 1 : 0;
       continue;
     }
     for (std::size_t k = 0; k < (pair ? 2u : 1u); ++k) {

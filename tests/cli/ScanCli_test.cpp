@@ -379,7 +379,9 @@ TEST(ScanCli, HostileNamesReachTheTerminalHarmlessAndCsvIsSafeForSpreadsheets) {
   // A user name that would set the title, clear the screen and turn text
   // around: JSON writes it in escapes, the same value; CSV keeps it in a
   // file and makes it visible on a terminal.
-  const std::string name = "x\x1b]0;t\x07\x1b[2J\xE2\x80\xAE\xC2\x9B";  // ..., U+202E, U+009B
+  // ..., U+202E, U+009B, U+1F600 (shown), U+E0041 (a tag, hidden)
+  const std::string name =
+      "x\x1b]0;t\x07\x1b[2J\xE2\x80\xAE\xC2\x9B\xF0\x9F\x98\x80\xF3\xA0\x81\x81";
   {
     nlohmann::json d = {{"local", {{"computerName", "PC01"}, {"domain", "HQ"}}},
                         {"domains", {{{"name", "HQ"}}}},
@@ -395,6 +397,8 @@ TEST(ScanCli, HostileNamesReachTheTerminalHarmlessAndCsvIsSafeForSpreadsheets) {
   EXPECT_EQ(json.out.find_first_of("\x1b\x07"), std::string::npos) << json.out;
   EXPECT_EQ(json.out.find("\xE2\x80\xAE"), std::string::npos) << json.out;
   EXPECT_EQ(json.out.find("\xC2\x9B"), std::string::npos) << json.out;
+  EXPECT_EQ(json.out.find("\xF3\xA0\x81\x81"), std::string::npos) << json.out;
+  EXPECT_NE(json.out.find("\xF0\x9F\x98\x80"), std::string::npos) << json.out;
   EXPECT_EQ(nlohmann::json::parse(json.out).at(0).at("user"), name);
   const Result toFile = Scan({"--simulate=" + file, "--format=csv"});
   ASSERT_EQ(toFile.exit, 0) << toFile.err;
@@ -405,7 +409,8 @@ TEST(ScanCli, HostileNamesReachTheTerminalHarmlessAndCsvIsSafeForSpreadsheets) {
   EXPECT_EQ(RunScanCommand(3, argv, terminal, err, false, true), kExitOk) << err.str();
   std::remove(file.c_str());
   EXPECT_EQ(ParseCsv(terminal.str()).at(1).at(0),
-            "x\xEF\xBF\xBD]0;t\xEF\xBF\xBD\xEF\xBF\xBD[2J\xEF\xBF\xBD\xEF\xBF\xBD");
+            "x\xEF\xBF\xBD]0;t\xEF\xBF\xBD\xEF\xBF\xBD[2J\xEF\xBF\xBD\xEF\xBF\xBD"
+            "\xF0\x9F\x98\x80\xEF\xBF\xBD");
 }
 
 TEST(ScanCli, AMachineWithoutANetworkGetsAMessage) {

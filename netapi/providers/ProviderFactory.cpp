@@ -62,13 +62,22 @@ std::string ReadPasswordFile(const std::string& path, std::string& warning) {
   std::string text;
 #ifdef _WIN32
   (void)warning;  // Windows guards files with ACLs, not mode bits
+  // The path is UTF-8: opened by its wide form, not in the ANSI code page,
+  // which cannot name every file.
+  const std::filesystem::path file(std::u8string(path.begin(), path.end()));
   std::error_code ec;
-  if (!std::filesystem::is_regular_file(
-          std::filesystem::path(std::u8string(path.begin(), path.end())), ec))
+  if (!std::filesystem::is_regular_file(file, ec))
     throw std::runtime_error("the password file " + path + " is not a readable regular file");
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read the password file " + path);
-  std::getline(in, text);
+  // The stream reads through a buffer of ours, wiped once it is closed.
+  char chunk[4096];
+  {
+    std::ifstream in;
+    in.rdbuf()->pubsetbuf(chunk, sizeof chunk);
+    in.open(file, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read the password file " + path);
+    std::getline(in, text);
+  }
+  std::fill(chunk, chunk + sizeof chunk, '\0');
 #else
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0)
@@ -133,7 +142,9 @@ DirectoryLogon DirectoryLogonFrom(const ProviderOptions& options) {
   logon.user = FromUtf8(options.user.substr(slash + 1));
   if (!options.passwordFile.empty()) {
     std::string warning;
-    logon.password = FromUtf8(ReadPasswordFile(options.passwordFile, warning));
+    std::string password = ReadPasswordFile(options.passwordFile, warning);
+    logon.password = FromUtf8(password);
+    std::fill(password.begin(), password.end(), '\0');
     return logon;
   }
   std::optional<std::string> pw =

@@ -355,6 +355,24 @@ TEST(Win32Provider, DirectoryAccountNeedsDomainNameAndPassword) {
   Provider p = MakeProvider(o);
   EXPECT_NE(dynamic_cast<Win32NetApi*>(p.api.get()), nullptr);
   EXPECT_EQ(asked, "QVXAD\\auditor");
+
+  // A password file whose name the ANSI code page cannot spell is read.
+  wchar_t temp[MAX_PATH + 1] = {};
+  ASSERT_GT(GetTempPathW(MAX_PATH + 1, temp), 0u);
+  CreateDirectoryW(temp, nullptr);  // a fresh Wine prefix may not have it yet
+  const std::u16string name = reinterpret_cast<const char16_t*>(temp) +
+                              std::u16string(u"\u03ba\u03c9\u03b4\u03b9\u03ba\u03cc\u5bc6.txt");
+  HANDLE file = CreateFileW(reinterpret_cast<const wchar_t*>(name.c_str()), GENERIC_WRITE, 0,
+                            nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE) << ToUtf8(name) << ": error " << GetLastError();
+  ::DWORD written = 0;
+  WriteFile(file, "pw\r\n", 4, &written, nullptr);
+  CloseHandle(file);
+  o.askPassword = nullptr;
+  o.passwordFile = ToUtf8(name);
+  EXPECT_NO_THROW(MakeProvider(o));
+  DeleteFileW(reinterpret_cast<const wchar_t*>(name.c_str()));
+  fails(o, "is not a readable regular file");
 }
 
 TEST(Win32ErrorText, MessagesComeWithoutPaddingAndUnknownCodesAreEmpty) {

@@ -42,8 +42,11 @@ std::vector<std::string> Utf8Arguments() {
 class Utf8Console {
  public:
   Utf8Console() : saved_(GetConsoleOutputCP()) { SetConsoleOutputCP(CP_UTF8); }
-  ~Utf8Console() {
+  ~Utf8Console() { Restore(); }
+  // Gives the console its code page back; for an end that runs no destructors.
+  void Restore() {
     if (saved_ != 0) SetConsoleOutputCP(saved_);
+    saved_ = 0;
   }
   Utf8Console(const Utf8Console&) = delete;
   Utf8Console& operator=(const Utf8Console&) = delete;
@@ -88,6 +91,7 @@ int main(int argc, char** argv) {
     std::cout.flush();
     std::cerr.flush();
 #ifdef _WIN32
+    console.Restore();
     std::_Exit(rc);
 #else
     std::quick_exit(rc);

@@ -498,7 +498,26 @@ TEST(ScanCli, MachinesListsEveryMachineWithItsOutcome) {
   EXPECT_NE(r.err.find("1 of 5 machines could not be asked"), std::string::npos) << r.err;
 }
 
-#ifndef _WIN32
+#ifdef _WIN32
+// The program ends without waiting for a machine it gave up; the console it
+// shares keeps its code page all the same.
+TEST(ScanCli, AnEndWithAMachineGivenUpGivesTheConsoleItsCodePageBack) {
+  // Under Wine without a terminal the process holds a console that has no
+  // code page; one of its own has one where Wine has a display.
+  if (GetConsoleOutputCP() == 0) {
+    FreeConsole();
+    if (!AllocConsole()) GTEST_SKIP() << "no console";
+  }
+  const UINT saved = GetConsoleOutputCP();
+  if (!SetConsoleOutputCP(437)) GTEST_SKIP() << "the console keeps its code page";
+  const Result r = Scan({"--simulate=" + Data("scan-slow.json"), "HQ", "--host-timeout", "0.3"});
+  const UINT after = GetConsoleOutputCP();
+  SetConsoleOutputCP(saved);
+  EXPECT_EQ(r.exit, 0) << r.err;
+  EXPECT_NE(r.err.find("1 timed out"), std::string::npos) << r.err;
+  EXPECT_EQ(after, 437u);
+}
+#else
 TEST(ScanCli, ASilentMachineIsGivenUpAndCtrlCPrintsTheRowsFound) {
   const std::string slow = "--simulate=" + Data("scan-slow.json");
   // The silent machine is given up at its deadline; the program does not

@@ -15,6 +15,7 @@
 #include <unistd.h>
 #endif
 
+#include <chrono>
 #include <clocale>
 #include <cstdlib>
 #include <iostream>
@@ -87,7 +88,10 @@ int main(int argc, char** argv) {
   // Machines given up are still inside their calls: end without waiting for
   // them, and without tearing down what they may still touch (only the
   // clean-ups registered for such an end run: the files of their connections).
-  if (quorvix::BusyScanWorkers() > 0) {
+  // Those that came back after the scan ended may still be ending on
+  // Windows: they are waited for, as a process that ends while a thread ends
+  // crashes now and then under Wine.
+  if (!quorvix::WaitForScanWorkers(std::chrono::milliseconds(0))) {
     std::cout.flush();
     std::cerr.flush();
 #ifdef _WIN32

@@ -3,6 +3,7 @@
 
 #include <shellapi.h>
 
+#include <chrono>
 #include <exception>
 #include <string>
 #include <vector>
@@ -77,7 +78,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
                                                    {options.jobs, options.hostTimeout});
   // Machines given up by a scan may still be inside a call to the provider:
   // end without waiting for them, and without tearing down what they may
-  // still touch.
-  if (quorvix::BusyScanWorkers() > 0) ExitProcess(static_cast<UINT>(rc));
+  // still touch. Those that came back after their scan ended may still be
+  // ending: they are waited for (a process that ends while a thread ends
+  // crashes now and then under Wine).
+  if (!quorvix::WaitForScanWorkers(std::chrono::milliseconds(0)))
+    ExitProcess(static_cast<UINT>(rc));
   return rc;
 }

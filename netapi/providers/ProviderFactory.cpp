@@ -302,7 +302,7 @@ Provider MakeProvider(const ProviderOptions& options) {
 #ifdef _WIN32
   if (!options.simulate) {
     p.api = std::make_unique<Win32NetApi>(
-        std::make_unique<LdapDirectoryReader>(DirectoryLogonFrom(options)));
+        std::make_unique<LdapDirectoryReader>(DirectoryLogonFrom(options)), options.hostTimeout);
     return p;
   }
 #endif

@@ -114,12 +114,15 @@ namespace {
 // null or empty name, never): the probe's own lookup of the name tells
 // whether it has an address, so that the name is looked up once (a call
 // that is not probed looks it up for that alone), and a name without one
-// not again for a minute.
+// not again for a minute. The search for the DNS name ends at the call's
+// host timeout (zero: none): a name server that does not answer makes each
+// of its lookups wait.
 class Reach {
  public:
   Reach(const DirectoryHostNames& names, LPCWSTR servername, SilentMachines& machines,
-        bool probe = false)
+        std::chrono::milliseconds hostTimeout, bool probe = false)
       : given_(servername != nullptr) {
+    const auto start = std::chrono::steady_clock::now();
     if (!given_) return;
     name_ = servername;
     const std::u16string bare =
@@ -128,9 +131,11 @@ class Reach {
     MachineReach reach = probe ? machines.Probe(bare) : MachineReach::Unknown;
     if (reach == MachineReach::NoAddress ||
         (reach == MachineReach::Unknown && !machines.HasAddress(bare))) {
-      const std::string dns = names.DnsNameOf(ToUtf8(bare), [&machines](const std::string& host) {
-        return machines.HasAddress(FromUtf8(host));
-      });
+      const std::string dns = names.DnsNameOf(
+          ToUtf8(bare),
+          [&machines](const std::string& host) { return machines.HasAddress(FromUtf8(host)); },
+          hostTimeout.count() > 0 ? start + hostTimeout
+                                  : std::chrono::steady_clock::time_point::max());
       if (!dns.empty()) {
         name_ = u"\\\\" + FromUtf8(dns);
         if (probe) reach = machines.Probe(FromUtf8(dns));
@@ -148,6 +153,13 @@ class Reach {
   std::u16string name_;
 };
 
+// How long the probe waits for a machine's ports: 5 s, a shorter host
+// timeout when one is given.
+std::chrono::milliseconds ProbeWait(std::chrono::milliseconds hostTimeout) {
+  const std::chrono::milliseconds usual = std::chrono::seconds(5);
+  return hostTimeout.count() > 0 ? std::min(hostTimeout, usual) : usual;
+}
+
 // What the platform answers for a machine that is switched off.
 NET_API_STATUS Unanswered(LPBYTE* bufptr) {
   if (bufptr != nullptr) *bufptr = nullptr;
@@ -156,11 +168,11 @@ NET_API_STATUS Unanswered(LPBYTE* bufptr) {
 
 }  // namespace
 
-Win32NetApi::Win32NetApi() : directory_(std::make_unique<LdapDirectoryReader>(DirectoryLogon{})) {}
+Win32NetApi::Win32NetApi() : Win32NetApi(std::make_unique<LdapDirectoryReader>(DirectoryLogon{})) {}
 
 Win32NetApi::Win32NetApi(std::unique_ptr<DirectoryReader> reader,
-                         std::chrono::milliseconds probeWait)
-    : directory_(std::move(reader)), silent_(probeWait) {}
+                         std::chrono::milliseconds hostTimeout)
+    : directory_(std::move(reader)), hostTimeout_(hostTimeout), silent_(ProbeWait(hostTimeout)) {}
 
 Win32NetApi::~Win32NetApi() = default;
 
@@ -180,12 +192,12 @@ NET_API_STATUS Win32NetApi::NetServerEnum(LPCWSTR servername, DWORD level, LPBYT
 }
 
 NET_API_STATUS Win32NetApi::NetWkstaGetInfo(LPCWSTR servername, DWORD level, LPBYTE* bufptr) {
-  const Reach server(hostNames_, servername, silent_);
+  const Reach server(hostNames_, servername, silent_, hostTimeout_);
   return ::NetWkstaGetInfo(InMutable(server.get()), level, bufptr);
 }
 
 NET_API_STATUS Win32NetApi::NetServerGetInfo(LPCWSTR servername, DWORD level, LPBYTE* bufptr) {
-  const Reach server(hostNames_, servername, silent_, true);
+  const Reach server(hostNames_, servername, silent_, hostTimeout_, true);
   if (server.Silent()) return Unanswered(bufptr);
   return ::NetServerGetInfo(InMutable(server.get()), level, bufptr);
 }
@@ -199,7 +211,7 @@ NET_API_STATUS Win32NetApi::NetWkstaUserEnum(LPCWSTR servername, DWORD level, LP
                                              LPDWORD totalentries, LPDWORD resumehandle) {
   // Only before the first batch: a machine that answered one is on.
   const bool first = resumehandle == nullptr || *resumehandle == 0;
-  const Reach server(hostNames_, servername, silent_, first);
+  const Reach server(hostNames_, servername, silent_, hostTimeout_, first);
   if (server.Silent()) {
     if (entriesread != nullptr) *entriesread = 0;
     if (totalentries != nullptr) *totalentries = 0;
@@ -211,7 +223,7 @@ NET_API_STATUS Win32NetApi::NetWkstaUserEnum(LPCWSTR servername, DWORD level, LP
 
 NET_API_STATUS Win32NetApi::NetUserGetInfo(LPCWSTR servername, LPCWSTR username, DWORD level,
                                            LPBYTE* bufptr) {
-  const Reach server(hostNames_, servername, silent_, true);
+  const Reach server(hostNames_, servername, silent_, hostTimeout_, true);
   if (server.Silent()) return Unanswered(bufptr);
   return ::NetUserGetInfo(In(server.get()), In(username), level, bufptr);
 }
@@ -219,7 +231,7 @@ NET_API_STATUS Win32NetApi::NetUserGetInfo(LPCWSTR servername, LPCWSTR username,
 NET_API_STATUS Win32NetApi::NetGroupEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr,
                                          DWORD prefmaxlen, LPDWORD entriesread,
                                          LPDWORD totalentries, PDWORD_PTR resume_handle) {
-  const Reach server(hostNames_, servername, silent_);
+  const Reach server(hostNames_, servername, silent_, hostTimeout_);
   return ::NetGroupEnum(In(server.get()), level, bufptr, prefmaxlen, Out(entriesread),
                         Out(totalentries), reinterpret_cast<::PDWORD_PTR>(resume_handle));
 }
@@ -227,20 +239,20 @@ NET_API_STATUS Win32NetApi::NetGroupEnum(LPCWSTR servername, DWORD level, LPBYTE
 NET_API_STATUS Win32NetApi::NetUserGetGroups(LPCWSTR servername, LPCWSTR username, DWORD level,
                                              LPBYTE* bufptr, DWORD prefmaxlen, LPDWORD entriesread,
                                              LPDWORD totalentries) {
-  const Reach server(hostNames_, servername, silent_);
+  const Reach server(hostNames_, servername, silent_, hostTimeout_);
   return ::NetUserGetGroups(In(server.get()), In(username), level, bufptr, prefmaxlen,
                             Out(entriesread), Out(totalentries));
 }
 
 NET_API_STATUS Win32NetApi::NetGroupGetInfo(LPCWSTR servername, LPCWSTR groupname, DWORD level,
                                             LPBYTE* bufptr) {
-  const Reach server(hostNames_, servername, silent_);
+  const Reach server(hostNames_, servername, silent_, hostTimeout_);
   return ::NetGroupGetInfo(In(server.get()), In(groupname), level, bufptr);
 }
 
 NET_API_STATUS Win32NetApi::NetLocalGroupAddMembers(LPCWSTR servername, LPCWSTR groupname,
                                                     DWORD level, LPBYTE buf, DWORD totalentries) {
-  const Reach server(hostNames_, servername, silent_);
+  const Reach server(hostNames_, servername, silent_, hostTimeout_);
   return ::NetLocalGroupAddMembers(In(server.get()), In(groupname), level, buf, totalentries);
 }
 

@@ -26,9 +26,11 @@ class Win32NetApi final : public NetApi {
   // The directory is read over LDAP with the user's own logon.
   Win32NetApi();
   // The directory is read by reader; null: never asked. A machine that
-  // takes no connection within probeWait is taken as switched off.
+  // takes no connection within 5 s, or within hostTimeout when that is
+  // shorter, is taken as switched off; the search for the DNS name of a name
+  // without an address ends with hostTimeout too (zero: no limit).
   explicit Win32NetApi(std::unique_ptr<DirectoryReader> reader,
-                       std::chrono::milliseconds probeWait = std::chrono::seconds(5));
+                       std::chrono::milliseconds hostTimeout = std::chrono::milliseconds(0));
   ~Win32NetApi() override;
 
   NET_API_STATUS NetServerEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr, DWORD prefmaxlen,
@@ -57,6 +59,7 @@ class Win32NetApi final : public NetApi {
 
  private:
   std::unique_ptr<DirectoryReader> directory_;
+  std::chrono::milliseconds hostTimeout_;
   // The DNS names of the last listing from the directory.
   DirectoryHostNames hostNames_;
   SilentMachines silent_;  // and names without an address, lately

@@ -9,6 +9,7 @@
 #include "ResizeRules.h"
 #include "Resources.h"
 #include "ScanSummary.h"
+#include "TerminalText.h"
 #include "Win32Ui.h"
 #include "WindowTexts.h"
 #include "classNetAPI.h"
@@ -234,12 +235,16 @@ void frmMain::Load() {
   // empty and the domain box gets no entries.
   std::vector<std::u16string> domains;
   net->fnNetServerEnum(ownDomain, static_cast<int32_t>(SV_TYPE_DOMAIN_ENUM), domains, false);
-  for (size_t i = 1; i < domains.size(); ++i) {
-    const std::wstring name = Wide(domains[i]);
+  // Names from the network are shown with their hidden characters made
+  // visible; the scan asks for the names themselves (DomainText).
+  domainNames_.assign(domains.begin() + std::min<size_t>(1, domains.size()), domains.end());
+  ownDomain_ = ownDomain;
+  for (const std::u16string& domain : domainNames_) {
+    const std::wstring name = Wide(VisibleText(domain));
     SendMessageW(comboDomains, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
   }
   SendMessageW(comboDomains, CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
-  SetWindowTextW(comboDomains, Wide(ownDomain).c_str());
+  SetWindowTextW(comboDomains, Wide(VisibleText(ownDomain)).c_str());
 
   ::ShowWindow(hwnd_, SW_SHOWNORMAL);
   UpdateWindow(hwnd_);
@@ -472,7 +477,16 @@ void frmMain::SetMousePointer(MousePointer pointer) {
 }
 
 std::u16string frmMain::DomainText() {
-  return comboDomains != nullptr ? WindowText(comboDomains) : std::u16string();
+  if (comboDomains == nullptr) return {};
+  // The name shown for an entry, or for the own domain, stands for the name
+  // itself; any other text is taken as typed.
+  const std::u16string text = WindowText(comboDomains);
+  const LRESULT picked = SendMessageW(comboDomains, CB_GETCURSEL, 0, 0);
+  if (picked >= 0 && static_cast<size_t>(picked) < domainNames_.size() &&
+      VisibleText(domainNames_[static_cast<size_t>(picked)]) == text)
+    return domainNames_[static_cast<size_t>(picked)];
+  if (VisibleText(ownDomain_) == text) return ownDomain_;
+  return text;
 }
 
 void frmMain::ShowMessage(const std::u16string& text) {
@@ -648,8 +662,10 @@ LRESULT frmMain::OnNotify(NMHDR* header) {
         item.pszText[0] = 0;
         if (item.iItem >= 0 && static_cast<size_t>(item.iItem) < rows_.Size() &&
             item.iSubItem >= 0 && item.iSubItem < 5) {
-          const std::u16string& cell = CellText(rows_.RowAt(static_cast<size_t>(item.iItem)),
-                                                static_cast<int16_t>(item.iSubItem));
+          // Hidden characters (direction overrides, zero-width ones) shown
+          // as such; the rows are ordered by their own text.
+          const std::u16string cell = VisibleText(CellText(
+              rows_.RowAt(static_cast<size_t>(item.iItem)), static_cast<int16_t>(item.iSubItem)));
           const size_t n = std::min(cell.size(), static_cast<size_t>(item.cchTextMax) - 1);
           std::copy_n(cell.data(), n, item.pszText);
           item.pszText[n] = 0;

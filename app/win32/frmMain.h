@@ -128,6 +128,9 @@ class frmMain : public ReportWindow {
   ReportRows rows_;
   std::vector<ReportRow> pending_;  // rows not yet handed to the list
   std::vector<MachineOutcome> outcomes_;
+  // The domain box's entries and the own domain as the network gave them.
+  std::vector<std::u16string> domainNames_;
+  std::u16string ownDomain_;
   std::u16string statusText_;
   bool statusDirty_ = false;  // statusText_ is not yet in the panel
   std::wstring statusTipText_;

@@ -12,6 +12,7 @@
 // windows.h first.
 #include <commctrl.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -492,6 +493,94 @@ void StopChecks(Run& run) {
   PostMessageW(main, WM_CLOSE, 0, 0);
 }
 
+// Names with a direction override and a zero-width space, as a hostile
+// network may give them.
+sim::SimDomain HiddenCharacters() {
+  using quorvix::SV_TYPE_DOMAIN_CTRL, quorvix::SV_TYPE_SERVER, quorvix::SV_TYPE_WORKSTATION;
+  sim::SimDomain d;
+  d.computerName = u"PC01";
+  d.localDomain = u"HQ\u200B";
+  d.domains = {{u"HQ\u200B", u"PDC01"}, {u"LAB\u202E", u"LAB01"}};
+  sim::SimMachine pdc;
+  pdc.name = u"PDC01";
+  pdc.domain = u"HQ\u200B";
+  pdc.type = SV_TYPE_WORKSTATION | SV_TYPE_SERVER | SV_TYPE_DOMAIN_CTRL;
+  for (const char16_t* user : {u"carl", u"ann\u202Etxt.exe", u"Bob"})
+    pdc.sessions.push_back({user, u"HQ", u"", u"\\\\PDC01"});
+  sim::SimMachine lab = pdc;
+  lab.name = u"LAB01";
+  lab.domain = u"LAB\u202E";
+  lab.sessions = {{u"dora", u"LAB", u"", u""}};
+  d.machines = {pdc, lab};
+  return d;
+}
+
+// Presses start and waits for the scan's end; a message box (a domain that
+// could not be listed) is closed and counts as a failed scan.
+bool Scan(HWND main) {
+  std::atomic<bool> done{false}, box{false};
+  std::thread closer([&] {
+    while (!done) {
+      HWND found = FindWindowW(L"#32770", nullptr);
+      if (found != nullptr && GetWindow(found, GW_OWNER) == main) {
+        box = true;
+        PostMessageW(found, WM_COMMAND, IDOK, 0);
+      }
+      Sleep(50);
+    }
+  });
+  SendMessageW(Child(main, frmMain::kPowerButton), BM_CLICK, 0, 0);
+  done = true;
+  closer.join();
+  return !box;
+}
+
+// The shown text of the first column of each row.
+std::vector<std::wstring> ShownUsers(HWND list) {
+  std::vector<std::wstring> users;
+  const int n = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+  for (int i = 0; i < n; ++i) {
+    wchar_t cell[256] = L"";
+    LVITEMW item{};
+    item.pszText = cell;
+    item.cchTextMax = 256;
+    SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
+    users.push_back(cell);
+  }
+  return users;
+}
+
+void HiddenCharacterChecks(Run& run) {
+  HWND main = run.main;
+  HWND combo = Child(main, frmMain::kComboDomains);
+  HWND list = Child(main, frmMain::kLvMain);
+  std::vector<std::wstring> entries;
+  for (int i = 0; i < static_cast<int>(SendMessageW(combo, CB_GETCOUNT, 0, 0)); ++i) {
+    wchar_t entry[256] = L"";
+    SendMessageW(combo, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(entry));
+    entries.push_back(entry);
+  }
+  Check(
+      entries == std::vector<std::wstring>{L"HQ\uFFFD", L"LAB\uFFFD"} && Text(combo) == L"HQ\uFFFD",
+      "the domain box shows hidden characters of the domains' names as U+FFFD");
+
+  // The own domain's name as shown is scanned by its own name.
+  const bool listed = Scan(main);
+  std::vector<std::wstring> users = ShownUsers(list);
+  std::sort(users.begin(), users.end());
+  bool raw = false;
+  const quorvix::ReportRows& rows = run.window.load()->Rows();
+  for (size_t i = 0; i < rows.Size(); ++i) raw = raw || rows.RowAt(i).user == u"ann\u202Etxt.exe";
+  Check(listed && raw && users == std::vector<std::wstring>{L"Bob", L"ann\uFFFDtxt.exe", L"carl"},
+        "the report shows hidden characters of the cells as U+FFFD, and the own domain is "
+        "scanned by its name");
+
+  SendMessageW(combo, CB_SETCURSEL, 1, 0);
+  Check(Scan(main) && ShownUsers(list) == std::vector<std::wstring>{L"dora"},
+        "a domain picked from the box is scanned by its name");
+  PostMessageW(main, WM_CLOSE, 0, 0);
+}
+
 void CloseDuringScanChecks(Run& run) {
   HWND main = run.main;
   StartScan(main);
@@ -553,6 +642,12 @@ int wmain(int argc, wchar_t** argv) {
     Run run;
     const int rc = RunProgram(api, run, [&](Run& r) { MainWindowChecks(r, expectedDir); });
     Check(rc == 0, "Exit ends the program with status 0");
+  }
+
+  {
+    sim::SimulatedNetApi api(HiddenCharacters());
+    Run run;
+    RunProgram(api, run, HiddenCharacterChecks);
   }
 
   {

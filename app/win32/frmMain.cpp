@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "ReportOrder.h"
+#include "ReportText.h"
 #include "ResizeRules.h"
 #include "Resources.h"
 #include "ScanSummary.h"
@@ -664,14 +665,23 @@ LRESULT frmMain::OnNotify(NMHDR* header) {
             item.iSubItem >= 0 && item.iSubItem < 5) {
           // Hidden characters (direction overrides, zero-width ones) shown
           // as such; the rows are ordered by their own text.
-          const std::u16string cell = VisibleText(CellText(
-              rows_.RowAt(static_cast<size_t>(item.iItem)), static_cast<int16_t>(item.iSubItem)));
+          const std::u16string cell = ShownCell(rows_.RowAt(static_cast<size_t>(item.iItem)),
+                                                static_cast<int16_t>(item.iSubItem));
           const size_t n = std::min(cell.size(), static_cast<size_t>(item.cchTextMax) - 1);
           std::copy_n(cell.data(), n, item.pszText);
           item.pszText[n] = 0;
         }
       }
       return 0;
+    }
+    if (header->code == LVN_ODFINDITEMW) {
+      // The type-ahead: the row the typed text names, or -1 (0 would be the
+      // first row). Rows are found by text alone; they carry no item data.
+      const auto* find = reinterpret_cast<const NMLVFINDITEMW*>(header);
+      const LVFINDINFOW& info = find->lvfi;
+      if ((info.flags & (LVFI_STRING | LVFI_PARTIAL)) == 0 || info.psz == nullptr) return -1;
+      return FindRow(rows_, U16(info.psz, static_cast<size_t>(lstrlenW(info.psz))), find->iStart,
+                     (info.flags & LVFI_PARTIAL) != 0, (info.flags & LVFI_WRAP) != 0);
     }
     if (header->code == LVN_COLUMNCLICK) {
       lvMain_ColumnClick(reinterpret_cast<NMLISTVIEW*>(header)->iSubItem);

@@ -2,7 +2,8 @@
 // program runs on the main thread as it does for the user: the splash, the
 // main window's loading and layout, a scan of the demo domain, the header
 // ordering (checked against quorvix-scan's own CSV output), the About window,
-// the machines window, Escape, closing during a scan and Exit.
+// the machines window, Escape, closing during a scan and Exit; names with
+// hidden characters and typing in the list.
 //
 //   win32_window_tests EXPECTED_DIR      (sort-COLUMN-asc.csv / -desc.csv)
 //   win32_window_tests --screenshots DIR (splash.bmp, main-window.bmp, about.bmp)
@@ -574,6 +575,22 @@ void HiddenCharacterChecks(Run& run) {
   Check(listed && raw && users == std::vector<std::wstring>{L"Bob", L"ann\uFFFDtxt.exe", L"carl"},
         "the report shows hidden characters of the cells as U+FFFD, and the own domain is "
         "scanned by its name");
+
+  // Typing in the list selects the next row whose user begins with the
+  // letters typed, and a letter that begins none leaves the selection.
+  auto selected = [&] {
+    return static_cast<int>(
+        SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+  };
+  const std::vector<std::wstring> shown = ShownUsers(list);
+  const int carl = static_cast<int>(std::find(shown.begin(), shown.end(), L"carl") - shown.begin());
+  SendMessageW(list, WM_CHAR, 'C', 1);
+  const int typed = selected();
+  Sleep(1000);  // a new search, not "cz"
+  SendMessageW(list, WM_CHAR, 'z', 1);
+  Check(carl != 0 && typed == carl && selected() == carl,
+        "typing in the list selects the row of the letter typed (" + std::to_string(typed) +
+            ", then " + std::to_string(selected()) + ", \"carl\" at " + std::to_string(carl) + ")");
 
   SendMessageW(combo, CB_SETCURSEL, 1, 0);
   Check(Scan(main) && ShownUsers(list) == std::vector<std::wstring>{L"dora"},

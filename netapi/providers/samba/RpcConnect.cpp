@@ -8,8 +8,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 #include "NetworkSetup.h"
 #include "RecentHosts.h"
@@ -104,10 +107,41 @@ RecentHosts<std::string>& NamesWithoutAddress() {
   return names;
 }
 
-// AddressOf host, or nothing at once for a name found without one lately.
-std::string RememberedAddressOf(const std::string& host) {
+// AddressOf host on a thread of its own, waited for until deadline: a name
+// server that does not answer holds a lookup for its timeouts (seconds, for
+// each name of the search list), which nothing else bounds. A lookup given up
+// is finished by its thread alone. Empty when none is found in time.
+std::string AddressBefore(const std::string& host, const Deadline& deadline) {
+  struct Lookup {
+    std::mutex mu;
+    std::condition_variable done;
+    bool finished = false;
+    std::string address;
+  };
+  auto lookup = std::make_shared<Lookup>();
+  try {
+    std::thread([lookup, host] {
+      std::string address = AddressOf(host);
+      {
+        std::lock_guard lock(lookup->mu);
+        lookup->address = std::move(address);
+        lookup->finished = true;
+      }
+      lookup->done.notify_all();
+    }).detach();
+  } catch (const std::exception&) {  // no thread to be had: looked up here
+    return AddressOf(host);
+  }
+  std::unique_lock lock(lookup->mu);
+  if (!lookup->done.wait_for(lock, deadline.Left(), [&] { return lookup->finished; })) return {};
+  return lookup->address;
+}
+
+// AddressBefore, or nothing at once for a name found without an address
+// lately (or whose lookup did not end in time).
+std::string RememberedAddressOf(const std::string& host, const Deadline& deadline) {
   if (NamesWithoutAddress().Holds(host)) return {};
-  std::string address = AddressOf(host);
+  std::string address = AddressBefore(host, deadline);
   if (address.empty()) NamesWithoutAddress().Remember(host);
   return address;
 }
@@ -159,23 +193,23 @@ NET_API_STATUS ConnectPipe(void* mem, tevent_context* ev, loadparm_context* lp,
   if (NET_API_STATUS s = CheckNetworkInterfaces(); s != NERR_Success) return s;
   // A machine whose name has no address is tried by the DNS name the
   // directory gave for it, or a trusted domain's logon server under its
-  // domain's DNS name, while there is time (a name server that does not
-  // answer makes each lookup wait); Kerberos then asks for that name's service.
+  // domain's DNS name, while there is time (every lookup ends at the
+  // deadline); Kerberos then asks for that name's service.
   std::string name = host;
-  std::string address = RememberedAddressOf(host);
+  std::string address = RememberedAddressOf(host, deadline);
   if (address.empty() && creds.hostNames && !deadline.Passed()) {
     // A name found under a domain is the one candidate that had an address.
     std::string found;
     name = creds.hostNames->DnsNameOf(
         host,
-        [&found](const std::string& candidate) {
-          std::string a = AddressOf(candidate);
+        [&found, &deadline](const std::string& candidate) {
+          std::string a = AddressBefore(candidate, deadline);
           if (a.empty()) return false;
           found = std::move(a);
           return true;
         },
         std::chrono::steady_clock::now() + deadline.Left());
-    if (!name.empty()) address = found.empty() ? AddressOf(name) : found;
+    if (!name.empty()) address = found.empty() ? AddressBefore(name, deadline) : found;
   }
   if (address.empty()) return ERROR_BAD_NETPATH;
   cli_credentials* cc = lp != nullptr ? MakeRpcCredentials(mem, lp, creds) : nullptr;

@@ -13,9 +13,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <fstream>
 #include <iterator>
@@ -272,6 +274,25 @@ TEST_F(LiveTest, MachinesAreReachedByTheirDirectoryDnsNames) {
   ExpectAllReleased(api);
 }
 
+// A system file with text added for one test, as it was again afterwards
+// (scripts/test-samba restores it too, should the test end abruptly).
+class FileChange {
+ public:
+  FileChange(std::string path, const std::string& added, bool replace = false)
+      : path_(std::move(path)) {
+    std::ifstream in(path_);
+    saved_.assign(std::istreambuf_iterator<char>(in), {});
+    std::ofstream(path_, replace ? std::ios::trunc : std::ios::app) << added;
+  }
+  ~FileChange() { std::ofstream(path_, std::ios::trunc) << saved_; }
+  FileChange(const FileChange&) = delete;
+  FileChange& operator=(const FileChange&) = delete;
+
+ private:
+  std::string path_;
+  std::string saved_;
+};
+
 // A name found without an address is not looked up again for a minute: the
 // calls that follow go to its DNS name at once. Shown by giving the name an
 // address where nothing listens after the first call, which a second lookup
@@ -284,24 +305,36 @@ TEST_F(LiveTest, ANameWithoutAnAddressIsLookedUpOnce) {
   ASSERT_EQ(net.fnNetServerEnum(u"QVXAD", static_cast<int32_t>(SV_TYPE_ALL), machines, false), 0);
   std::u16string role;
   ASSERT_EQ(net.GetServerType(u"FILESDNS", role), 0);
-  const std::string hosts = "/etc/hosts";
-  std::string saved;
-  {
-    std::ifstream in(hosts);
-    saved.assign(std::istreambuf_iterator<char>(in), {});
-  }
-  ASSERT_FALSE(saved.empty());
-  struct Restore {
-    const std::string& path;
-    const std::string& text;
-    ~Restore() { std::ofstream(path, std::ios::trunc) << text; }
-  } restore{hosts, saved};
-  std::ofstream(hosts, std::ios::app) << "127.0.0.99 filesdns\n";
+  const FileChange hosts("/etc/hosts", "127.0.0.99 filesdns\n");
   ASSERT_TRUE(HasAddress("filesdns"));
   std::vector<LoggedOnUser> users;
   EXPECT_EQ(fnNetWkstaUserEnum(api, u"FILESDNS", users), 0);
   EXPECT_NE(Find(users, u"bob"), nullptr);
   ExpectAllReleased(api);
+}
+
+// A name server that takes queries and answers none holds each lookup for
+// its timeouts (here twice five seconds): the call still ends at the host
+// timeout.
+TEST_F(LiveTest, ALookupTheNameServerDoesNotAnswerEndsAtTheHostTimeout) {
+  const int server = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(server, 0);
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  at.sin_port = htons(53);
+  inet_pton(AF_INET, "127.0.0.1", &at.sin_addr);
+  ASSERT_EQ(bind(server, reinterpret_cast<sockaddr*>(&at), sizeof at), 0) << std::strerror(errno);
+  {
+    const FileChange resolver("/etc/resolv.conf",
+                              "nameserver 127.0.0.1\noptions timeout:5 attempts:2\n", true);
+    SambaNetApi api(Admin("QVXAD", std::chrono::milliseconds(500)));
+    std::vector<LoggedOnUser> users;
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(fnNetWkstaUserEnum(api, u"NOWHERE", users), 53);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(4));
+    ExpectAllReleased(api);
+  }
+  close(server);
 }
 
 // A user's logon server in a trusted domain outside the forest, which the

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -811,13 +812,25 @@ NET_API_STATUS SambaNetApi::NetLocalGroupAddMembers(LPCWSTR servername, LPCWSTR 
   const Arg group = NameArg(groupname);
   const auto* members = reinterpret_cast<const LOCALGROUP_MEMBERS_INFO_3*>(buf);
   std::vector<std::string> accounts;
+  std::optional<std::u16string> accountDomain;  // the server's, asked once
   for (DWORD i = 0; i < totalentries; ++i) {
     if (members[i].lgrmi3_domainandname == nullptr) return ERROR_INVALID_PARAMETER;
     std::string name = ToUtf8(members[i].lgrmi3_domainandname);
-    // The account is looked up on the server by its name; a domain prefix
-    // names where it lives, which the server's lookup knows itself.
-    const auto slash = name.find('\\');
-    if (slash != std::string::npos) name.erase(0, slash + 1);
+    // The account is looked up by its name in the server's own account
+    // database, so a domain part must name that database: another domain's
+    // account cannot be looked up here, and the server's own account of the
+    // same name would be added in its place.
+    if (const auto slash = name.find('\\'); slash != std::string::npos) {
+      if (!accountDomain) {
+        std::string own = LocalNetbiosName();
+        if (server.present)
+          if (NET_API_STATUS s = AccountDomainName(server.text, creds_, own); s != NERR_Success)
+            return s;
+        accountDomain = Upper(FromUtf8(own));
+      }
+      if (Upper(FromUtf8(name.substr(0, slash))) != *accountDomain) return ERROR_NOT_SUPPORTED;
+      name.erase(0, slash + 1);
+    }
     if (name.empty()) return ERROR_NO_SUCH_MEMBER;
     accounts.push_back(std::move(name));
   }

@@ -41,6 +41,7 @@ struct Session {
   tevent_context* ev = nullptr;
   dcerpc_pipe* pipe = nullptr;
   policy_handle domain{};
+  std::string domainName;  // the server's account domain
   bool open = false;
   std::chrono::steady_clock::time_point used;  // when it last answered
 };
@@ -165,6 +166,7 @@ NET_API_STATUS Open(Session& s, const SambaCredentials& creds, const Deadline& d
   o.out.domain_handle = &s.domain;
   if (NET_API_STATUS st = Samr(s, NDR_SAMR_OPENDOMAIN, mem, o, deadline); st != NERR_Success)
     return st;
+  s.domainName = name;
   s.open = true;
   return NERR_Success;
 }
@@ -316,6 +318,25 @@ NET_API_STATUS QueryAccount(const std::string& host, const std::string& user,
     }
   }
   return ERROR_BAD_NETPATH;
+}
+
+NET_API_STATUS AccountDomainName(const std::string& host, const SambaCredentials& creds,
+                                 std::string& out) {
+  if (host.empty()) return ERROR_INVALID_NAME;
+  if (RecentlySilent(host)) return ERROR_BAD_NETPATH;
+  std::shared_lock<std::shared_mutex> state(LibraryStateLock());
+  std::shared_ptr<Session> s = SessionFor(host, CredentialsKey(creds));
+  std::lock_guard lock(s->lock);
+  if (!s->open) {
+    if (NET_API_STATUS st = Open(*s, creds, Deadline(creds.hostTimeout)); st != NERR_Success) {
+      Drop(*s);
+      if (st == ERROR_BAD_NETPATH) RememberSilent(host);
+      return st;
+    }
+    s->used = std::chrono::steady_clock::now();
+  }
+  out = s->domainName;
+  return NERR_Success;
 }
 
 void ForgetAccountServers() {

@@ -38,6 +38,11 @@ DWORD AccountFlags(std::uint32_t acb);
 NET_API_STATUS QueryAccount(const std::string& host, const std::string& user,
                             const SambaCredentials& creds, SamrAccount& out);
 
+// The name of host's account domain: its own name, or on a domain
+// controller its domain's. Statuses as QueryAccount's.
+NET_API_STATUS AccountDomainName(const std::string& host, const SambaCredentials& creds,
+                                 std::string& out);
+
 // Drops every kept connection (a provider with other credentials).
 void ForgetAccountServers();
 

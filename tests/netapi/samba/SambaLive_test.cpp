@@ -160,6 +160,13 @@ TEST_F(LiveTest, ServerFactsAndLocalGroupMembership) {
   // The account is looked up and added; the second time it is a member.
   const std::string account = Env("QUORVIX_SAMBA_NEW_MEMBER");
   if (account.empty()) GTEST_SKIP() << "no account to add";
+  // Another domain's account cannot be looked up on the server: refused,
+  // rather than the server's own account of that name added in its place.
+  std::u16string other = u"QVXAD\\" + FromUtf8(account);
+  LOCALGROUP_MEMBERS_INFO_3 elsewhere{other.data()};
+  EXPECT_EQ(api.NetLocalGroupAddMembers(Standalone().c_str(), u"Operators", 3,
+                                        reinterpret_cast<LPBYTE>(&elsewhere), 1),
+            ERROR_NOT_SUPPORTED);
   std::u16string name = u"QVXFILES\\" + FromUtf8(account);
   LOCALGROUP_MEMBERS_INFO_3 carol{name.data()};
   EXPECT_EQ(api.NetLocalGroupAddMembers(Standalone().c_str(), u"Operators", 3,
@@ -168,7 +175,7 @@ TEST_F(LiveTest, ServerFactsAndLocalGroupMembership) {
   EXPECT_EQ(api.NetLocalGroupAddMembers(Standalone().c_str(), u"Operators", 3,
                                         reinterpret_cast<LPBYTE>(&carol), 1),
             ERROR_MEMBER_IN_ALIAS);
-  LOCALGROUP_MEMBERS_INFO_3 nobody{const_cast<LPWSTR>(u"QVXFILES\\nobody-here")};
+  LOCALGROUP_MEMBERS_INFO_3 nobody{const_cast<LPWSTR>(u"qvxfiles\\nobody-here")};
   EXPECT_EQ(api.NetLocalGroupAddMembers(Standalone().c_str(), u"Operators", 3,
                                         reinterpret_cast<LPBYTE>(&nobody), 1),
             ERROR_NO_SUCH_MEMBER);

@@ -463,16 +463,20 @@ void StopChecks(Run& run) {
   PostMessageW(status, WM_LBUTTONUP, 0, at);
   PostMessageW(status, WM_LBUTTONDBLCLK, MK_LBUTTON, at);
   PostMessageW(status, WM_LBUTTONUP, 0, at);
-  HWND machines = nullptr;
-  WaitFor([&] { return (machines = FindWindowW(win32::frmMachines::kClassName, nullptr)); }, 5000);
-  const std::wstring listed =
-      machines ? Text(GetDlgItem(machines, win32::frmMachines::kText)) : L"";
   const std::u16string expected = quorvix::UnaskedMachinesText(window->Outcomes());
   std::wstring lines;
   for (char16_t c : expected) {
     if (c == u'\n') lines += L'\r';
     lines += static_cast<wchar_t>(c);
   }
+  // The window is found as soon as it is made, before its text is in.
+  HWND machines = nullptr;
+  std::wstring listed;
+  WaitFor([&] {
+    machines = FindWindowW(win32::frmMachines::kClassName, nullptr);
+    listed = machines ? Text(GetDlgItem(machines, win32::frmMachines::kText)) : L"";
+    return listed == lines;
+  });
   Check(machines != nullptr && !expected.empty() && listed == lines,
         "a double-click on the first panel lists the machines not asked");
   // "&Copy" puts the list on the clipboard.

@@ -55,24 +55,18 @@ std::string EscapeHidden(const std::string& json) {
   const std::u16string text = FromUtf8(json);
   std::u16string out;
   out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char16_t c = text[i];
-    const bool pair = c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-                      text[i + 1] <= 0xDFFF;
-    const char32_t code =
-        pair ? 0x10000 + ((char32_t{c} - 0xD800) << 10) + (text[i + 1] - 0xDC00) : char32_t{c};
-    if (code < 0x7F || !IsHiddenCharacter(code)) {
-      out.append(text, i, pair ? 2 : 1);
-      i += pair ? 1 : 0;
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t start = i;
+    const char32_t c = NextCodePoint(text, i);
+    if (c < 0x7F || !IsHiddenCharacter(c)) {
+      out.append(text, start, i - start);
       continue;
     }
-    for (std::size_t k = 0; k < (pair ? 2u : 1u); ++k) {
+    for (std::size_t k = start; k < i; ++k) {
       static constexpr char16_t kHex[] = u"0123456789abcdef";
-      const char16_t unit = text[i + k];
       out += u"\\u";
-      for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(unit >> shift) & 0xF];
+      for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(text[k] >> shift) & 0xF];
     }
-    i += pair ? 1 : 0;
   }
   return ToUtf8(out);
 }

@@ -162,14 +162,14 @@ bool In(const Range (&table)[N], char32_t c) {
   return it != std::begin(table) && c <= std::prev(it)->last;
 }
 
+}  // namespace
+
 char32_t NextCodePoint(std::u16string_view s, std::size_t& i) {
   const char32_t c = s[i++];
   if (c >= 0xD800 && c <= 0xDBFF && i < s.size() && s[i] >= 0xDC00 && s[i] <= 0xDFFF)
     return 0x10000 + ((c - 0xD800) << 10) + (s[i++] - 0xDC00);
   return c;  // a lone surrogate stays one (hidden) unit
 }
-
-}  // namespace
 
 bool IsHiddenCharacter(char32_t c) {
   return In(kHidden, c);

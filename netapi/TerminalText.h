@@ -12,6 +12,10 @@
 
 namespace quorvix {
 
+// The code point at text[i], a surrogate pair read whole (a lone surrogate
+// as itself); i moves past it.
+char32_t NextCodePoint(std::u16string_view text, std::size_t& i);
+
 // Controls, format characters (zero-width, bidirectional, byte-order mark),
 // line and paragraph separators and lone surrogates.
 bool IsHiddenCharacter(char32_t c);

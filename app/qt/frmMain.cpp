@@ -28,6 +28,7 @@
 
 #include "Art.h"
 #include "CoolBar.h"
+#include "DomainBox.h"
 #include "ImageButton.h"
 #include "ReportModel.h"
 #include "ResizeRules.h"
@@ -353,14 +354,9 @@ void frmMain::SetMousePointer(MousePointer pointer) {
 }
 
 std::u16string frmMain::DomainText() {
-  // The text shown for an entry, or for the own domain, stands for its name;
-  // any other text is taken as typed.
-  const QString text = comboDomains->currentText();
   const int picked = comboDomains->currentIndex();
-  if (picked >= 0 && comboDomains->itemText(picked) == text)
-    return ToU16(comboDomains->itemData(picked).toString());
-  if (ToQString(VisibleText(ownDomain_)) == text) return ownDomain_;
-  return ToU16(text);
+  const std::u16string name = picked >= 0 ? ToU16(comboDomains->itemData(picked).toString()) : u"";
+  return DomainNamed(ToU16(comboDomains->currentText()), picked >= 0 ? &name : nullptr, ownDomain_);
 }
 
 void frmMain::ShowMessage(const std::u16string& text) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "DomainBox.h"
 #include "ReportOrder.h"
 #include "ReportText.h"
 #include "ResizeRules.h"
@@ -479,15 +480,10 @@ void frmMain::SetMousePointer(MousePointer pointer) {
 
 std::u16string frmMain::DomainText() {
   if (comboDomains == nullptr) return {};
-  // The name shown for an entry, or for the own domain, stands for the name
-  // itself; any other text is taken as typed.
-  const std::u16string text = WindowText(comboDomains);
   const LRESULT picked = SendMessageW(comboDomains, CB_GETCURSEL, 0, 0);
-  if (picked >= 0 && static_cast<size_t>(picked) < domainNames_.size() &&
-      VisibleText(domainNames_[static_cast<size_t>(picked)]) == text)
-    return domainNames_[static_cast<size_t>(picked)];
-  if (VisibleText(ownDomain_) == text) return ownDomain_;
-  return text;
+  const bool listed = picked >= 0 && static_cast<size_t>(picked) < domainNames_.size();
+  return DomainNamed(WindowText(comboDomains),
+                     listed ? &domainNames_[static_cast<size_t>(picked)] : nullptr, ownDomain_);
 }
 
 void frmMain::ShowMessage(const std::u16string& text) {

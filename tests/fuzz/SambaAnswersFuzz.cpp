@@ -1,7 +1,7 @@
 // The Samba provider's conversion of answers: workstation-service entries
 // (UTF-8 texts, any of them absent or malformed) packed into the records a
 // caller gets, batch by batch, and directory attributes turned into machines
-// and type words.
+// and type words, and a controller's answer to an LDAP ping.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -122,6 +122,8 @@ void DirectoryAnswer(fuzz::FuzzInput& in) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+  // The input as it stands is also a controller's answer to an LDAP ping.
+  if (const auto domain = NetbiosDomainFromPing(data, size)) Check(domain->size() <= 255);
   fuzz::FuzzInput in(data, size);
   if (in.Bool())
     WorkstationAnswer(in);

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "AnswerConversion.h"
 #include "RpcConnect.h"
 #include "SambaLibs.h"
 #include "SambaStatus.h"
@@ -60,11 +61,12 @@ std::string EntryDn(LDAP* ld, LDAPMessage* entry) {
 }
 
 // A base-scope read of one object's attributes.
-int ReadObject(LDAP* ld, const std::string& dn, const char* const* attrs, LdapResult& res) {
+int ReadObject(LDAP* ld, const std::string& dn, const char* const* attrs, LdapResult& res,
+               const char* filter = "(objectClass=*)") {
   LDAPMessage* m = nullptr;
   timeval tv{15, 0};
-  int rc = ldap_search_ext_s(ld, dn.c_str(), LDAP_SCOPE_BASE, "(objectClass=*)",
-                             const_cast<char**>(attrs), 0, nullptr, nullptr, &tv, 1, &m);
+  int rc = ldap_search_ext_s(ld, dn.c_str(), LDAP_SCOPE_BASE, filter, const_cast<char**>(attrs), 0,
+                             nullptr, nullptr, &tv, 1, &m);
   res.reset(m);
   return rc;
 }
@@ -263,13 +265,30 @@ int GssapiBind(LDAP* ld, const std::string& cacheName) {
   return rc;
 }
 
-// The realm of the directory on ld, from its rootDSE (readable anonymously).
-std::string DirectoryRealm(LDAP* ld) {
+// The directory's own domain, asked anonymously: its realm from the root
+// entry, and its NetBIOS name from an LDAP ping ("" when the controller
+// answers none). An empty realm: the directory does not answer.
+struct DirectoryDomain {
+  std::string realm;
+  std::string netbios;
+};
+DirectoryDomain DirectoryDomainOf(LDAP* ld) {
   static const char* const attrs[] = {"defaultNamingContext", nullptr};
   LdapResult res;
   if (ReadObject(ld, "", attrs, res) != LDAP_SUCCESS) return {};
   LDAPMessage* e = ldap_first_entry(ld, res.get());
-  return e == nullptr ? std::string() : RealmFromDn(FirstValue(ld, e, "defaultNamingContext"));
+  if (e == nullptr) return {};
+  DirectoryDomain d;
+  d.realm = RealmFromDn(FirstValue(ld, e, "defaultNamingContext"));
+  static const char* const pingAttrs[] = {"netlogon", nullptr};
+  if (ReadObject(ld, "", pingAttrs, res, "(&(NtVer=\\06\\00\\00\\00))") == LDAP_SUCCESS &&
+      (e = ldap_first_entry(ld, res.get())) != nullptr) {
+    const std::string ping = FirstValue(ld, e, "netlogon");
+    if (auto nb =
+            NetbiosDomainFromPing(reinterpret_cast<const unsigned char*>(ping.data()), ping.size()))
+      d.netbios = std::move(*nb);
+  }
+  return d;
 }
 
 // A simple bind, only inside TLS with a verified certificate: StartTLS on
@@ -370,17 +389,28 @@ NET_API_STATUS ReadDirectory(const std::string& host, DirectoryLogon& logon, AdL
     rc = GssapiBind(ld.get(), logon.tickets.Name());
   } else {
     NET_API_STATUS kdc = NERR_Success;
+    std::string otherDomain;  // the directory's domain, when the account is not of it
     // A ticket that is about to end is got again: one that ended makes the
     // bind fail as a refused logon.
     if (logon.tickets.Empty() || logon.tickets.EndsWithin(std::chrono::minutes(5))) {
-      std::string realm;
+      DirectoryDomain own;
       if (creds.user.find('@') == std::string::npos) {
-        realm = DirectoryRealm(ld.get());
-        if (realm.empty()) return ERROR_BAD_NETPATH;  // the directory does not answer
+        own = DirectoryDomainOf(ld.get());
+        if (own.realm.empty()) return ERROR_BAD_NETPATH;  // the directory does not answer
       }
-      kdc = logon.tickets.GetFromPassword(KerberosPrincipal(creds.user, realm), creds.password);
-      // A refused password is not tried again some other way.
-      if (kdc != NERR_Success && kdc != NERR_DCNotFound) return kdc;
+      // The realm's KDC knows the accounts of the directory's domain alone:
+      // for another domain's account it would be asked for the account of
+      // the same name here, and a password that is not that account's would
+      // count towards its lockout. Such an account binds as itself over TLS.
+      if (OfDirectoryDomain(creds.user, own.netbios, own.realm)) {
+        kdc =
+            logon.tickets.GetFromPassword(KerberosPrincipal(creds.user, own.realm), creds.password);
+        // A refused password is not tried again some other way.
+        if (kdc != NERR_Success && kdc != NERR_DCNotFound) return kdc;
+      } else {
+        otherDomain = own.netbios.empty() ? own.realm : own.netbios;
+        kdc = NERR_DCNotFound;
+      }
     }
     if (kdc == NERR_Success) {
       rc = GssapiBind(ld.get(), logon.tickets.Name());
@@ -388,13 +418,23 @@ NET_API_STATUS ReadDirectory(const std::string& host, DirectoryLogon& logon, AdL
       ld = TlsSimpleBind(host, creds, watch, rc);
       if (watch.Expired()) return ERROR_BAD_NETPATH;  // no answer in time
       if (rc == LDAP_CONNECT_ERROR) {
-        logon.refusal =
-            "the directory on " + Printable(host) +
-            " was not asked: no Kerberos KDC of its realm can be reached and it offers no TLS "
-            "with a certificate this system trusts, and the password is never sent in clear. "
-            "Log on with a Kerberos ticket (kinit, then no --user), make the realm's KDC "
-            "reachable (krb5.conf), or name the controller's certificate authority with "
-            "--ldap-ca FILE";
+        const std::string why = otherDomain.empty()
+                                    ? "no Kerberos KDC of its realm can be reached"
+                                    : "the account's domain (" +
+                                          Printable(creds.user.substr(0, creds.user.find('\\'))) +
+                                          ") is not the directory's (" + Printable(otherDomain) +
+                                          "), whose KDC gives tickets to its own accounts alone";
+        const std::string how =
+            otherDomain.empty()
+                ? "Log on with a Kerberos ticket (kinit, then no --user), make the realm's "
+                  "KDC reachable (krb5.conf)"
+                : "Name the account by its own domain's realm (--user NAME@REALM), log on "
+                  "with a Kerberos ticket (kinit, then no --user)";
+        logon.refusal = "the directory on " + Printable(host) + " was not asked: " + why +
+                        ", it offers no TLS with a certificate this system trusts, and the "
+                        "password is never sent in clear. " +
+                        how +
+                        ", or name the controller's certificate authority with --ldap-ca FILE";
         return ERROR_NOT_SUPPORTED;
       }
     }

@@ -16,6 +16,9 @@
 #include <set>
 #include <string_view>
 
+#include "DirectoryRules.h"
+#include "basStringHandler.h"
+
 namespace quorvix::samba {
 
 namespace {
@@ -264,6 +267,17 @@ std::string KerberosPrincipal(const std::string& user, const std::string& realm)
   const auto slash = user.find('\\');
   const std::string name = slash == std::string::npos ? user : user.substr(slash + 1);
   return realm.empty() ? name : name + "@" + realm;
+}
+
+bool OfDirectoryDomain(const std::string& user, const std::string& netbiosDomain,
+                       const std::string& realm) {
+  const auto slash = user.find('\\');
+  if (slash == std::string::npos || user.find('@') != std::string::npos) return true;
+  DirectoryListing own;
+  own.dnsDomain = FromUtf8(realm);
+  own.netbiosDomain =
+      FromUtf8(netbiosDomain.empty() ? realm.substr(0, realm.find('.')) : netbiosDomain);
+  return IsOwnDomain(own, FromUtf8(user.substr(0, slash)));
 }
 
 std::string RealmFromDn(const std::string& dn) {

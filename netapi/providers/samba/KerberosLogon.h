@@ -62,6 +62,14 @@ void DestroyCache(const std::string& name);
 // The Kerberos principal of DOMAIN\NAME (or NAME, or NAME@REALM) in realm.
 std::string KerberosPrincipal(const std::string& user, const std::string& realm);
 
+// Whether a user given as DOMAIN\NAME is an account of the directory's own
+// domain, named by its NetBIOS name or its DNS name (the realm), case aside:
+// only then is NAME@realm the same account. A user given as NAME or
+// NAME@REALM names no other. Where the directory did not say its NetBIOS
+// name, the realm's first label stands for it.
+bool OfDirectoryDomain(const std::string& user, const std::string& netbiosDomain,
+                       const std::string& realm);
+
 // The realm of a directory naming context: "DC=qvxad,DC=test" -> "QVXAD.TEST".
 std::string RealmFromDn(const std::string& dn);
 

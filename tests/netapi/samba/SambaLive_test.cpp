@@ -574,6 +574,30 @@ TEST_F(LiveTest, APasswordsTicketIsGotAgainBeforeItEnds) {
   EXPECT_GT(InitialTicketEnd(name), ends);
 }
 
+// A password is tried on the directory's realm only for an account of the
+// directory's domain, named by either of its names in any case. Another
+// domain's account would be taken for the account of the same name here,
+// whose lockout a wrong password counts towards.
+TEST_F(LiveTest, APasswordIsTriedOnlyForItsOwnDomainsAccount) {
+  const std::string host = s.dc + ".qvxad.test";
+  for (const char* domain : {"qvxad", "QVXAD.TEST", "PARTNER"}) {
+    TicketCache tickets;
+    AdListing listing;
+    DirectoryLogon logon{Admin(domain), tickets, {}};
+    const NET_API_STATUS status = ReadDirectory(host, logon, listing);
+    if (std::string(domain) != "PARTNER") {
+      EXPECT_EQ(status, NERR_Success) << domain << ": " << logon.refusal;
+      continue;
+    }
+    // No ticket, and over TLS (which this controller does not offer with a
+    // certificate the system trusts) the account would bind as itself.
+    EXPECT_EQ(status, ERROR_NOT_SUPPORTED);
+    EXPECT_TRUE(tickets.Empty());
+    EXPECT_NE(logon.refusal.find("(PARTNER) is not the directory's (QVXAD)"), std::string::npos)
+        << logon.refusal;
+  }
+}
+
 // The default logon: no user named, the Kerberos ticket cache (KRB5CCNAME).
 TEST_F(LiveTest, TicketCacheLogonReadsTheDirectory) {
   if (Env("QUORVIX_SAMBA_TICKET").empty()) GTEST_SKIP() << "no ticket for the live domain";

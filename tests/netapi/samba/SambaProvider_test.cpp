@@ -21,6 +21,7 @@
 
 #include "AdDirectory.h"
 #include "AnswerBuffer.h"
+#include "AnswerConversion.h"
 #include "KerberosCaches.h"
 #include "KerberosLogon.h"
 #include "NetlogonClient.h"
@@ -217,6 +218,16 @@ TEST(SambaDirectory, TypeWordsOfEachRole) {
   EXPECT_EQ(RealmFromDn(""), "");
   EXPECT_EQ(KerberosPrincipal("QVXAD\\alice", "QVXAD.TEST"), "alice@QVXAD.TEST");
   EXPECT_EQ(KerberosPrincipal("alice@OTHER.TEST", "QVXAD.TEST"), "alice@OTHER.TEST");
+  // Only an account of the directory's own domain is asked of its realm.
+  EXPECT_TRUE(OfDirectoryDomain("Corp\\alice", "CORP", "EXAMPLE.COM"));
+  EXPECT_TRUE(OfDirectoryDomain("example.com\\alice", "CORP", "EXAMPLE.COM"));
+  EXPECT_TRUE(OfDirectoryDomain("alice", "CORP", "EXAMPLE.COM"));
+  EXPECT_TRUE(OfDirectoryDomain("alice@PARTNER.TEST", "CORP", "EXAMPLE.COM"));
+  EXPECT_FALSE(OfDirectoryDomain("EXAMPLE\\alice", "CORP", "EXAMPLE.COM"));
+  EXPECT_FALSE(OfDirectoryDomain("PARTNER\\alice", "CORP", "EXAMPLE.COM"));
+  EXPECT_FALSE(OfDirectoryDomain("\\alice", "CORP", "EXAMPLE.COM"));
+  EXPECT_TRUE(OfDirectoryDomain("example\\alice", "", "EXAMPLE.COM"));  // no ping answer
+  EXPECT_FALSE(OfDirectoryDomain("PARTNER\\alice", "", "EXAMPLE.COM"));
 
   AdListing l;
   l.netbiosDomain = u"QVXAD";
@@ -229,6 +240,38 @@ TEST(SambaDirectory, TypeWordsOfEachRole) {
 // A user's cache with initial tickets of two realms, a setting and a
 // service ticket: a connection's cache takes all but the service ticket and
 // is gone once destroyed; a cache without an initial ticket gives none.
+// A controller's answer to an LDAP ping names its domain; a broken one names
+// none, whatever it holds.
+TEST(SambaDirectory, TheDomainAnLdapPingNames) {
+  // As a Samba controller of QVXAD answered: forest, domain (a pointer back
+  // to the forest's name), host, then the NetBIOS domain, ending at byte 51.
+  std::vector<unsigned char> ping = {
+      0x17, 0x00, 0x00, 0x00, 0xbd, 0x11, 0x00, 0x00, 0x8b, 0xf5, 0xb0, 0x6c, 0xf4, 0xc4,
+      0x6e, 0x41, 0xb5, 0x78, 0xac, 0xd1, 0x9b, 0xd5, 0x5e, 0x70, 0x05, 0x71, 0x76, 0x78,
+      0x61, 0x64, 0x04, 0x74, 0x65, 0x73, 0x74, 0x00, 0xc0, 0x18, 0x03, 0x64, 0x63, 0x31,
+      0xc0, 0x18, 0x05, 0x51, 0x56, 0x58, 0x41, 0x44, 0x00, 0x03, 0x44, 0x43, 0x31, 0x00,
+      0x00, 0x17, 0x44, 0x65, 0x66, 0x61, 0x75, 0x6c, 0x74, 0x2d, 0x46, 0x69, 0x72, 0x73,
+      0x74, 0x2d, 0x53, 0x69, 0x74, 0x65, 0x2d, 0x4e, 0x61, 0x6d, 0x65, 0x00, 0xc0, 0x39,
+      0x05, 0x00, 0x00, 0x00, 0xff, 0xff, 0xff, 0xff};
+  EXPECT_EQ(NetbiosDomainFromPing(ping.data(), ping.size()), "QVXAD");
+  EXPECT_EQ(NetbiosDomainFromPing(ping.data(), 51), "QVXAD");
+  for (std::size_t n = 0; n < 51; ++n)
+    EXPECT_EQ(NetbiosDomainFromPing(ping.data(), n), std::nullopt) << n;
+  auto changed = [&ping](std::size_t at, std::vector<unsigned char> bytes) {
+    std::vector<unsigned char> out = ping;
+    std::copy(bytes.begin(), bytes.end(), out.begin() + static_cast<std::ptrdiff_t>(at));
+    return NetbiosDomainFromPing(out.data(), out.size());
+  };
+  EXPECT_EQ(changed(0, {19}), std::nullopt);  // an answer of another kind
+  // Pointers that go round: the domain's to itself, and a forest name whose
+  // second label points back to its first, which leads to it again.
+  EXPECT_EQ(changed(36, {0xc0, 0x24}), std::nullopt);
+  EXPECT_EQ(changed(24, {0x01, 0x61, 0xc0, 0x18}), std::nullopt);
+  EXPECT_EQ(changed(36, {0xc0, 0x2c}), std::nullopt);  // forward, to the NetBIOS name
+  EXPECT_EQ(changed(36, {0xff, 0xff}), std::nullopt);  // beyond the answer
+  EXPECT_EQ(changed(38, {0x43}), std::nullopt);        // a label type no answer uses
+}
+
 TEST(SambaKerberos, ConnectionCachesTakeOnlyInitialTickets) {
   krb5_context k = nullptr;
   ASSERT_EQ(krb5_init_context(&k), 0);

@@ -54,6 +54,8 @@ constexpr std::chrono::milliseconds kLibraryLimit{60000};
 // the end of its whole time. One that takes it keeps its time: it is slow.
 constexpr std::chrono::milliseconds kConnectGrace{5000};
 constexpr std::chrono::milliseconds kConnectCheck{2000};
+// The largest answer to one call that a connection takes (reassembled).
+constexpr std::size_t kMaxAnswerBytes = 8u << 20;
 
 // The first address of host, as text; IPv4 preferred (the binding takes it
 // bare). Looked up here, in the calling thread, so that the RPC library
@@ -246,11 +248,17 @@ NET_API_STATUS ConnectPipe(void* mem, tevent_context* ev, loadparm_context* lp,
   const NTSTATUS st = dcerpc_pipe_connect_b_recv(c, mem, out);
   if (!NT_STATUS_IS_OK(st)) {
     *out = nullptr;
-    const NET_API_STATUS s = FromNtStatus(NT_STATUS_V(st));
+    const NET_API_STATUS s = FromFailedNtStatus(NT_STATUS_V(st));
     if (s == ERROR_NOT_ENOUGH_MEMORY || s == ERROR_UNEXP_NET_ERR || s == ERROR_NETNAME_DELETED)
       return TakesConnections(address, deadline) ? s : ERROR_BAD_NETPATH;
     return s;
   }
+  // An answer is taken whole before it is looked at: the library's own bound
+  // (240 MiB) would let one machine's answer decode into gigabytes. The
+  // largest legitimate answer, a server's thousands of logged-on users, is
+  // far below this.
+  if (*out != nullptr && (*out)->conn != nullptr)
+    (*out)->conn->max_total_response_size = kMaxAnswerBytes;
   return NERR_Success;
 }
 
@@ -264,6 +272,7 @@ NET_API_STATUS CheckCallLayout(const ndr_interface_table& table, uint32_t opnum,
 
 NET_API_STATUS CallPipe(dcerpc_pipe* pipe, tevent_context* ev, const ndr_interface_table* table,
                         std::uint32_t opnum, void* mem, void* r, const Deadline& deadline) {
+  if (pipe == nullptr) return ERROR_BAD_NET_RESP;
   tevent_req* req =
       dcerpc_binding_handle_call_send(mem, ev, pipe->binding_handle, nullptr, table, opnum, mem, r);
   if (req == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
@@ -278,7 +287,7 @@ NET_API_STATUS CallPipe(dcerpc_pipe* pipe, tevent_context* ev, const ndr_interfa
   }
   const NTSTATUS st = dcerpc_binding_handle_call_recv(req);
   talloc_free(req);
-  return NT_STATUS_IS_OK(st) ? NERR_Success : FromNtStatus(NT_STATUS_V(st));
+  return NT_STATUS_IS_OK(st) ? NERR_Success : FromFailedNtStatus(NT_STATUS_V(st));
 }
 
 void RememberSilent(const std::string& host) {

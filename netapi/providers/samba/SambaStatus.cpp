@@ -81,6 +81,11 @@ NET_API_STATUS FromNtStatus(std::uint32_t status) {
   return NERR_Success;  // success and informational values
 }
 
+NET_API_STATUS FromFailedNtStatus(std::uint32_t status) {
+  const NET_API_STATUS s = FromNtStatus(status);
+  return s == NERR_Success ? ERROR_BAD_NET_RESP : s;
+}
+
 NET_API_STATUS FromWerror(std::uint32_t status) {
   if ((status & 0xC0000000u) != 0) return FromNtStatus(status);
   return status;

@@ -12,6 +12,11 @@ namespace quorvix::samba {
 // An NTSTATUS value (0xC0000022, ...) as the platform reports it.
 NET_API_STATUS FromNtStatus(std::uint32_t status);
 
+// The status of a connection or call that did not end in STATUS_SUCCESS:
+// never success, also for the informational and warning values (0x00000107,
+// 0x40000001, ...) that a server may end one with, which leave no result.
+NET_API_STATUS FromFailedNtStatus(std::uint32_t status);
+
 // A WERROR value; these are already platform codes, except that a few
 // interfaces carry an NTSTATUS in them.
 NET_API_STATUS FromWerror(std::uint32_t status);

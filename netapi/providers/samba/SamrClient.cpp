@@ -91,7 +91,7 @@ void Drop(Session& s) {
 }
 
 NET_API_STATUS Result(NTSTATUS st) {
-  return NT_STATUS_IS_OK(st) ? NERR_Success : FromNtStatus(NT_STATUS_V(st));
+  return NT_STATUS_IS_OK(st) ? NERR_Success : FromFailedNtStatus(NT_STATUS_V(st));
 }
 
 // One account-database call on the session's pipe: the transport's status,

@@ -133,6 +133,12 @@ TEST(SambaBuffers, OneAllocationPerAnswerReleasedOnce) {
 
 TEST(SambaStatus, MapsToThePlatformsCodes) {
   EXPECT_EQ(FromNtStatus(0x00000000), NERR_Success);
+  // A connection a server ended with an informational or warning value left
+  // no pipe behind: that is a failure (it was taken for success, and the
+  // missing pipe was then called).
+  for (const uint32_t odd : {0x00000107u, 0x40000001u, 0x80000005u, 0xC0000022u})
+    EXPECT_NE(FromFailedNtStatus(odd), NERR_Success) << std::hex << odd;
+  EXPECT_EQ(FromFailedNtStatus(0xC0000022), ERROR_ACCESS_DENIED);
   EXPECT_EQ(FromNtStatus(0xC0000022), ERROR_ACCESS_DENIED);
   EXPECT_EQ(FromNtStatus(0xC000006D), ERROR_LOGON_FAILURE);
   EXPECT_EQ(FromNtStatus(0xC000006A), ERROR_LOGON_FAILURE);

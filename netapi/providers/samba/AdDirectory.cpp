@@ -303,8 +303,15 @@ LdapHandle TlsSimpleBind(const std::string& host, const SambaCredentials& creds,
     ldap_set_option(ld.get(), LDAP_OPT_X_TLS_REQUIRE_CERT, &demand);
     if (!creds.ldapCa.empty())
       ldap_set_option(ld.get(), LDAP_OPT_X_TLS_CACERTFILE, creds.ldapCa.c_str());
-    int fresh = 0;  // a TLS context of this handle's own, with the settings above
-    ldap_set_option(ld.get(), LDAP_OPT_X_TLS_NEWCTX, &fresh);
+    // A TLS context of this handle's own, with the settings above. Without
+    // it (a CA file that cannot be read, say) libldap would use the
+    // process's shared one, whose settings (ldap.conf, LDAPTLS_REQCERT=never)
+    // may check no certificate at all: nothing is sent then.
+    int fresh = 0;
+    if (ldap_set_option(ld.get(), LDAP_OPT_X_TLS_NEWCTX, &fresh) != LDAP_OPT_SUCCESS) {
+      rc = LDAP_PARAM_ERROR;
+      return nullptr;
+    }
     // The connection is made within the network timeout, the handshake then
     // waits in blocking reads until the watch ends it. With a network timeout
     // set, libldap makes the handshake on a non-blocking socket and retries
@@ -417,6 +424,15 @@ NET_API_STATUS ReadDirectory(const std::string& host, DirectoryLogon& logon, AdL
     } else {
       ld = TlsSimpleBind(host, creds, watch, rc);
       if (watch.Expired()) return ERROR_BAD_NETPATH;  // no answer in time
+      if (rc == LDAP_PARAM_ERROR) {
+        logon.refusal = "the directory on " + Printable(host) +
+                        " was not asked: the certificates to check its TLS certificate with "
+                        "could not be read (" +
+                        (creds.ldapCa.empty() ? std::string("the system's store")
+                                              : std::string("the file named by --ldap-ca")) +
+                        "), and the password is never sent unchecked";
+        return ERROR_NOT_SUPPORTED;
+      }
       if (rc == LDAP_CONNECT_ERROR) {
         const std::string why = otherDomain.empty()
                                     ? "no Kerberos KDC of its realm can be reached"
@@ -428,8 +444,8 @@ NET_API_STATUS ReadDirectory(const std::string& host, DirectoryLogon& logon, AdL
             otherDomain.empty()
                 ? "Log on with a Kerberos ticket (kinit, then no --user), make the realm's "
                   "KDC reachable (krb5.conf)"
-                : "Name the account by its own domain's realm (--user NAME@REALM), log on "
-                  "with a Kerberos ticket (kinit, then no --user)";
+                : "Log on with a Kerberos ticket of the account's own realm (kinit "
+                  "NAME@REALM, then no --user)";
         logon.refusal = "the directory on " + Printable(host) + " was not asked: " + why +
                         ", it offers no TLS with a certificate this system trusts, and the "
                         "password is never sent in clear. " +

@@ -465,6 +465,16 @@ TEST_F(LiveTest, SlowAndSilentDirectoriesAreGivenUpInTime) {
     EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(20));
     EXPECT_LT(std::clock() - cpu, CLOCKS_PER_SEC);
   }
+  // A CA file that cannot be read: no TLS with other settings instead (the
+  // process's shared ones may check nothing), and no password sent.
+  if (!mute.empty()) {
+    SambaCredentials unread = creds;
+    unread.ldapCa = ::testing::TempDir() + "no-such-ca.pem";
+    DirectoryLogon logon{unread, tickets, {}, std::chrono::seconds(2)};
+    EXPECT_EQ(ReadDirectory(mute, logon, listing), ERROR_NOT_SUPPORTED);
+    EXPECT_NE(logon.refusal.find("the file named by --ldap-ca"), std::string::npos)
+        << logon.refusal;
+  }
   EXPECT_EQ(OpenDescriptors(), open);
 }
 

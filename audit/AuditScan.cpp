@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -93,6 +94,10 @@ enum class SlotState { Waiting, Running, Finished, GivenUp };
 struct Slot {
   SlotState state = SlotState::Waiting;
   Clock::time_point started;
+  // The machine's rows as far as they were had by its deadline, once its
+  // entries are listed: a logon server that is slow to give last logons
+  // then costs those, not the machine's rows.
+  std::optional<MachineWork> listed;
 };
 
 // What the window's thread and the workers share. Workers hold it as long as
@@ -196,27 +201,6 @@ MachineWork AskMachine(ScanState& s, std::size_t i) {
 
   std::u16string type;
   if (count > 0) classNetAPI(s.api).GetServerType(machine, type);
-  work.rows.reserve(count);
-  for (std::size_t j = 1; j <= count; ++j) {
-    if (NoLongerWanted(s, i)) break;
-    const LoggedOnUser& entry = entries[j];
-    const std::u16string& server = entry.LogonServer.empty() ? s.controller : entry.LogonServer;
-    const LogonAnswer logon = LastLogon(s, server, entry.UserName);
-
-    ReportRow row;
-    row.user = entry.UserName;
-    row.machine = machine;
-    row.role = type;
-    row.workstation = type.empty() ? machine : machine + u" (" + type + u")";
-    row.domain = entry.LogonDomain;
-    row.logonServer = entry.LogonServer;
-    if (logon.status == 0) {
-      row.lastLogon = logon.seconds;
-      row.lastLogonText = FormatLastLogon(logon.seconds);
-    }
-    row.sequence = (static_cast<uint64_t>(i) << 32) | static_cast<uint64_t>(j);
-    work.rows.push_back(std::move(row));
-  }
   work.outcome.role = type;
   work.outcome.entries = count;
   if (status == 0) {
@@ -225,6 +209,45 @@ MachineWork AskMachine(ScanState& s, std::size_t i) {
     work.outcome.state = MachineState::PartlyListed;
     work.outcome.status = status;
     work.outcome.message = OneLineMessage(status);
+  }
+  work.rows.reserve(count);
+  for (std::size_t j = 1; j <= count; ++j) {
+    const LoggedOnUser& entry = entries[j];
+    ReportRow row;
+    row.user = entry.UserName;
+    row.machine = machine;
+    row.role = type;
+    row.workstation = type.empty() ? machine : machine + u" (" + type + u")";
+    row.domain = entry.LogonDomain;
+    row.logonServer = entry.LogonServer;
+    row.sequence = (static_cast<uint64_t>(i) << 32) | static_cast<uint64_t>(j);
+    work.rows.push_back(std::move(row));
+  }
+  // Whether an answer came in time (under s.mu): only what came by the
+  // deadline counts, however late the scan looks.
+  auto inTime = [&s, i] {
+    const Slot& slot = s.slots[i];
+    return slot.state == SlotState::Running && !s.PastDeadline(slot, Clock::now());
+  };
+  {
+    std::lock_guard lock(s.mu);
+    if (inTime()) s.slots[i].listed = work;
+  }
+
+  for (std::size_t j = 0; j < work.rows.size(); ++j) {
+    if (NoLongerWanted(s, i)) break;
+    ReportRow& row = work.rows[j];
+    // An entry that names no logon server is asked of the domain's
+    // controller; without one its last logon stays unknown (the empty name
+    // would ask this computer, whose accounts are not the domain's).
+    const std::u16string& server = row.logonServer.empty() ? s.controller : row.logonServer;
+    if (server.empty()) continue;
+    const LogonAnswer logon = LastLogon(s, server, row.user);
+    if (logon.status != 0) continue;
+    row.lastLogon = logon.seconds;
+    row.lastLogonText = FormatLastLogon(logon.seconds);
+    std::lock_guard lock(s.mu);
+    if (inTime() && s.slots[i].listed) s.slots[i].listed->rows[j] = row;
   }
   return work;
 }
@@ -260,10 +283,15 @@ void Work(const std::shared_ptr<ScanState>& s, bool once = false) {
       // An answer that came after the deadline counts as none, however soon
       // the scan looked.
       if (s->PastDeadline(s->slots[i], Clock::now())) {
-        work = MachineWork{};
-        work.outcome.machine = s->machines[i];
-        work.outcome.state = MachineState::TimedOut;
+        if (s->slots[i].listed) {
+          work = std::move(*s->slots[i].listed);
+        } else {
+          work = MachineWork{};
+          work.outcome.machine = s->machines[i];
+          work.outcome.state = MachineState::TimedOut;
+        }
       }
+      s->slots[i].listed.reset();
       s->slots[i].state = SlotState::Finished;
       s->finished.emplace_back(i, std::move(work));
     }
@@ -593,9 +621,14 @@ ScanOutcome RunAuditScan(NetApi& api, ReportWindow& window, const ScanSettings& 
           Slot& slot = state->slots[i];
           if (slot.state != SlotState::Running || !state->PastDeadline(slot, now)) continue;
           slot.state = SlotState::GivenUp;
+          ++givenUp;          // its worker is held: another takes its place
+          if (slot.listed) {  // listed in time: its rows stay
+            finished.emplace_back(i, std::move(*slot.listed));
+            slot.listed.reset();
+            continue;
+          }
           outcomes[i - 1].state = MachineState::TimedOut;
           ++progress.done;
-          ++givenUp;
         }
       }
       while (firstOpen < state->next && (state->slots[firstOpen].state == SlotState::Finished ||

@@ -60,8 +60,11 @@ class Utf8Console {
 #endif
 
 int main(int argc, char** argv) {
-  // Month names of the last-logon column follow the user's locale (LC_TIME).
+  // Month names of the last-logon column follow the user's locale (LC_TIME);
+  // numbers do not: options are read with a decimal point on every machine
+  // (the option parser reads them through strtold, which follows LC_NUMERIC).
   std::setlocale(LC_ALL, "");
+  std::setlocale(LC_NUMERIC, "C");
 #ifdef _WIN32
   // The same bytes as elsewhere: CSV ends its records in CRLF itself, and
   // text mode would turn each LF into CRLF once more.

@@ -33,7 +33,12 @@ bool CanShowDialogs() {
 
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);  // takes the window system's own options out of argv
-  std::setlocale(LC_ALL, "");    // month names follow LC_TIME, as in quorvix-scan
+  // Month names follow LC_TIME, as in quorvix-scan; numbers in options are
+  // read with a decimal point whatever LC_NUMERIC says (the option parser
+  // reads them through strtold). This comes after QApplication, which takes
+  // the whole locale from the environment as well.
+  std::setlocale(LC_ALL, "");
+  std::setlocale(LC_NUMERIC, "C");
   QApplication::setApplicationName(QStringLiteral("quorvix-audit"));
   QApplication::setApplicationVersion(QStringLiteral(QUORVIX_VERSION_TEXT));
   // Ties the windows to the menu entry quorvix-audit.desktop (its icon, on Wayland too).

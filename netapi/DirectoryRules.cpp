@@ -105,6 +105,16 @@ bool IsDnsHostName(const std::string& name) {
 std::optional<DirectoryMachine> MachineFromComputer(const ComputerObject& c) {
   const unsigned uac = ParseFlags(c.userAccountControl);
   if ((uac & kUfAccountDisable) != 0) return std::nullopt;
+  // The directory renames the account that lost a name collision to
+  // "$DUPLICATE-<hex>"; it keeps the real machine's DNS name, so it would
+  // list that machine a second time under a name that is none.
+  constexpr std::string_view kDuplicate = "$duplicate-";
+  if (c.sAMAccountName.size() >= kDuplicate.size() &&
+      std::equal(kDuplicate.begin(), kDuplicate.end(), c.sAMAccountName.begin(),
+                 [](char want, char got) {
+                   return want == (got >= 'A' && got <= 'Z' ? got - 'A' + 'a' : got);
+                 }))
+    return std::nullopt;
   std::string name = c.sAMAccountName;
   if (!name.empty() && name.back() == '$') name.pop_back();
   if (name.empty()) name = c.dNSHostName.substr(0, c.dNSHostName.find('.'));

@@ -122,7 +122,8 @@ DWORD ComputerType(unsigned userAccountControl, bool holdsPdcRole,
 void ParseOsVersion(const std::string& text, DWORD& major, DWORD& minor);
 
 // The browse-list entry of a computer object; nullopt for an account that is
-// disabled (nobody can log on there) or has no usable name.
+// disabled (nobody can log on there), has no usable name, or is the loser of
+// a name collision ("$DUPLICATE-<hex>").
 std::optional<DirectoryMachine> MachineFromComputer(const ComputerObject& computer);
 
 // Whether name is a DNS host name: labels of letters, digits, '-' and '_',

@@ -87,6 +87,16 @@ TEST(DirectoryRules, ComputerObjectsBecomeTypedMachines) {
   EXPECT_FALSE(MachineFromComputer(Computer("$", "4096")));
   EXPECT_FALSE(MachineFromComputer(Computer(std::string(100000, 'A'), "4096")));
 
+  // The loser of a name collision, renamed "$DUPLICATE-<hex>", keeps the
+  // real machine's DNS name: it is left out, the real machine is not.
+  ComputerObject duplicate = Computer("$DUPLICATE-1f4$", "4096");
+  duplicate.dNSHostName = "wks01.corp.example";
+  EXPECT_FALSE(MachineFromComputer(duplicate));
+  duplicate.sAMAccountName = "$duplicate-1F4";
+  EXPECT_FALSE(MachineFromComputer(duplicate));
+  duplicate.sAMAccountName = "WKS01$";
+  EXPECT_TRUE(MachineFromComputer(duplicate));
+
   // Without an account name the DNS name's first label stands in.
   ComputerObject dnsOnly = Computer("", "4096");
   dnsOnly.dNSHostName = "wks02.corp.example";

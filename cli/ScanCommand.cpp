@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <atomic>
+#include <charconv>
 #include <chrono>
 #include <csignal>
 #include <exception>
@@ -247,12 +248,14 @@ int RunScanCommand(int argc, const char* const* argv, std::ostream& out, std::os
     classNetAPI net(api);
     const std::u16string result = net.fnGetDomainName(domain);
     if (result != u"0") {
-      int32_t status = 0;
-      try {
-        status = static_cast<int32_t>(std::stol(ToUtf8(result)));
-      } catch (const std::exception&) {
-        status = -1;
-      }
+      // The status is a 32-bit word in decimal, 2^31 and above included
+      // (more than a 32-bit long holds).
+      const std::string text = ToUtf8(result);
+      uint32_t word = 0;
+      const char* end = text.data() + text.size();
+      const auto [ptr, ec] = std::from_chars(text.data(), end, word);
+      const int32_t status =
+          ec == std::errc() && ptr == end ? static_cast<int32_t>(word) : static_cast<int32_t>(-1);
       err << kProgram << ": this machine's domain is not known: " << StatusDescription(status)
           << "; name the domain to scan\n";
       return kExitNetworkFailure;

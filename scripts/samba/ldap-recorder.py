@@ -9,7 +9,11 @@ root with an empty page whose cookie asks for the next one, for ever; each
 such page after PAGE_DELAY seconds (default none). With "mute" in place of
 PAGE_DELAY it accepts StartTLS and then says nothing more.
 
-Usage: ldap-recorder.py ADDRESS PORT RECORD_FILE [CERT KEY [PAGE_DELAY|mute]]
+With "flood" in place of CERT it answers a read of the root entry with a
+thousand entries of half a megabyte each (a base read has one), as a hostile
+server would to make a client hold them all.
+
+Usage: ldap-recorder.py ADDRESS PORT RECORD_FILE [CERT KEY [PAGE_DELAY|mute] | flood]
 It serves until killed; RECORD_FILE gets the bytes of every message.
 """
 import socket
@@ -20,6 +24,7 @@ import time
 
 address, port, record = sys.argv[1], int(sys.argv[2]), sys.argv[3]
 tls = None
+flood = len(sys.argv) == 5 and sys.argv[4] == "flood"
 if len(sys.argv) > 5:
     tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     tls.load_cert_chain(sys.argv[4], sys.argv[5])
@@ -76,6 +81,10 @@ def answer(message):
             return reply(result(0x65, 0) + tlv(0xA0, control)), False
         attr = tlv(0x30, tlv(0x04, b"defaultNamingContext") +
                    tlv(0x31, tlv(0x04, b"DC=nokdc,DC=test")))
+        if flood:
+            attr += tlv(0x30, tlv(0x04, b"description") + tlv(0x31, tlv(0x04, b"x" * 524288)))
+            entry = reply(tlv(0x64, tlv(0x04, b"") + tlv(0x30, attr)))
+            return [entry] * 1000 + [reply(result(0x65, 0))], False
         entry = tlv(0x64, tlv(0x04, b"") + tlv(0x30, attr))
         return reply(entry) + reply(result(0x65, 0)), False
     if op == 0x77:  # extended: StartTLS
@@ -101,8 +110,8 @@ def serve(conn):
                     end = h[1] + h[2]
                     out, starts_tls = answer(buf[:end])
                     buf = buf[end:]
-                    if out:
-                        conn.sendall(out)
+                    for chunk in out if isinstance(out, list) else [out]:
+                        conn.sendall(chunk)
                     if starts_tls and mute:
                         time.sleep(3600)
                     if starts_tls:

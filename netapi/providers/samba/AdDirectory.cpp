@@ -42,12 +42,17 @@ struct MsgFree {
 };
 using LdapResult = std::unique_ptr<LDAPMessage, MsgFree>;
 
-// The first value of attr in entry, or "" when it has none.
+// The longest value the reader keeps; no attribute it reads needs more.
+constexpr std::size_t kMaxValueBytes = 4096;
+
+// The first value of attr in entry (its first kMaxValueBytes bytes), or ""
+// when it has none.
 std::string FirstValue(LDAP* ld, LDAPMessage* entry, const char* attr) {
   berval** vals = ldap_get_values_len(ld, entry, attr);
   if (vals == nullptr) return {};
   std::string v;
-  if (vals[0] != nullptr && vals[0]->bv_val != nullptr) v.assign(vals[0]->bv_val, vals[0]->bv_len);
+  if (vals[0] != nullptr && vals[0]->bv_val != nullptr)
+    v.assign(vals[0]->bv_val, std::min<std::size_t>(vals[0]->bv_len, kMaxValueBytes));
   ldap_value_free_len(vals);
   return v;
 }
@@ -60,14 +65,74 @@ std::string EntryDn(LDAP* ld, LDAPMessage* entry) {
   return s;
 }
 
-// A base-scope read of one object's attributes.
+// The largest message a directory connection takes: an entry of the few
+// attributes the reader asks for is well below it.
+constexpr ber_len_t kMaxMessageBytes = 1u << 20;
+
+// Reads the answer to search msgid one message at a time, each freed once
+// looked at, so that no answer is ever held whole (libldap's synchronous
+// search gathers all of it first, however many entries a server sends):
+// entries go to take, which may keep them, the closing result to done. An
+// answer of more than maxEntries entries, or one not over by until, is
+// abandoned.
+template <typename Take>
+int ReadAnswer(LDAP* ld, int msgid, std::chrono::steady_clock::time_point until,
+               std::size_t maxEntries, Take take, LdapResult& done) {
+  std::size_t entries = 0;
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
+        until - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      ldap_abandon_ext(ld, msgid, nullptr, nullptr);
+      return LDAP_TIMEOUT;
+    }
+    timeval tv{static_cast<time_t>(left.count() / 1000000),
+               static_cast<suseconds_t>(left.count() % 1000000)};
+    LDAPMessage* m = nullptr;
+    const int type = ldap_result(ld, msgid, LDAP_MSG_ONE, &tv, &m);
+    LdapResult message(m);
+    if (type == 0) continue;  // the time is looked at again
+    if (type < 0) {
+      int rc = LDAP_SERVER_DOWN;
+      ldap_get_option(ld, LDAP_OPT_RESULT_CODE, &rc);
+      return rc != LDAP_SUCCESS ? rc : LDAP_SERVER_DOWN;
+    }
+    if (type == LDAP_RES_SEARCH_RESULT) {
+      done = std::move(message);
+      return LDAP_SUCCESS;
+    }
+    if (type != LDAP_RES_SEARCH_ENTRY) continue;  // references are not followed
+    if (++entries > maxEntries) {
+      ldap_abandon_ext(ld, msgid, nullptr, nullptr);
+      return LDAP_SIZELIMIT_EXCEEDED;
+    }
+    take(message);
+  }
+}
+
+// The result code a search's closing result carries.
+int ResultCode(LDAP* ld, LDAPMessage* done, LDAPControl*** controls = nullptr) {
+  int err = LDAP_SUCCESS;
+  const int rc = ldap_parse_result(ld, done, &err, nullptr, nullptr, nullptr, controls, 0);
+  return rc != LDAP_SUCCESS ? rc : err;
+}
+
+// A base-scope read of one object's attributes: res gets its entry, or the
+// read fails (LDAP_NO_SUCH_OBJECT when the server sent none).
 int ReadObject(LDAP* ld, const std::string& dn, const char* const* attrs, LdapResult& res,
                const char* filter = "(objectClass=*)") {
-  LDAPMessage* m = nullptr;
-  timeval tv{15, 0};
-  int rc = ldap_search_ext_s(ld, dn.c_str(), LDAP_SCOPE_BASE, filter, const_cast<char**>(attrs), 0,
-                             nullptr, nullptr, &tv, 1, &m);
-  res.reset(m);
+  res.reset();
+  int msgid = -1;
+  int rc = ldap_search_ext(ld, dn.c_str(), LDAP_SCOPE_BASE, filter, const_cast<char**>(attrs), 0,
+                           nullptr, nullptr, nullptr, 1, &msgid);
+  if (rc != LDAP_SUCCESS) return rc;
+  LdapResult done;
+  rc = ReadAnswer(
+      ld, msgid, std::chrono::steady_clock::now() + std::chrono::seconds(15), 1,
+      [&res](LdapResult& entry) { res = std::move(entry); }, done);
+  if (rc == LDAP_SUCCESS) rc = ResultCode(ld, done.get());
+  if (rc == LDAP_SUCCESS && !res) rc = LDAP_NO_SUCH_OBJECT;
+  if (rc != LDAP_SUCCESS) res.reset();
   return rc;
 }
 
@@ -97,28 +162,28 @@ int PagedSearch(LDAP* ld, const std::string& base, const char* filter, const cha
     }
     if (rc != LDAP_SUCCESS) return rc;
     LDAPControl* serverControls[] = {page, nullptr};
-    LDAPMessage* m = nullptr;
-    timeval tv{static_cast<time_t>(wait.count() / 1000),
-               static_cast<suseconds_t>(wait.count() % 1000 * 1000)};
-    rc = ldap_search_ext_s(ld, base.c_str(), LDAP_SCOPE_SUBTREE, filter, const_cast<char**>(attrs),
-                           0, serverControls, nullptr, &tv, 0, &m);
+    int msgid = -1;
+    rc = ldap_search_ext(ld, base.c_str(), LDAP_SCOPE_SUBTREE, filter, const_cast<char**>(attrs), 0,
+                         serverControls, nullptr, nullptr, 0, &msgid);
     ldap_control_free(page);
-    LdapResult res(m);
+    if (rc != LDAP_SUCCESS) return rc;
+    LdapResult done;
+    rc = ReadAnswer(
+        ld, msgid, std::chrono::steady_clock::now() + wait, kMaxDirectoryEntries - seen,
+        [&](LdapResult& entry) {
+          ++seen;
+          visit(entry.get());
+        },
+        done);
     // A page that had less than its own time, and ran out of it: the
     // reading's time is up.
     if (rc == LDAP_TIMEOUT && wait < kPageWait) return LDAP_SIZELIMIT_EXCEEDED;
     if (rc != LDAP_SUCCESS) return rc;
-    for (LDAPMessage* e = ldap_first_entry(ld, m); e != nullptr; e = ldap_next_entry(ld, e)) {
-      if (++seen > kMaxDirectoryEntries) return LDAP_SIZELIMIT_EXCEEDED;
-      visit(e);
-    }
     LDAPControl** returned = nullptr;
-    int err = LDAP_SUCCESS;
-    rc = ldap_parse_result(ld, m, &err, nullptr, nullptr, nullptr, &returned, 0);
-    if (rc != LDAP_SUCCESS) return rc;
-    if (err != LDAP_SUCCESS) {
+    rc = ResultCode(ld, done.get(), &returned);
+    if (rc != LDAP_SUCCESS) {
       ldap_controls_free(returned);
-      return err;
+      return rc;
     }
     LDAPControl* resp = ldap_control_find(LDAP_CONTROL_PAGEDRESULTS, returned, nullptr);
     ber_int_t estimate = 0;
@@ -195,6 +260,9 @@ class ConnectionWatch {
     auto* self = static_cast<ConnectionWatch*>(cb->lc_arg);
     ber_socket_t fd = -1;
     if (ber_sockbuf_ctrl(sb, LBER_SB_OPT_GET_FD, &fd) != 1) return -1;
+    // A message longer than this ends the connection instead of being read.
+    ber_len_t most = kMaxMessageBytes;
+    if (ber_sockbuf_ctrl(sb, LBER_SB_OPT_SET_MAX_INCOMING, &most) != 1) return -1;
     std::lock_guard lock(self->mu_);
     if (self->expired_) return -1;
     self->fds_.push_back(fd);

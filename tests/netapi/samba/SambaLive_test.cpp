@@ -8,6 +8,7 @@
 #include <dirent.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -476,6 +477,23 @@ TEST_F(LiveTest, SlowAndSilentDirectoriesAreGivenUpInTime) {
         << logon.refusal;
   }
   EXPECT_EQ(OpenDescriptors(), open);
+}
+
+// A directory that answers a read of its root entry (which has one entry)
+// with a thousand entries of half a megabyte is not held whole: before the
+// reader looks at an answer libldap gathered all of it.
+TEST_F(LiveTest, AFloodingDirectoryIsNotHeldInMemory) {
+  const std::string flood = Env("QUORVIX_SAMBA_FLOOD_DIRECTORY");
+  if (flood.empty()) GTEST_SKIP() << "no flooding directory";
+  rusage before{};
+  getrusage(RUSAGE_SELF, &before);
+  TicketCache tickets;
+  AdListing listing;
+  DirectoryLogon logon{Admin("QVXAD"), tickets, {}};
+  EXPECT_EQ(ReadDirectory(flood, logon, listing), ERROR_BAD_NETPATH);
+  rusage after{};
+  getrusage(RUSAGE_SELF, &after);
+  EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 100 * 1024);  // kilobytes
 }
 
 TEST_F(LiveTest, GroupsAndAGroupsComment) {

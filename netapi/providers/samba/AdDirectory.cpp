@@ -422,6 +422,21 @@ std::string Printable(const std::string& host) {
   return out;
 }
 
+// The controller's own DNS name, from its root entry (readable
+// anonymously), when host names it otherwise: an address or an alias.
+// Kerberos knows the directory's service by that name (and by its first
+// label, which is no other name here).
+std::string OtherNameOf(const std::string& host, ConnectionWatch& watch) {
+  LdapHandle ld = Open("ldap://" + host, watch);
+  static const char* const attrs[] = {"dnsHostName", nullptr};
+  LdapResult res;
+  if (!ld || ReadObject(ld.get(), "", attrs, res) != LDAP_SUCCESS) return {};
+  const std::string name =
+      FirstValue(ld.get(), ldap_first_entry(ld.get(), res.get()), "dnsHostName");
+  const std::string n = Lower(name), h = Lower(host);
+  return n == h || n.substr(0, n.find('.')) == h ? std::string() : name;
+}
+
 // The DN of the computer object that holds the primary controller role:
 // fSMORoleOwner names the NTDS Settings object, whose parent server object
 // points at the computer.
@@ -524,6 +539,17 @@ NET_API_STATUS ReadDirectory(const std::string& host, DirectoryLogon& logon, AdL
     }
   }
   if (watch.Expired()) return ERROR_BAD_NETPATH;
+  // A Kerberos bind that failed: a controller named by its address (say)
+  // would otherwise read as a refused password.
+  if (rc == LDAP_LOCAL_ERROR && !logon.tickets.Empty()) {
+    if (const std::string name = OtherNameOf(host, watch); !name.empty()) {
+      logon.refusal = "the directory on " + Printable(host) +
+                      " was not asked: Kerberos knows its service under the controller's DNS "
+                      "name alone; name the controller so (--dc " +
+                      Printable(name) + ")";
+      return ERROR_NOT_SUPPORTED;
+    }
+  }
   if (rc != LDAP_SUCCESS || !ld) return FromLdap(rc != LDAP_SUCCESS ? rc : LDAP_OTHER);
   LDAP* raw = ld.get();
   // The reading has its own bounds, call by call and as a whole; the watch

@@ -655,6 +655,23 @@ TEST_F(LiveTest, TicketCacheLogonReadsTheDirectory) {
   for (const std::string& service : ServicesIn(UserDefaultCache()))
     EXPECT_NE(service.rfind("cifs/", 0), 0u) << service;
   ExpectAllReleased(api);
+
+  // Named by its address, the controller is not asked, and the refusal
+  // gives the name Kerberos knows it by (the failed bind read as a refused
+  // logon, 1326).
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  addrinfo* found = nullptr;
+  ASSERT_EQ(getaddrinfo(ticket.dc.c_str(), nullptr, &hints, &found), 0);
+  char address[INET_ADDRSTRLEN] = {};
+  inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr, address,
+            sizeof address);
+  freeaddrinfo(found);
+  TicketCache tickets;
+  AdListing listing;
+  DirectoryLogon logon{ticket, tickets, {}};
+  EXPECT_EQ(ReadDirectory(address, logon, listing), ERROR_NOT_SUPPORTED);
+  EXPECT_NE(logon.refusal.find("(--dc " + ticket.dc + ")"), std::string::npos) << logon.refusal;
 }
 
 TEST_F(LiveTest, CallsFromSeveralThreadsAndContextRenewal) {

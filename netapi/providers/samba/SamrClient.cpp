@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <atomic>
 #include <chrono>
 #include <ctime>
 #include <list>
@@ -29,13 +30,14 @@ constexpr uint32_t kRidAdministrator = 500;
 constexpr uint32_t kRidGuest = 501;
 constexpr DWORD kUserPrivGuest = 0, kUserPrivUser = 1, kUserPrivAdmin = 2;
 
-// One server's kept connection: the pipe and its opened account domain. One
-// call at a time uses it (its tevent context is not shared between threads
-// at once).
+// One of a server's kept connections: the pipe and its opened account
+// domain. One call at a time uses it (its tevent context is not shared
+// between threads at once).
 struct Session {
   std::string host;
   std::uint64_t owner = 0;  // the credentials it was opened with
-  std::mutex lock;
+  int slot = 0;             // which of the server's connections
+  std::timed_mutex lock;
   ConnectionSettings settings;  // outlives mem
   std::unique_ptr<void, TallocFree> mem;
   tevent_context* ev = nullptr;
@@ -65,11 +67,11 @@ std::uint64_t CredentialsKey(const SambaCredentials& c) {
   return std::hash<std::string>{}(c.user + '\n' + c.password + '\n' + c.dc);
 }
 
-std::shared_ptr<Session> SessionFor(const std::string& host, std::uint64_t owner) {
+std::shared_ptr<Session> SessionFor(const std::string& host, std::uint64_t owner, int slot) {
   Sessions& s = Kept();
   std::lock_guard lock(s.lock);
   for (auto it = s.kept.begin(); it != s.kept.end(); ++it)
-    if ((*it)->host == host && (*it)->owner == owner) {
+    if ((*it)->host == host && (*it)->owner == owner && (*it)->slot == slot) {
       auto found = *it;
       s.kept.splice(s.kept.begin(), s.kept, it);
       return found;
@@ -77,10 +79,37 @@ std::shared_ptr<Session> SessionFor(const std::string& host, std::uint64_t owner
   auto made = std::make_shared<Session>();
   made->host = host;
   made->owner = owner;
+  made->slot = slot;
   s.kept.push_front(made);
   // The least recently used goes; a thread still using it keeps it alive.
   if (s.kept.size() > kKeptConnections) s.kept.pop_back();
   return made;
+}
+
+// Connections a server's account database is asked over at once: the last
+// logons that many machines' users need of one controller would otherwise
+// queue on one connection, a round trip after another.
+constexpr int kSessionsPerServer = 4;
+
+// One of host's connections, held: a free one, else the one that a turn
+// falls to, once it is free; nullptr when it is not free by the time a call
+// may take (the wait is not the server's: it is not marked silent).
+struct HeldSession {
+  std::shared_ptr<Session> session;
+  std::unique_lock<std::timed_mutex> lock;
+};
+HeldSession TakeSession(const std::string& host, std::uint64_t owner,
+                        std::chrono::milliseconds hostTimeout) {
+  for (int slot = 0; slot < kSessionsPerServer; ++slot) {
+    HeldSession h{SessionFor(host, owner, slot), {}};
+    h.lock = std::unique_lock(h.session->lock, std::try_to_lock);
+    if (h.lock.owns_lock()) return h;
+  }
+  static std::atomic<unsigned> turn{0};
+  HeldSession h{SessionFor(host, owner, static_cast<int>(turn++ % kSessionsPerServer)), {}};
+  h.lock = std::unique_lock(h.session->lock, std::defer_lock);
+  if (!h.lock.try_lock_for(Deadline(hostTimeout).Left())) return {};
+  return h;
 }
 
 void Drop(Session& s) {
@@ -291,8 +320,9 @@ NET_API_STATUS QueryAccount(const std::string& host, const std::string& user,
   if (host.empty()) return ERROR_INVALID_NAME;
   if (RecentlySilent(host)) return ERROR_BAD_NETPATH;
   std::shared_lock<std::shared_mutex> state(LibraryStateLock());
-  std::shared_ptr<Session> s = SessionFor(host, CredentialsKey(creds));
-  std::lock_guard lock(s->lock);
+  HeldSession held = TakeSession(host, CredentialsKey(creds), creds.hostTimeout);
+  if (!held.session) return ERROR_BAD_NETPATH;
+  Session* s = held.session.get();
   // The time spent waiting for the connection is not the server's: its
   // deadline starts now. A server found silent meanwhile is not asked again.
   if (RecentlySilent(host)) return ERROR_BAD_NETPATH;
@@ -325,8 +355,9 @@ NET_API_STATUS AccountDomainName(const std::string& host, const SambaCredentials
   if (host.empty()) return ERROR_INVALID_NAME;
   if (RecentlySilent(host)) return ERROR_BAD_NETPATH;
   std::shared_lock<std::shared_mutex> state(LibraryStateLock());
-  std::shared_ptr<Session> s = SessionFor(host, CredentialsKey(creds));
-  std::lock_guard lock(s->lock);
+  HeldSession held = TakeSession(host, CredentialsKey(creds), creds.hostTimeout);
+  if (!held.session) return ERROR_BAD_NETPATH;
+  Session* s = held.session.get();
   if (!s->open) {
     if (NET_API_STATUS st = Open(*s, creds, Deadline(creds.hostTimeout)); st != NERR_Success) {
       Drop(*s);

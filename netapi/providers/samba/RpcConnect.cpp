@@ -57,25 +57,39 @@ constexpr std::chrono::milliseconds kConnectCheck{2000};
 // The largest answer to one call that a connection takes (reassembled).
 constexpr std::size_t kMaxAnswerBytes = 8u << 20;
 
-// The first address of host, as text; IPv4 preferred (the binding takes it
-// bare). Looked up here, in the calling thread, so that the RPC library
-// neither resolves names itself nor waits on it.
-std::string AddressOf(const std::string& host) {
+// How long the addresses of a name that has several are given to take a
+// connection before the first is taken all the same.
+constexpr std::chrono::milliseconds kAddressProbe{2000};
+
+// The address of host to connect to, as text; IPv4 preferred (the binding
+// takes it bare). Of several (a laptop's wireless, docked and VPN addresses,
+// a server's second network), the first that takes a connection on the SMB
+// port: the first alone may be one that is gone. Looked up here, in the
+// calling thread, so that the RPC library neither resolves names itself nor
+// waits on it.
+std::string AddressOf(const std::string& host, const Deadline& deadline) {
   addrinfo hints{};
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* list = nullptr;
   if (getaddrinfo(host.c_str(), nullptr, &hints, &list) != 0 || list == nullptr) return {};
   std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> hold(list, &freeaddrinfo);
-  std::string v6;
+  std::vector<std::string> v4, v6;
   for (const addrinfo* ai = list; ai != nullptr; ai = ai->ai_next) {
     char text[NI_MAXHOST] = {};
     if (getnameinfo(ai->ai_addr, ai->ai_addrlen, text, sizeof text, nullptr, 0, NI_NUMERICHOST) !=
         0)
       continue;
-    if (ai->ai_family == AF_INET) return text;
-    if (v6.empty() && ai->ai_family == AF_INET6) v6 = text;
+    auto& family = ai->ai_family == AF_INET ? v4 : v6;
+    if ((ai->ai_family == AF_INET || ai->ai_family == AF_INET6) &&
+        std::find(family.begin(), family.end(), text) == family.end() && family.size() < 8)
+      family.emplace_back(text);
   }
-  return v6;
+  std::vector<std::string>& all = v4.empty() ? v6 : v4;
+  if (all.size() <= 1) return all.empty() ? std::string() : all.front();
+  const auto probe = std::min(kAddressProbe, deadline.Left());
+  if (probe.count() <= 0) return all.front();
+  const std::string taking = FirstTakingConnection(all, "445", Deadline(probe));
+  return taking.empty() ? all.front() : taking;
 }
 
 // Whether address takes a TCP connection on an SMB port before deadline.
@@ -122,8 +136,8 @@ std::string AddressBefore(const std::string& host, const Deadline& deadline) {
   };
   auto lookup = std::make_shared<Lookup>();
   try {
-    std::thread([lookup, host] {
-      std::string address = AddressOf(host);
+    std::thread([lookup, host, deadline] {
+      std::string address = AddressOf(host, deadline);
       {
         std::lock_guard lock(lookup->mu);
         lookup->address = std::move(address);
@@ -132,7 +146,7 @@ std::string AddressBefore(const std::string& host, const Deadline& deadline) {
       lookup->done.notify_all();
     }).detach();
   } catch (const std::exception&) {  // no thread to be had: looked up here
-    return AddressOf(host);
+    return AddressOf(host, deadline);
   }
   std::unique_lock lock(lookup->mu);
   if (!lookup->done.wait_for(lock, deadline.Left(), [&] { return lookup->finished; })) return {};
@@ -173,6 +187,51 @@ bool TakesConnection(const std::string& host, const char* port, const Deadline& 
     if (ok) return true;
   }
   return false;
+}
+
+std::string FirstTakingConnection(const std::vector<std::string>& addresses, const char* port,
+                                  const Deadline& deadline) {
+  struct Attempt {
+    int fd = -1;
+    const std::string* address = nullptr;
+  };
+  std::vector<Attempt> attempts;
+  std::vector<pollfd> waits;
+  std::string taking;
+  for (const std::string& address : addresses) {
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+    addrinfo* ai = nullptr;
+    if (getaddrinfo(address.c_str(), port, &hints, &ai) != 0 || ai == nullptr) continue;
+    const int fd = socket(ai->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    const bool now = fd >= 0 && connect(fd, ai->ai_addr, ai->ai_addrlen) == 0;
+    const bool pending = fd >= 0 && !now && errno == EINPROGRESS;
+    freeaddrinfo(ai);
+    if (now && taking.empty()) taking = address;
+    if (pending) {
+      attempts.push_back({fd, &address});
+      waits.push_back({fd, POLLOUT, 0});
+    } else if (fd >= 0) {
+      close(fd);
+    }
+  }
+  while (taking.empty() && !waits.empty() && !deadline.Passed()) {
+    if (poll(waits.data(), waits.size(), static_cast<int>(deadline.Left().count())) <= 0) break;
+    for (std::size_t k = 0; k < waits.size(); ++k) {
+      if (waits[k].revents == 0) continue;
+      int err = 0;
+      socklen_t len = sizeof err;
+      if (getsockopt(waits[k].fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0) {
+        taking = *attempts[k].address;  // of those that connected at once, the first listed
+        break;
+      }
+      waits[k].fd = -1;  // refused: poll passes over it from now on
+    }
+    if (std::all_of(waits.begin(), waits.end(), [](const pollfd& p) { return p.fd < 0; })) break;
+  }
+  for (const Attempt& a : attempts) close(a.fd);
+  return taking;
 }
 
 Deadline::Deadline(std::chrono::milliseconds budget)

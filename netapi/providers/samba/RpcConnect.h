@@ -8,6 +8,7 @@
 #include <memory>
 #include <shared_mutex>
 #include <string>
+#include <vector>
 
 #include "NetApi.h"
 #include "SambaLibs.h"
@@ -35,6 +36,11 @@ class Deadline {
 // Whether host (a name or an address) takes a TCP connection on port before
 // deadline; its addresses are tried in turn.
 bool TakesConnection(const std::string& host, const char* port, const Deadline& deadline);
+
+// The first of addresses (numeric) to take a TCP connection on port, all
+// tried at once, before deadline; "" when none does.
+std::string FirstTakingConnection(const std::vector<std::string>& addresses, const char* port,
+                                  const Deadline& deadline);
 
 // Opens \pipe\PIPE on host with creds and settings lp (see
 // ConnectionSettings), bound to table, on mem and ev, before deadline.

@@ -15,6 +15,9 @@
 #include <fstream>
 #include <stdexcept>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -26,6 +29,7 @@
 #include "KerberosLogon.h"
 #include "NetlogonClient.h"
 #include "ProviderFactory.h"
+#include "RpcConnect.h"
 #include "SambaLibs.h"
 #include "SambaNetApi.h"
 #include "SambaStatus.h"
@@ -346,6 +350,26 @@ TEST(SambaKerberos, ConnectionCachesTakeOnlyInitialTickets) {
   krb5_free_principal(k, alice);
   krb5_cc_destroy(k, cc);
   krb5_free_context(k);
+}
+
+// Of a name's several addresses, the one that takes connections is used,
+// wherever it is listed; none that does gives "".
+TEST(SambaProvider, TheAddressThatTakesConnectionsIsChosen) {
+  const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  inet_pton(AF_INET, "127.0.0.202", &at.sin_addr);
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+  ASSERT_EQ(listen(listener, 4), 0);
+  socklen_t len = sizeof at;
+  getsockname(listener, reinterpret_cast<sockaddr*>(&at), &len);
+  const std::string port = std::to_string(ntohs(at.sin_port));
+  const Deadline deadline(std::chrono::milliseconds(2000));
+  EXPECT_EQ(FirstTakingConnection({"127.0.0.201", "127.0.0.202"}, port.c_str(), deadline),
+            "127.0.0.202");
+  EXPECT_EQ(FirstTakingConnection({"127.0.0.201", "127.0.0.203"}, port.c_str(), deadline), "");
+  close(listener);
 }
 
 TEST(SambaProvider, FailsCleanlyWithNothingToTalkTo) {

@@ -173,7 +173,10 @@ std::optional<std::string> AskTerminal(const std::string& user) {
     tcsetattr(fd, TCSAFLUSH, &quiet);
   }
   [[maybe_unused]] ssize_t w = write(fd, prompt.data(), prompt.size());
+  // Room enough that the line is never moved while it grows: each move
+  // would leave a copy of the password behind in memory given back.
   std::string line;
+  line.reserve(1024);
   bool ended = false;
   char c = 0;
   while (read(fd, &c, 1) == 1) {
@@ -209,7 +212,8 @@ samba::SambaCredentials SambaCredentialsFrom(const ProviderOptions& options, std
   if (!pw)
     throw std::runtime_error("no password for " + options.user +
                              ": run on a terminal or give --password-file FILE");
-  c.password = std::move(*pw);
+  c.password = *pw;
+  std::fill(pw->begin(), pw->end(), '\0');
   return c;
 }
 #endif

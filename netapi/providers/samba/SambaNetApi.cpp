@@ -214,13 +214,14 @@ NET_API_STATUS ConnectionStatus(NET_API_STATUS s, const Arg& server, const Samba
   if (s != kCanNotComplete || !server.present) return s;
   const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
       std::chrono::steady_clock::now() - call.start);
-  SambaCredentials rest = creds;
-  if (creds.hostTimeout.count() > 0) rest.hostTimeout = creds.hostTimeout - took;
-  if (took >= kLibraryGaveUp || (creds.hostTimeout.count() > 0 && rest.hostTimeout.count() <= 0)) {
+  if (took >= kLibraryGaveUp || (creds.hostTimeout.count() > 0 && took >= creds.hostTimeout)) {
     RememberSilent(server.text);
     return ERROR_BAD_NETPATH;
   }
+  SambaCredentials rest = creds;
+  if (creds.hostTimeout.count() > 0) rest.hostTimeout = creds.hostTimeout - took;
   const NET_API_STATUS why = DiagnoseConnection(server.text, rest);
+  std::fill(rest.password.begin(), rest.password.end(), '\0');  // no copy is left behind
   return why != NERR_Success ? why : s;
 }
 

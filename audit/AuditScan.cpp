@@ -158,6 +158,12 @@ LogonAnswer LastLogon(ScanState& s, const std::u16string& server, const std::u16
       mine.set_exception(std::current_exception());
       throw;
     }
+    // A server too busy to be asked in time gave no answer: the next
+    // machine with that user asks again.
+    if (a.status == static_cast<int32_t>(ERROR_NETWORK_BUSY)) {
+      std::lock_guard lock(s.logonsMu);
+      s.logons.erase({server, user});
+    }
     mine.set_value(a);
   }
   return answer.get();
@@ -199,9 +205,6 @@ MachineWork AskMachine(ScanState& s, std::size_t i) {
     return work;
   }
 
-  std::u16string type;
-  if (count > 0) classNetAPI(s.api).GetServerType(machine, type);
-  work.outcome.role = type;
   work.outcome.entries = count;
   if (status == 0) {
     work.outcome.state = MachineState::Listed;
@@ -216,8 +219,7 @@ MachineWork AskMachine(ScanState& s, std::size_t i) {
     ReportRow row;
     row.user = entry.UserName;
     row.machine = machine;
-    row.role = type;
-    row.workstation = type.empty() ? machine : machine + u" (" + type + u")";
+    row.workstation = machine;
     row.domain = entry.LogonDomain;
     row.logonServer = entry.LogonServer;
     row.sequence = (static_cast<uint64_t>(i) << 32) | static_cast<uint64_t>(j);
@@ -229,9 +231,26 @@ MachineWork AskMachine(ScanState& s, std::size_t i) {
     const Slot& slot = s.slots[i];
     return slot.state == SlotState::Running && !s.PastDeadline(slot, Clock::now());
   };
+  // The entries came in time: they are the scan's from here on, whatever
+  // the role and last logons that follow.
   {
     std::lock_guard lock(s.mu);
     if (inTime()) s.slots[i].listed = work;
+  }
+
+  std::u16string type;
+  if (count > 0) classNetAPI(s.api).GetServerType(machine, type);
+  if (!type.empty()) {
+    auto withRole = [&machine, &type](MachineWork& w) {
+      w.outcome.role = type;
+      for (ReportRow& row : w.rows) {
+        row.role = type;
+        row.workstation = machine + u" (" + type + u")";
+      }
+    };
+    withRole(work);
+    std::lock_guard lock(s.mu);
+    if (inTime() && s.slots[i].listed) withRole(*s.slots[i].listed);
   }
 
   for (std::size_t j = 0; j < work.rows.size(); ++j) {
@@ -677,7 +696,12 @@ ScanOutcome RunAuditScan(NetApi& api, ReportWindow& window, const ScanSettings& 
         Slot& slot = state->slots[i];
         if (slot.state == SlotState::Waiting || slot.state == SlotState::Running) {
           slot.state = SlotState::GivenUp;
-          outcomes[i - 1].state = MachineState::Stopped;
+          if (slot.listed) {  // its entries came: its rows stay
+            finished.emplace_back(i, std::move(*slot.listed));
+            slot.listed.reset();
+          } else {
+            outcomes[i - 1].state = MachineState::Stopped;
+          }
         }
       }
     }

@@ -586,6 +586,20 @@ TEST_F(AuditScanTest, AMachineGivenUpIsAskedNothingMore) {
       EXPECT_LT(count(net, "NetWkstaUserEnum"), 100u);
     }
   }
+
+  // Listed in time, and slow to give its role: the rows stay, without it.
+  d.latencyMicros.clear();
+  d.machines[1].sessions.resize(3);
+  d.machines[1].latencyMicros["NetServerGetInfo"] = 1'000'000;
+  SimulatedNetApi roleless(d);
+  OutcomeWindow w(u"HQ");
+  ASSERT_EQ(RunAuditScan(roleless, w, ScanSettings{2, std::chrono::milliseconds(200)}),
+            ScanOutcome::Done);
+  ASSERT_EQ(w.outcomes.size(), 2u);
+  EXPECT_EQ(w.outcomes[1].state, MachineState::Listed);
+  EXPECT_EQ(w.rows.size(), 1u + 3u);
+  EXPECT_EQ(w.rows.back().workstation, u"PC017");
+  ASSERT_TRUE(WaitForScanWorkers(std::chrono::seconds(10)));
 }
 
 TEST_F(AuditScanTest, RoleAndLastLogonAreAskedOncePerScanWhateverTheJobs) {
@@ -622,6 +636,15 @@ TEST_F(AuditScanTest, RoleAndLastLogonAreAskedOncePerScanWhateverTheJobs) {
       EXPECT_EQ(results[k][r].lastLogonText, results[0][r].lastLogonText);
     }
   }
+
+  // A server too busy to be asked gave no answer: each machine asks again.
+  d.faults.push_back({"NetUserGetInfo", u"\\PDC01", ERROR_NETWORK_BUSY});
+  SimulatedNetApi busy(d);
+  RecordingWindow w(u"HQ");
+  ASSERT_EQ(RunAuditScan(busy, w, ScanSettings{1, {}}), ScanOutcome::Done);
+  std::size_t bobs = 0;
+  for (const auto& c : busy.Calls()) bobs += c.call == "NetUserGetInfo" && c.names[1] == u"bob";
+  EXPECT_EQ(bobs, 21u);  // PC017's and each PC-*'s
 }
 
 TEST_F(AuditScanTest, StopKeepsTheRowsAndTheWindowShowsRowsWhileACallBlocks) {
@@ -672,6 +695,33 @@ TEST_F(AuditScanTest, StopKeepsTheRowsAndTheWindowShowsRowsWhileACallBlocks) {
   ASSERT_EQ(RunAuditScan(slow, late, ScanSettings{8, {}}), ScanOutcome::Stopped);
   EXPECT_EQ(late.rows.size(), 6u);
   EXPECT_EQ(late.status, u"Status: Stopped - 5 of 5 machines asked");
+  ASSERT_TRUE(WaitForScanWorkers(std::chrono::seconds(10)));
+
+  // Machines whose entries came, stopped while their last logons are being
+  // asked, keep their rows too.
+  d = SmallDomain();
+  d.machines.resize(2);
+  d.machines[0].latencyMicros["NetUserGetInfo"] = 2'000'000;  // PDC01
+  SimulatedNetApi asking(d);
+  class StoppableOutcomes : public OutcomeWindow {
+   public:
+    using OutcomeWindow::OutcomeWindow;
+    bool StopRequested() override { return *stopNow; }
+    bool* stopNow = nullptr;
+  } listed(u"HQ");
+  stop = false;
+  listed.stopNow = &stop;
+  listed.onDoEvents = [&] {
+    std::size_t roles = 0;
+    for (const auto& c : asking.Calls()) roles += c.call == "NetServerGetInfo" ? 1 : 0;
+    stop = roles == 2;  // both listed, both asking a first last logon
+    return true;
+  };
+  ASSERT_EQ(RunAuditScan(asking, listed, ScanSettings{8, {}}), ScanOutcome::Stopped);
+  EXPECT_EQ(listed.rows.size(), 4u);  // admin, and PC017's three
+  ASSERT_EQ(listed.outcomes.size(), 2u);
+  EXPECT_EQ(listed.outcomes[1].state, MachineState::Listed);
+  ASSERT_TRUE(WaitForScanWorkers(std::chrono::seconds(10)));
 }
 
 #ifdef _WIN32

@@ -1,5 +1,6 @@
 #include "RpcConnect.h"
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <netdb.h>
 #include <poll.h>
@@ -13,6 +14,8 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+
+#include <samba/version.h>
 
 #include "NetworkSetup.h"
 #include "RecentHosts.h"
@@ -56,6 +59,21 @@ constexpr std::chrono::milliseconds kConnectGrace{5000};
 constexpr std::chrono::milliseconds kConnectCheck{2000};
 // The largest answer to one call that a connection takes (reassembled).
 constexpr std::size_t kMaxAnswerBytes = 8u << 20;
+
+// Whether the running Samba libraries are of the release series these were
+// built against (4.17.x): a connection's own fields are laid out as the
+// headers of that series say, which another series may change.
+bool SameSambaSeries() {
+  static const bool same = [] {
+    using Version = const char* (*)();
+    const auto running = reinterpret_cast<Version>(dlsym(RTLD_DEFAULT, "samba_version_string"));
+    if (running == nullptr || running() == nullptr) return false;
+    const std::string built =
+        std::to_string(SAMBA_VERSION_MAJOR) + "." + std::to_string(SAMBA_VERSION_MINOR) + ".";
+    return std::string(running()).rfind(built, 0) == 0;
+  }();
+  return same;
+}
 
 // How long the addresses of a name that has several are given to take a
 // connection before the first is taken all the same.
@@ -316,7 +334,7 @@ NET_API_STATUS ConnectPipe(void* mem, tevent_context* ev, loadparm_context* lp,
   // (240 MiB) would let one machine's answer decode into gigabytes. The
   // largest legitimate answer, a server's thousands of logged-on users, is
   // far below this.
-  if (*out != nullptr && (*out)->conn != nullptr)
+  if (*out != nullptr && (*out)->conn != nullptr && SameSambaSeries())
     (*out)->conn->max_total_response_size = kMaxAnswerBytes;
   return NERR_Success;
 }

@@ -34,10 +34,11 @@ std::shared_mutex& LibraryStateLock();
 void ReadyCharsetConversions();
 
 // Calls to machines that the provider serves at once, each with one
-// connection, besides the kept connections to account databases (those of
-// the last few servers asked); the pool of settings holds enough for all.
+// connection, besides the kept connections to account databases (up to four
+// to each of the last servers asked); the pool of settings holds enough for
+// all.
 inline constexpr unsigned kMaxConnectionCalls = 64;
-inline constexpr std::size_t kKeptConnections = 16;
+inline constexpr std::size_t kKeptConnections = 64;
 
 // The settings one RPC connection is made with, held for the connection's
 // whole life (declare it before the talloc context the connection lives on,

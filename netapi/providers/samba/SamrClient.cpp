@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <shared_mutex>
+#include <thread>
 
 #include "RpcConnect.h"
 #include "SambaLibs.h"
@@ -97,25 +98,25 @@ std::shared_ptr<Session> SessionFor(const std::string& host, std::uint64_t owner
 // queue on one connection, a round trip after another.
 constexpr int kSessionsPerServer = 4;
 
-// One of host's connections, held: a free one, else the one that a turn
-// falls to, once it is free; nullptr when it is not free by the time a call
-// may take (the wait is not the server's: it is not marked silent).
+// One of host's connections, held: a free one, else the first to come free
+// within the time a call may take; none when none does (the wait is not the
+// server's: it is not marked silent).
 struct HeldSession {
   std::shared_ptr<Session> session;
   std::unique_lock<std::timed_mutex> lock;
 };
 HeldSession TakeSession(const std::string& host, std::uint64_t owner,
                         std::chrono::milliseconds hostTimeout) {
-  for (int slot = 0; slot < kSessionsPerServer; ++slot) {
-    HeldSession h{SessionFor(host, owner, slot), {}};
-    h.lock = std::unique_lock(h.session->lock, std::try_to_lock);
-    if (h.lock.owns_lock()) return h;
+  const Deadline deadline(hostTimeout);
+  for (;;) {
+    for (int slot = 0; slot < kSessionsPerServer; ++slot) {
+      HeldSession h{SessionFor(host, owner, slot), {}};
+      h.lock = std::unique_lock(h.session->lock, std::try_to_lock);
+      if (h.lock.owns_lock()) return h;
+    }
+    if (deadline.Passed()) return {};
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  static std::atomic<unsigned> turn{0};
-  HeldSession h{SessionFor(host, owner, static_cast<int>(turn++ % kSessionsPerServer)), {}};
-  h.lock = std::unique_lock(h.session->lock, std::defer_lock);
-  if (!h.lock.try_lock_for(Deadline(hostTimeout).Left())) return {};
-  return h;
 }
 
 void Drop(Session& s) {
@@ -327,7 +328,7 @@ NET_API_STATUS QueryAccount(const std::string& host, const std::string& user,
   if (RecentlySilent(host)) return ERROR_BAD_NETPATH;
   std::shared_lock<std::shared_mutex> state(LibraryStateLock());
   HeldSession held = TakeSession(host, CredentialsKey(creds), creds.hostTimeout);
-  if (!held.session) return ERROR_BAD_NETPATH;
+  if (!held.session) return ERROR_NETWORK_BUSY;
   Session* s = held.session.get();
   // The time spent waiting for the connection is not the server's: its
   // deadline starts now. A server found silent meanwhile is not asked again.
@@ -362,7 +363,7 @@ NET_API_STATUS AccountDomainName(const std::string& host, const SambaCredentials
   if (RecentlySilent(host)) return ERROR_BAD_NETPATH;
   std::shared_lock<std::shared_mutex> state(LibraryStateLock());
   HeldSession held = TakeSession(host, CredentialsKey(creds), creds.hostTimeout);
-  if (!held.session) return ERROR_BAD_NETPATH;
+  if (!held.session) return ERROR_NETWORK_BUSY;
   Session* s = held.session.get();
   if (!s->open) {
     if (NET_API_STATUS st = Open(*s, creds, Deadline(creds.hostTimeout)); st != NERR_Success) {

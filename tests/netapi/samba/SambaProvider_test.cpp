@@ -428,7 +428,8 @@ TEST(SambaProvider, EachConnectionHoldsSettingsOfItsOwn) {
   creds.user = "NOWHERE\\nobody";
   creds.password = "not-a-real-password";
   SambaNetApi api(creds);  // readies the libraries and the pool
-  constexpr std::size_t kHolders = 100;
+  // More than the pool holds ahead: some must share.
+  constexpr std::size_t kHolders = kMaxConnectionCalls + kKeptConnections + 40;
   auto hold = [] {
     std::vector<std::unique_ptr<ConnectionSettings>> held;
     std::multiset<const loadparm_context*> seen;

@@ -2,7 +2,6 @@
 
 #include <strings.h>
 
-#include <atomic>
 #include <chrono>
 #include <ctime>
 #include <list>
@@ -38,7 +37,7 @@ struct Session {
   std::string host;
   std::uint64_t owner = 0;  // the credentials it was opened with
   int slot = 0;             // which of the server's connections
-  std::timed_mutex lock;
+  std::mutex lock;
   ConnectionSettings settings;  // outlives mem
   std::unique_ptr<void, TallocFree> mem;
   tevent_context* ev = nullptr;
@@ -103,7 +102,7 @@ constexpr int kSessionsPerServer = 4;
 // server's: it is not marked silent).
 struct HeldSession {
   std::shared_ptr<Session> session;
-  std::unique_lock<std::timed_mutex> lock;
+  std::unique_lock<std::mutex> lock;
 };
 HeldSession TakeSession(const std::string& host, std::uint64_t owner,
                         std::chrono::milliseconds hostTimeout) {

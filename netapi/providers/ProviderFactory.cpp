@@ -7,10 +7,10 @@
 #include <string_view>
 
 #include "SimulatedNetApi.h"
+#include "basStringHandler.h"
 #ifdef _WIN32
 #include "LdapDirectory.h"
 #include "Win32NetApi.h"
-#include "basStringHandler.h"
 #endif
 
 #if QUORVIX_HAVE_SAMBA || defined(_WIN32)
@@ -38,6 +38,37 @@
 
 namespace quorvix {
 
+std::string PasswordLine(const std::string& text) {
+  std::string_view bytes(text);
+  std::string decoded;  // from UTF-16, wiped before it goes
+  struct Wipe {
+    std::string& s;
+    ~Wipe() { std::fill(s.begin(), s.end(), '\0'); }
+  } wipe{decoded};
+  const bool little = bytes.rfind("\xFF\xFE", 0) == 0, big = bytes.rfind("\xFE\xFF", 0) == 0;
+  if (little || big) {
+    // A text editor's or a shell's UTF-16 (PowerShell's ">" writes it).
+    std::u16string units;
+    units.reserve(bytes.size() / 2);
+    for (std::size_t k = 2; k + 1 < bytes.size(); k += 2) {
+      const auto lo = static_cast<unsigned char>(bytes[little ? k : k + 1]);
+      const auto hi = static_cast<unsigned char>(bytes[little ? k + 1 : k]);
+      units.push_back(static_cast<char16_t>(hi << 8 | lo));
+    }
+    decoded = ToUtf8(units);
+    std::fill(units.begin(), units.end(), u'\0');
+    bytes = decoded;
+  } else if (bytes.rfind("\xEF\xBB\xBF", 0) == 0) {
+    bytes.remove_prefix(3);  // a UTF-8 byte-order mark is no part of the password
+  }
+  std::string_view line = bytes.substr(0, bytes.find('\n'));
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  if (line.empty()) throw std::runtime_error("holds no password");
+  if (line.find('\0') != std::string_view::npos)
+    throw std::runtime_error("holds a NUL character (UTF-16 without a byte-order mark?)");
+  return std::string(line);
+}
+
 namespace {
 
 // Shows "--simulate{}" (a flag whose value may follow an equals sign) as
@@ -59,7 +90,12 @@ class ProviderHelpFormatter : public CLI::Formatter {
 // with a wrong password counts towards the account's lockout. A file that
 // others may read is used, with a warning.
 std::string ReadPasswordFile(const std::string& path, std::string& warning) {
+  // The file is read whole (a password file is small; more than this is no
+  // password file), so that a UTF-16 file is not cut at a byte that looks
+  // like a line end.
+  constexpr std::size_t kMostBytes = 65536;
   std::string text;
+  char chunk[4096];
 #ifdef _WIN32
   (void)warning;  // Windows guards files with ACLs, not mode bits
   // The path is UTF-8: opened by its wide form, not in the ANSI code page,
@@ -68,16 +104,19 @@ std::string ReadPasswordFile(const std::string& path, std::string& warning) {
   std::error_code ec;
   if (!std::filesystem::is_regular_file(file, ec))
     throw std::runtime_error("the password file " + path + " is not a readable regular file");
-  // The stream reads through a buffer of ours, wiped once it is closed.
-  char chunk[4096];
   {
+    // The stream reads through a buffer of ours, wiped once it is closed.
+    char buffer[4096];
     std::ifstream in;
-    in.rdbuf()->pubsetbuf(chunk, sizeof chunk);
+    in.rdbuf()->pubsetbuf(buffer, sizeof buffer);
     in.open(file, std::ios::binary);
     if (!in) throw std::runtime_error("cannot read the password file " + path);
-    std::getline(in, text);
+    text.reserve(kMostBytes + sizeof chunk);
+    while (text.size() <= kMostBytes && (in.read(chunk, sizeof chunk) || in.gcount() > 0))
+      text.append(chunk, static_cast<std::size_t>(in.gcount()));
+    in.close();
+    std::fill(buffer, buffer + sizeof buffer, '\0');
   }
-  std::fill(chunk, chunk + sizeof chunk, '\0');
 #else
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0)
@@ -87,28 +126,32 @@ std::string ReadPasswordFile(const std::string& path, std::string& warning) {
     close(fd);
     throw std::runtime_error("the password file " + path + " is not a regular file");
   }
-  char chunk[4096];
-  for (;;) {
+  text.reserve(kMostBytes + sizeof chunk);  // never moved while it grows
+  while (text.size() <= kMostBytes) {
     const ssize_t n = read(fd, chunk, sizeof chunk);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       const int e = errno;
       close(fd);
+      std::fill(text.begin(), text.end(), '\0');
       throw std::runtime_error("cannot read the password file " + path + ": " + std::strerror(e));
     }
     if (n == 0) break;
     text.append(chunk, static_cast<std::size_t>(n));
-    if (text.find('\n') != std::string::npos || text.size() > 65536) break;
   }
   close(fd);
-  std::fill(chunk, chunk + sizeof chunk, '\0');
   if ((st.st_mode & (S_IRWXG | S_IRWXO)) != 0)
     warning = "the password file " + path + " may be read by others (chmod 600 it)";
 #endif
-  std::string line = text.substr(0, text.find('\n'));
+  std::fill(chunk, chunk + sizeof chunk, '\0');
+  std::string line;
+  try {
+    line = PasswordLine(text);
+  } catch (const std::runtime_error& e) {
+    std::fill(text.begin(), text.end(), '\0');
+    throw std::runtime_error("the password file " + path + " " + e.what());
+  }
   std::fill(text.begin(), text.end(), '\0');
-  if (!line.empty() && line.back() == '\r') line.pop_back();
-  if (line.empty()) throw std::runtime_error("the password file " + path + " holds no password");
   return line;
 }
 

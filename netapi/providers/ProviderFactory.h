@@ -69,4 +69,11 @@ bool HasNativeProvider();
 // password, ...). Never waits for input when there is no terminal.
 Provider MakeProvider(const ProviderOptions& options);
 
+// The password a password file's text holds: its first line, without a
+// UTF-8 byte-order mark, decoded from UTF-16 where a byte-order mark says so
+// (as Windows editors and shells write files). Throws std::runtime_error
+// with the reason, to follow the file's name, for an empty line or one that
+// holds NUL: a wrong password would count towards the account's lockout.
+std::string PasswordLine(const std::string& text);
+
 }  // namespace quorvix

@@ -557,6 +557,14 @@ TEST(SambaProviderOptions, PasswordFilesAreCheckedBeforeAnyLogon) {
   o.passwordFile = own;
   EXPECT_TRUE(MakeProvider(o).note.empty());
 
+  // Files as Windows editors and shells write them: the password is the
+  // same; a NUL (UTF-16 without its mark) is refused.
+  EXPECT_EQ(PasswordLine("\xEF\xBB\xBFs3cret-Word\r\n"), "s3cret-Word");
+  EXPECT_EQ(PasswordLine(std::string("\xFF\xFEp\0\xE9\0\r\0\n\0x\0", 12)), "p\xC3\xA9");
+  EXPECT_EQ(PasswordLine(std::string("\xFE\xFF\0p\x01\n\0\n", 8)), "p\xC4\x8A");
+  EXPECT_THROW(PasswordLine(std::string("p\0w\0", 4)), std::runtime_error);
+  EXPECT_THROW(PasswordLine("\xEF\xBB\xBF\n"), std::runtime_error);
+
   // Credentials with simulated data are a mistake in the command.
   ProviderOptions sim;
   sim.simulate = true;

@@ -199,6 +199,25 @@ TEST(Win32NetApi, SilentMachinesAreNotWaitedFor) {
   EXPECT_EQ(api.NetServerGetInfo(nullptr, 101, local.out()), NERR_Success);
 }
 
+// A machine that answered is not probed again for a while: a scan asks a
+// machine, and a logon server, several times within seconds, and each probe
+// takes ports of this computer.
+TEST(Win32NetApi, AMachineThatAnsweredIsNotProbedAgainAtOnce) {
+  SilentMachines machines(std::chrono::milliseconds(800));
+  {
+    LoopbackPort smb(LoopbackPort::kTakes, "127.0.0.52", 445);
+    if (!smb.ok()) GTEST_SKIP() << "port 445 cannot be taken here";
+    EXPECT_EQ(machines.Probe(u"127.0.0.52"), MachineReach::Answers);
+  }
+  // Now it would be silent; the answer of a moment ago stands.
+  LoopbackPort smb(LoopbackPort::kDrops, "127.0.0.52", 445);
+  LoopbackPort netbios(LoopbackPort::kDrops, "127.0.0.52", 139);
+  ASSERT_TRUE(smb.ok() && netbios.ok());
+  const auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(machines.Probe(u"127.0.0.52"), MachineReach::Answers);
+  EXPECT_LT(SecondsSince(t0), 0.5);
+}
+
 TEST(Win32Provider, NetApi32IsTheDefaultAndSimulationIsAskedFor) {
   EXPECT_TRUE(HasNativeProvider());
   ProviderOptions options;

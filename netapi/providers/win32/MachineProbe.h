@@ -37,7 +37,10 @@ class SilentMachines {
  public:
   explicit SilentMachines(std::chrono::milliseconds wait = std::chrono::seconds(5)) : wait_(wait) {}
   // What host's SMB ports say (a name without backslashes, not empty):
-  // Silent or NoAddress at once while it is remembered so.
+  // Silent, NoAddress or Answers at once while it is remembered so. A scan
+  // asks a machine, and a logon server, several times within seconds; each
+  // probe leaves closed connections behind, and thousands of machines' of
+  // them could use up this computer's ports.
   MachineReach Probe(const std::u16string& host);
   // HasAddress, for a name remembered without one at once.
   bool HasAddress(const std::u16string& host);
@@ -47,6 +50,7 @@ class SilentMachines {
   // By upper-case name.
   RecentHosts<std::u16string> silent_{std::chrono::minutes(1)};
   RecentHosts<std::u16string> noAddress_{std::chrono::minutes(1)};
+  RecentHosts<std::u16string> answers_{std::chrono::minutes(1)};
 };
 
 }  // namespace quorvix

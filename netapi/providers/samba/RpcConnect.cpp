@@ -60,6 +60,15 @@ constexpr std::chrono::milliseconds kConnectCheck{2000};
 // The largest answer to one call that a connection takes (reassembled).
 constexpr std::size_t kMaxAnswerBytes = 8u << 20;
 
+// Closes a probe's socket with a reset: one closed the usual way keeps a
+// port of this computer for a minute (TIME_WAIT), and a scan of thousands
+// of machines probes thousands.
+void CloseAtOnce(int fd) {
+  const linger now{1, 0};
+  setsockopt(fd, SOL_SOCKET, SO_LINGER, &now, sizeof now);
+  close(fd);
+}
+
 // Whether the running Samba libraries are of the release series these were
 // built against (4.17.x): a connection's own fields are laid out as the
 // headers of that series say, which another series may change.
@@ -201,7 +210,7 @@ bool TakesConnection(const std::string& host, const char* port, const Deadline& 
         ok = getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0;
       }
     }
-    close(fd);
+    CloseAtOnce(fd);
     if (ok) return true;
   }
   return false;
@@ -231,7 +240,7 @@ std::string FirstTakingConnection(const std::vector<std::string>& addresses, con
       attempts.push_back({fd, &address});
       waits.push_back({fd, POLLOUT, 0});
     } else if (fd >= 0) {
-      close(fd);
+      CloseAtOnce(fd);
     }
   }
   while (taking.empty() && !waits.empty() && !deadline.Passed()) {
@@ -248,7 +257,7 @@ std::string FirstTakingConnection(const std::vector<std::string>& addresses, con
     }
     if (std::all_of(waits.begin(), waits.end(), [](const pollfd& p) { return p.fd < 0; })) break;
   }
-  for (const Attempt& a : attempts) close(a.fd);
+  for (const Attempt& a : attempts) CloseAtOnce(a.fd);
   return taking;
 }
 

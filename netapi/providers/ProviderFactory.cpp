@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <stdexcept>
 #include <string_view>
 
@@ -155,6 +156,14 @@ std::string ReadPasswordFile(const std::string& path, std::string& warning) {
   return line;
 }
 
+// An empty password typed or confirmed is not tried: a wrong one counts
+// towards the account's lockout, as an empty password file is not read.
+void RefuseEmpty(const std::string& password, const std::string& user) {
+  if (password.empty())
+    throw std::runtime_error("an empty password for " + user +
+                             " is not tried (each wrong one counts towards the account's lockout)");
+}
+
 // The position of the backslash of --user's DOMAIN\NAME, the one form both
 // systems take. An account name holds no "@": given NAME@REALM, the Samba
 // libraries would get a Kerberos ticket of their own in the middle of a
@@ -194,6 +203,7 @@ DirectoryLogon DirectoryLogonFrom(const ProviderOptions& options) {
       options.askPassword ? options.askPassword(options.user) : std::nullopt;
   if (!pw)
     throw std::runtime_error("no password for " + options.user + ": give --password-file FILE");
+  RefuseEmpty(*pw, options.user);
   logon.password = FromUtf8(*pw);
   std::fill(pw->begin(), pw->end(), '\0');
   return logon;
@@ -255,6 +265,7 @@ samba::SambaCredentials SambaCredentialsFrom(const ProviderOptions& options, std
   if (!pw)
     throw std::runtime_error("no password for " + options.user +
                              ": run on a terminal or give --password-file FILE");
+  RefuseEmpty(*pw, options.user);
   c.password = *pw;
   std::fill(pw->begin(), pw->end(), '\0');
   return c;
@@ -291,6 +302,20 @@ void AddProviderOptions(CLI::App& app, ProviderOptions& options) {
          "Give up a machine that has not answered within SECONDS (0: wait as long as it "
          "takes; default 30)")
       ->check(CLI::Range(0.0, 86400.0))
+      ->check(CLI::Validator(
+          [](std::string& text) -> std::string {
+            // A time too short for a double ("1e-400") reads as 0, which
+            // would mean no limit at all.
+            const std::string mantissa = text.substr(0, text.find_first_of("eEpP"));
+            const bool zero = std::strtod(text.c_str(), nullptr) == 0.0;
+            const auto digits = mantissa.rfind("0x", 0) == 0 || mantissa.rfind("0X", 0) == 0
+                                    ? mantissa.substr(2)
+                                    : mantissa;
+            if (zero && digits.find_first_of("123456789abcdefABCDEF") != std::string::npos)
+              return "too short to be a time: give 0 for no limit, or at least 0.001";
+            return {};
+          },
+          "SECONDS"))
       ->option_text("SECONDS");
 #if QUORVIX_HAVE_LOGON_OPTIONS
 #ifdef _WIN32
@@ -346,6 +371,8 @@ Provider MakeProvider(const ProviderOptions& options) {
   // the command, not something to pass over.
   if (options.simulate && (!options.user.empty() || !options.passwordFile.empty()))
     throw std::runtime_error("--user and --password-file cannot be used with --simulate");
+  if (options.simulate && (!options.dc.empty() || !options.ldapCa.empty()))
+    throw std::runtime_error("--dc and --ldap-ca cannot be used with --simulate");
 #ifdef _WIN32
   if (!options.simulate) {
     p.api = std::make_unique<Win32NetApi>(

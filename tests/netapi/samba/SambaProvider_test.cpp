@@ -496,6 +496,14 @@ TEST(SambaProviderOptions, NativeByDefaultAndNeverWaitingForAPassword) {
     EXPECT_NE(std::string(e.what()).find("EXAMPLE\\auditor"), std::string::npos);
   }
   EXPECT_EQ(askedFor, "EXAMPLE\\auditor");
+  // An empty one is not tried: it would count towards the lockout.
+  asked.askPassword = [](const std::string&) -> std::optional<std::string> { return ""; };
+  try {
+    MakeProvider(asked);
+    ADD_FAILURE() << "an empty password must not give a provider";
+  } catch (const std::runtime_error& e) {
+    EXPECT_NE(std::string(e.what()).find("empty password"), std::string::npos) << e.what();
+  }
   asked.askPassword = nullptr;  // the terminal: the test runner has none
   EXPECT_THROW(MakeProvider(asked), std::runtime_error);
 

@@ -52,6 +52,8 @@ TEST(ProviderFactory, RefusesWhatWouldBeReadOtherwiseThanMeant) {
   };
   ProviderOptions o;
   EXPECT_THROW(parse({"--host-timeout", "nan"}, o), CLI::ValidationError);
+  // Too short for a double, it would read as 0: no limit at all.
+  EXPECT_THROW(parse({"--host-timeout", "1e-400"}, o), CLI::ValidationError);
   EXPECT_THROW(parse({"--simulate", "--simulate=other.json"}, o), CLI::ArgumentMismatch);
   {
     CLI::App app;
@@ -66,6 +68,13 @@ TEST(ProviderFactory, RefusesWhatWouldBeReadOtherwiseThanMeant) {
   EXPECT_EQ(o.hostTimeout.count(), 2500);
   parse({"--host-timeout", "0"}, o);
   EXPECT_EQ(o.hostTimeout.count(), 0);
+
+  // A controller or its certificate authority with simulated data is a
+  // mistake in the command, as credentials are.
+  ProviderOptions sim;
+  sim.simulate = true;
+  sim.dc = "dc1.example.com";
+  EXPECT_THROW(MakeProvider(sim), std::runtime_error);
 
   // An account is DOMAIN\NAME, never NAME@REALM, on both systems.
   if (HasNativeProvider()) {

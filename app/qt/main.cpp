@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "Art.h"
 #include "DesktopOptions.h"
@@ -29,9 +30,46 @@ bool CanShowDialogs() {
   return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
 }
 
+// The options only this window has.
+void AddTourOption(CLI::App& cli, std::string& tourFolder) {
+  cli.add_option("--screenshot-tour", tourFolder,
+                 "Photograph the splash, main and About windows into DIR, then exit "
+                 "(with --simulate only: the tour presses start)")
+      ->option_text("DIR");
+}
+
+// Whether no window system is named: no display in the environment, no
+// platform chosen. Qt then ends the program outright (SIGABRT) as it starts,
+// an administrator's "--help" over SSH included.
+bool NoDisplay(int argc, char* argv[]) {
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *value != '\0') return false;
+  }
+  for (int i = 1; i < argc; ++i)
+    if (std::string_view(argv[i]) == "-platform") return false;
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  if (NoDisplay(argc, argv)) {
+    // The command line still answers: help, version and mistakes.
+    quorvix::ProviderOptions options;
+    std::string tourFolder;
+    const quorvix::DesktopCommandLine command = quorvix::ParseDesktopCommandLine(
+        argc, argv, options, [&tourFolder](CLI::App& cli) { AddTourOption(cli, tourFolder); });
+    if (command.exitCode >= 0) {
+      std::fputs(command.message.c_str(), command.exitCode == 0 ? stdout : stderr);
+      return command.exitCode;
+    }
+    std::fputs(
+        "quorvix-audit: no display to show the window on (neither DISPLAY nor "
+        "WAYLAND_DISPLAY is set); quorvix-scan scans without one\n",
+        stderr);
+    return 2;
+  }
   QApplication app(argc, argv);  // takes the window system's own options out of argv
   // Month names follow LC_TIME, as in quorvix-scan; numbers in options are
   // read with a decimal point whatever LC_NUMERIC says (the option parser
@@ -47,13 +85,8 @@ int main(int argc, char* argv[]) {
 
   quorvix::ProviderOptions options;
   std::string tourFolder;
-  const quorvix::DesktopCommandLine command =
-      quorvix::ParseDesktopCommandLine(argc, argv, options, [&tourFolder](CLI::App& cli) {
-        cli.add_option("--screenshot-tour", tourFolder,
-                       "Photograph the splash, main and About windows into DIR, then exit "
-                       "(with --simulate only: the tour presses start)")
-            ->option_text("DIR");
-      });
+  const quorvix::DesktopCommandLine command = quorvix::ParseDesktopCommandLine(
+      argc, argv, options, [&tourFolder](CLI::App& cli) { AddTourOption(cli, tourFolder); });
   if (command.exitCode >= 0) {
     std::fputs(command.message.c_str(), command.exitCode == 0 ? stdout : stderr);
     return command.exitCode;

@@ -61,6 +61,20 @@ class ProgramTest : public QObject {
     r = Start({QStringLiteral("--help")}, Offscreen(), 30000);
     QCOMPARE(r.exitCode, 0);
     QVERIFY2(r.out.contains(QStringLiteral("--simulate")), qPrintable(r.out));
+
+    // Without any display (over SSH, say) the command line still answers,
+    // and a run says what is missing (Qt aborted the program before).
+    QProcessEnvironment none = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+      none.remove(QString::fromLatin1(name));
+    r = Start({QStringLiteral("--help")}, none, 30000);
+    QCOMPARE(r.exitCode, 0);
+    QVERIFY2(r.out.contains(QStringLiteral("--simulate")), qPrintable(r.out));
+    r = Start({QStringLiteral("--no-such-option")}, none, 30000);
+    QCOMPARE(r.exitCode, 2);
+    r = Start({QStringLiteral("--simulate")}, none, 30000);
+    QCOMPARE(r.exitCode, 2);
+    QVERIFY2(r.err.contains(QStringLiteral("no display")), qPrintable(r.err));
   }
 
   void aGuidedRunFromSplashToExit() {

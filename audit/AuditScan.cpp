@@ -177,6 +177,19 @@ bool NoLongerWanted(ScanState& s, std::size_t i) {
   return s.closed || slot.state != SlotState::Running || s.PastDeadline(slot, Clock::now());
 }
 
+// The row of machine i's entry j, before its role and last logon are known.
+ReportRow EntryRow(std::size_t i, const std::u16string& machine, const LoggedOnUser& entry,
+                   std::size_t j) {
+  ReportRow row;
+  row.user = entry.UserName;
+  row.machine = machine;
+  row.workstation = machine;
+  row.domain = entry.LogonDomain;
+  row.logonServer = entry.LogonServer;
+  row.sequence = (static_cast<uint64_t>(i) << 32) | static_cast<uint64_t>(j);
+  return row;
+}
+
 // Everything the scan asks about machine i: its entries, its role (once),
 // each entry's last logon. Runs on a worker thread. A machine may list many
 // entries, in many batches, each naming a logon server to ask: once its
@@ -194,9 +207,34 @@ MachineWork AskMachine(ScanState& s, std::size_t i) {
     return work;
   }
 
+  // Whether an answer came in time (under s.mu): only what came by the
+  // deadline counts, however late the scan looks.
+  auto inTime = [&s, i] {
+    const Slot& slot = s.slots[i];
+    return slot.state == SlotState::Running && !s.PastDeadline(slot, Clock::now());
+  };
+  // Entries that came in time are the scan's at once: a machine whose
+  // listing is long (a terminal server, in many batches) and not over by its
+  // deadline keeps them, as partly listed.
+  std::size_t held = 0;
+  auto stopped = [&](const std::vector<LoggedOnUser>& arrived) {
+    std::lock_guard lock(s.mu);
+    if (s.closed || !inTime()) return true;
+    Slot& slot = s.slots[i];
+    if (!slot.listed) {
+      slot.listed.emplace();
+      slot.listed->outcome.machine = machine;
+      slot.listed->outcome.state = MachineState::PartlyListed;
+      slot.listed->outcome.status = static_cast<int32_t>(ERROR_MORE_DATA);
+      slot.listed->outcome.message = OneLineMessage(ERROR_MORE_DATA);
+    }
+    for (; held + 1 < arrived.size(); ++held)
+      slot.listed->rows.push_back(EntryRow(i, machine, arrived[held + 1], held + 1));
+    slot.listed->outcome.entries = held;
+    return false;
+  };
   std::vector<LoggedOnUser> entries;
-  const int32_t status =
-      fnNetWkstaUserEnum(s.api, machine, entries, [&] { return NoLongerWanted(s, i); });
+  const int32_t status = fnNetWkstaUserEnum(s.api, machine, entries, stopped);
   const std::size_t count = entries.empty() ? 0 : entries.size() - 1;
   if (status != 0 && count == 0) {
     work.outcome.state = MachineState::NotAsked;
@@ -214,23 +252,7 @@ MachineWork AskMachine(ScanState& s, std::size_t i) {
     work.outcome.message = OneLineMessage(status);
   }
   work.rows.reserve(count);
-  for (std::size_t j = 1; j <= count; ++j) {
-    const LoggedOnUser& entry = entries[j];
-    ReportRow row;
-    row.user = entry.UserName;
-    row.machine = machine;
-    row.workstation = machine;
-    row.domain = entry.LogonDomain;
-    row.logonServer = entry.LogonServer;
-    row.sequence = (static_cast<uint64_t>(i) << 32) | static_cast<uint64_t>(j);
-    work.rows.push_back(std::move(row));
-  }
-  // Whether an answer came in time (under s.mu): only what came by the
-  // deadline counts, however late the scan looks.
-  auto inTime = [&s, i] {
-    const Slot& slot = s.slots[i];
-    return slot.state == SlotState::Running && !s.PastDeadline(slot, Clock::now());
-  };
+  for (std::size_t j = 1; j <= count; ++j) work.rows.push_back(EntryRow(i, machine, entries[j], j));
   // The entries came in time: they are the scan's from here on, whatever
   // the role and last logons that follow.
   {

@@ -29,12 +29,13 @@ inline constexpr std::size_t kMaxEnumReserve = 4096;
 // ERROR_MORE_DATA asks for the next one. On success out holds slot 0 empty
 // and the entries in 1..n in the order they came; when the first call fails
 // out is untouched, when a later one fails out keeps what arrived. stopped,
-// when given, is asked before each further batch: once it says so, the loop
-// ends with ERROR_MORE_DATA (there was more to ask for) and out keeps what
-// arrived.
+// when given, is asked before each further batch, with what arrived so far
+// (slot 0 empty): once it says so, the loop ends with ERROR_MORE_DATA (there
+// was more to ask for) and out keeps what arrived.
 template <typename Item, typename Resume, typename Call, typename Read>
 int32_t EnumerateInBatches(NetApi& api, std::vector<Item>& out, const Resume& resume, Call call,
-                           Read read, const std::function<bool()>& stopped = nullptr) {
+                           Read read,
+                           const std::function<bool(const std::vector<Item>&)>& stopped = nullptr) {
   std::vector<Item> result;
   bool first = true;
   for (;;) {
@@ -71,7 +72,7 @@ int32_t EnumerateInBatches(NetApi& api, std::vector<Item>& out, const Resume& re
       out = std::move(result);
       return static_cast<int32_t>(ERROR_BAD_NET_RESP);
     }
-    if (stopped && stopped()) {
+    if (stopped && stopped(result)) {
       out = std::move(result);
       return static_cast<int32_t>(ERROR_MORE_DATA);
     }

@@ -6,7 +6,8 @@
 namespace quorvix {
 
 int32_t fnNetWkstaUserEnum(NetApi& api, const std::u16string& strServer,
-                           std::vector<LoggedOnUser>& users, const std::function<bool()>& stopped) {
+                           std::vector<LoggedOnUser>& users,
+                           const std::function<bool(const std::vector<LoggedOnUser>&)>& stopped) {
   // Small batches: one exchange carries a few entries.
   constexpr DWORD kPreferredLength = 256;
   const LPCWSTR server = NameArgument(strServer);

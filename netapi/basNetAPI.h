@@ -25,10 +25,10 @@ struct LoggedOnUser {
 // Asks strServer which users are logged on to it (NetWkstaUserEnum level 1,
 // 256-byte batches). On status 0 users holds slot 0 empty and the entries in
 // 1..m in the machine's order; when the first call fails users is untouched.
-// stopped, when given, ends the listing before a further batch
-// (EnumerateInBatches).
-int32_t fnNetWkstaUserEnum(NetApi& api, const std::u16string& strServer,
-                           std::vector<LoggedOnUser>& users,
-                           const std::function<bool()>& stopped = nullptr);
+// stopped, when given, is shown the entries that arrived so far and ends the
+// listing before a further batch (EnumerateInBatches).
+int32_t fnNetWkstaUserEnum(
+    NetApi& api, const std::u16string& strServer, std::vector<LoggedOnUser>& users,
+    const std::function<bool(const std::vector<LoggedOnUser>&)>& stopped = nullptr);
 
 }  // namespace quorvix

@@ -98,6 +98,9 @@ struct Slot {
   // entries are listed: a logon server that is slow to give last logons
   // then costs those, not the machine's rows.
   std::optional<MachineWork> listed;
+
+  // The rows had so far, once the entries came; none are kept after.
+  std::optional<MachineWork> TakeListed() { return std::exchange(listed, std::nullopt); }
 };
 
 // What the window's thread and the workers share. Workers hold it as long as
@@ -323,16 +326,16 @@ void Work(const std::shared_ptr<ScanState>& s, bool once = false) {
       if (s->slots[i].state != SlotState::Running) return;  // given up: the answer is dropped
       // An answer that came after the deadline counts as none, however soon
       // the scan looked.
+      std::optional<MachineWork> listed = s->slots[i].TakeListed();
       if (s->PastDeadline(s->slots[i], Clock::now())) {
-        if (s->slots[i].listed) {
-          work = std::move(*s->slots[i].listed);
+        if (listed) {
+          work = std::move(*listed);
         } else {
           work = MachineWork{};
           work.outcome.machine = s->machines[i];
           work.outcome.state = MachineState::TimedOut;
         }
       }
-      s->slots[i].listed.reset();
       s->slots[i].state = SlotState::Finished;
       s->finished.emplace_back(i, std::move(work));
     }
@@ -662,10 +665,9 @@ ScanOutcome RunAuditScan(NetApi& api, ReportWindow& window, const ScanSettings& 
           Slot& slot = state->slots[i];
           if (slot.state != SlotState::Running || !state->PastDeadline(slot, now)) continue;
           slot.state = SlotState::GivenUp;
-          ++givenUp;          // its worker is held: another takes its place
-          if (slot.listed) {  // listed in time: its rows stay
-            finished.emplace_back(i, std::move(*slot.listed));
-            slot.listed.reset();
+          ++givenUp;                              // its worker is held: another takes its place
+          if (auto listed = slot.TakeListed()) {  // listed in time: its rows stay
+            finished.emplace_back(i, std::move(*listed));
             continue;
           }
           outcomes[i - 1].state = MachineState::TimedOut;
@@ -718,9 +720,8 @@ ScanOutcome RunAuditScan(NetApi& api, ReportWindow& window, const ScanSettings& 
         Slot& slot = state->slots[i];
         if (slot.state == SlotState::Waiting || slot.state == SlotState::Running) {
           slot.state = SlotState::GivenUp;
-          if (slot.listed) {  // its entries came: its rows stay
-            finished.emplace_back(i, std::move(*slot.listed));
-            slot.listed.reset();
+          if (auto listed = slot.TakeListed()) {  // its entries came: its rows stay
+            finished.emplace_back(i, std::move(*listed));
           } else {
             outcomes[i - 1].state = MachineState::Stopped;
           }

@@ -30,14 +30,6 @@ bool CanShowDialogs() {
   return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
 }
 
-// The options only this window has.
-void AddTourOption(CLI::App& cli, std::string& tourFolder) {
-  cli.add_option("--screenshot-tour", tourFolder,
-                 "Photograph the splash, main and About windows into DIR, then exit "
-                 "(with --simulate only: the tour presses start)")
-      ->option_text("DIR");
-}
-
 // Whether no window system is named: no display in the environment, no
 // platform chosen. Qt then ends the program outright (SIGABRT) as it starts,
 // an administrator's "--help" over SSH included.
@@ -51,6 +43,22 @@ bool NoDisplay(int argc, char* argv[]) {
   return true;
 }
 
+// Reads the command line into options: the exit code when answering it is
+// all the program does (help, version, a mistake), else -1.
+int ReadCommandLine(int argc, char* argv[], quorvix::ProviderOptions& options,
+                    std::string& tourFolder) {
+  const quorvix::DesktopCommandLine command =
+      quorvix::ParseDesktopCommandLine(argc, argv, options, [&tourFolder](CLI::App& cli) {
+        cli.add_option("--screenshot-tour", tourFolder,
+                       "Photograph the splash, main and About windows into DIR, then exit "
+                       "(with --simulate only: the tour presses start)")
+            ->option_text("DIR");
+      });
+  if (command.exitCode >= 0)
+    std::fputs(command.message.c_str(), command.exitCode == 0 ? stdout : stderr);
+  return command.exitCode;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -58,12 +66,7 @@ int main(int argc, char* argv[]) {
     // The command line still answers: help, version and mistakes.
     quorvix::ProviderOptions options;
     std::string tourFolder;
-    const quorvix::DesktopCommandLine command = quorvix::ParseDesktopCommandLine(
-        argc, argv, options, [&tourFolder](CLI::App& cli) { AddTourOption(cli, tourFolder); });
-    if (command.exitCode >= 0) {
-      std::fputs(command.message.c_str(), command.exitCode == 0 ? stdout : stderr);
-      return command.exitCode;
-    }
+    if (const int exit = ReadCommandLine(argc, argv, options, tourFolder); exit >= 0) return exit;
     std::fputs(
         "quorvix-audit: no display to show the window on (neither DISPLAY nor "
         "WAYLAND_DISPLAY is set); quorvix-scan scans without one\n",
@@ -85,12 +88,7 @@ int main(int argc, char* argv[]) {
 
   quorvix::ProviderOptions options;
   std::string tourFolder;
-  const quorvix::DesktopCommandLine command = quorvix::ParseDesktopCommandLine(
-      argc, argv, options, [&tourFolder](CLI::App& cli) { AddTourOption(cli, tourFolder); });
-  if (command.exitCode >= 0) {
-    std::fputs(command.message.c_str(), command.exitCode == 0 ? stdout : stderr);
-    return command.exitCode;
-  }
+  if (const int exit = ReadCommandLine(argc, argv, options, tourFolder); exit >= 0) return exit;
   if (!tourFolder.empty() && !options.simulate) {
     std::fprintf(stderr,
                  "quorvix-audit: --screenshot-tour needs --simulate: the tour presses "

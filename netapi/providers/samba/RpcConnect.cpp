@@ -14,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include <samba/version.h>
 
@@ -84,6 +85,27 @@ bool SameSambaSeries() {
   return same;
 }
 
+// The numeric addresses of host (up to eight of each family), IPv4 and IPv6.
+std::pair<std::vector<std::string>, std::vector<std::string>> AddressesOf(const std::string& host) {
+  std::vector<std::string> v4, v6;
+  addrinfo hints{};
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* list = nullptr;
+  if (getaddrinfo(host.c_str(), nullptr, &hints, &list) != 0 || list == nullptr) return {};
+  std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> hold(list, &freeaddrinfo);
+  for (const addrinfo* ai = list; ai != nullptr; ai = ai->ai_next) {
+    char text[NI_MAXHOST] = {};
+    if (getnameinfo(ai->ai_addr, ai->ai_addrlen, text, sizeof text, nullptr, 0, NI_NUMERICHOST) !=
+        0)
+      continue;
+    auto& family = ai->ai_family == AF_INET ? v4 : v6;
+    if ((ai->ai_family == AF_INET || ai->ai_family == AF_INET6) &&
+        std::find(family.begin(), family.end(), text) == family.end() && family.size() < 8)
+      family.emplace_back(text);
+  }
+  return {std::move(v4), std::move(v6)};
+}
+
 // How long the addresses of a name that has several are given to take a
 // connection before the first is taken all the same.
 constexpr std::chrono::milliseconds kAddressProbe{2000};
@@ -95,22 +117,7 @@ constexpr std::chrono::milliseconds kAddressProbe{2000};
 // calling thread, so that the RPC library neither resolves names itself nor
 // waits on it.
 std::string AddressOf(const std::string& host, const Deadline& deadline) {
-  addrinfo hints{};
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* list = nullptr;
-  if (getaddrinfo(host.c_str(), nullptr, &hints, &list) != 0 || list == nullptr) return {};
-  std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> hold(list, &freeaddrinfo);
-  std::vector<std::string> v4, v6;
-  for (const addrinfo* ai = list; ai != nullptr; ai = ai->ai_next) {
-    char text[NI_MAXHOST] = {};
-    if (getnameinfo(ai->ai_addr, ai->ai_addrlen, text, sizeof text, nullptr, 0, NI_NUMERICHOST) !=
-        0)
-      continue;
-    auto& family = ai->ai_family == AF_INET ? v4 : v6;
-    if ((ai->ai_family == AF_INET || ai->ai_family == AF_INET6) &&
-        std::find(family.begin(), family.end(), text) == family.end() && family.size() < 8)
-      family.emplace_back(text);
-  }
+  auto [v4, v6] = AddressesOf(host);
   std::vector<std::string>& all = v4.empty() ? v6 : v4;
   if (all.size() <= 1) return all.empty() ? std::string() : all.front();
   const auto probe = std::min(kAddressProbe, deadline.Left());
@@ -192,28 +199,9 @@ std::string RememberedAddressOf(const std::string& host, const Deadline& deadlin
 }  // namespace
 
 bool TakesConnection(const std::string& host, const char* port, const Deadline& deadline) {
-  addrinfo hints{};
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_NUMERICSERV;
-  addrinfo* list = nullptr;
-  if (getaddrinfo(host.c_str(), port, &hints, &list) != 0 || list == nullptr) return false;
-  std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> hold(list, &freeaddrinfo);
-  for (const addrinfo* ai = list; ai != nullptr; ai = ai->ai_next) {
-    const int fd = socket(ai->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) continue;
-    bool ok = connect(fd, ai->ai_addr, ai->ai_addrlen) == 0;
-    if (!ok && errno == EINPROGRESS) {
-      pollfd pfd{fd, POLLOUT, 0};
-      if (poll(&pfd, 1, static_cast<int>(deadline.Left().count())) == 1) {
-        int err = 0;
-        socklen_t len = sizeof err;
-        ok = getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0;
-      }
-    }
-    CloseAtOnce(fd);
-    if (ok) return true;
-  }
-  return false;
+  auto [v4, v6] = AddressesOf(host);
+  v4.insert(v4.end(), v6.begin(), v6.end());
+  return !FirstTakingConnection(v4, port, deadline).empty();
 }
 
 std::string FirstTakingConnection(const std::vector<std::string>& addresses, const char* port,

@@ -34,7 +34,7 @@ class Deadline {
 };
 
 // Whether host (a name or an address) takes a TCP connection on port before
-// deadline; its addresses are tried in turn.
+// deadline; its addresses are tried at once.
 bool TakesConnection(const std::string& host, const char* port, const Deadline& deadline);
 
 // The first of addresses (numeric) to take a TCP connection on port, all

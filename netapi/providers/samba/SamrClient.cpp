@@ -101,6 +101,7 @@ constexpr int kSessionsPerServer = 4;
 // within the time a call may take; none when none does (the wait is not the
 // server's: it is not marked silent).
 struct HeldSession {
+  std::shared_lock<std::shared_mutex> state;  // the libraries' state, held first, let go last
   std::shared_ptr<Session> session;
   std::unique_lock<std::mutex> lock;
 };
@@ -109,13 +110,28 @@ HeldSession TakeSession(const std::string& host, std::uint64_t owner,
   const Deadline deadline(hostTimeout);
   for (;;) {
     for (int slot = 0; slot < kSessionsPerServer; ++slot) {
-      HeldSession h{SessionFor(host, owner, slot), {}};
+      HeldSession h{{}, SessionFor(host, owner, slot), {}};
       h.lock = std::unique_lock(h.session->lock, std::try_to_lock);
       if (h.lock.owns_lock()) return h;
     }
     if (deadline.Passed()) return {};
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
+}
+
+// The start of every call to host's account database: a connection to it,
+// held with the libraries' state; or the status without one (a name that is
+// none, a server found silent lately, before or while waiting, or all its
+// connections busy).
+NET_API_STATUS TakeServer(const std::string& host, const SambaCredentials& creds,
+                          HeldSession& held) {
+  if (host.empty()) return ERROR_INVALID_NAME;
+  if (RecentlySilent(host)) return ERROR_BAD_NETPATH;
+  std::shared_lock<std::shared_mutex> state(LibraryStateLock());
+  held = TakeSession(host, CredentialsKey(creds), creds.hostTimeout);
+  if (!held.session) return ERROR_NETWORK_BUSY;
+  held.state = std::move(state);
+  return RecentlySilent(host) ? ERROR_BAD_NETPATH : NERR_Success;
 }
 
 void Drop(Session& s) {
@@ -323,15 +339,11 @@ DWORD AccountFlags(std::uint32_t acb) {
 
 NET_API_STATUS QueryAccount(const std::string& host, const std::string& user,
                             const SambaCredentials& creds, SamrAccount& out) {
-  if (host.empty()) return ERROR_INVALID_NAME;
-  if (RecentlySilent(host)) return ERROR_BAD_NETPATH;
-  std::shared_lock<std::shared_mutex> state(LibraryStateLock());
-  HeldSession held = TakeSession(host, CredentialsKey(creds), creds.hostTimeout);
-  if (!held.session) return ERROR_NETWORK_BUSY;
+  HeldSession held;
+  if (NET_API_STATUS st = TakeServer(host, creds, held); st != NERR_Success) return st;
   Session* s = held.session.get();
   // The time spent waiting for the connection is not the server's: its
-  // deadline starts now. A server found silent meanwhile is not asked again.
-  if (RecentlySilent(host)) return ERROR_BAD_NETPATH;
+  // deadline starts now.
   const Deadline deadline(creds.hostTimeout);
   if (s->open && std::chrono::steady_clock::now() - s->used > kKeptIdle) Drop(*s);
   // A kept connection may have been closed or lost meanwhile: it gets half
@@ -358,11 +370,8 @@ NET_API_STATUS QueryAccount(const std::string& host, const std::string& user,
 
 NET_API_STATUS AccountDomainName(const std::string& host, const SambaCredentials& creds,
                                  std::string& out) {
-  if (host.empty()) return ERROR_INVALID_NAME;
-  if (RecentlySilent(host)) return ERROR_BAD_NETPATH;
-  std::shared_lock<std::shared_mutex> state(LibraryStateLock());
-  HeldSession held = TakeSession(host, CredentialsKey(creds), creds.hostTimeout);
-  if (!held.session) return ERROR_NETWORK_BUSY;
+  HeldSession held;
+  if (NET_API_STATUS st = TakeServer(host, creds, held); st != NERR_Success) return st;
   Session* s = held.session.get();
   if (!s->open) {
     if (NET_API_STATUS st = Open(*s, creds, Deadline(creds.hostTimeout)); st != NERR_Success) {

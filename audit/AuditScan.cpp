@@ -590,6 +590,13 @@ ScanOutcome RunAuditScan(NetApi& api, ReportWindow& window, const ScanSettings& 
   std::vector<MachineOutcome> outcomes(total);
   for (std::size_t i = 0; i < total; ++i) outcomes[i].machine = state->machines[i + 1];
 
+  // The provider may look ahead at the machines until the scan is over.
+  struct LookingAhead {
+    NetApi& api;
+    ~LookingAhead() { api.LookAhead({}); }
+  } lookingAhead{api};
+  api.LookAhead({state->machines.begin() + 1, state->machines.end()});
+
   // The workers close the scan on every way out, so that none asks another
   // machine once the window's thread has left.
   struct Closer {

@@ -9,6 +9,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace quorvix {
 
@@ -265,6 +267,12 @@ class NetApi {
   // How many calls this provider serves side by side at most; the scan asks
   // no more machines at once than this.
   virtual unsigned MaxConcurrentCalls() const { return 256; }
+
+  // The machines a scan is about to ask, in the order it asks them, or an
+  // empty list once the scan is over. A provider may meanwhile find out,
+  // many machines at a time, which of them cannot be reached at all, and
+  // answer for those at once when their turn comes. Returns at once.
+  virtual void LookAhead(const std::vector<std::u16string>& machines) { (void)machines; }
 
   virtual NET_API_STATUS NetServerEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr,
                                        DWORD prefmaxlen, LPDWORD entriesread, LPDWORD totalentries,

@@ -16,6 +16,7 @@
 #include <future>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
@@ -391,6 +392,36 @@ TEST_F(AuditScanTest, AListEntryWithoutANameIsNotAskedAsThisComputer) {
   EXPECT_EQ(std::count_if(calls.begin(), calls.end(),
                           [](const auto& c) { return c.call == "NetWkstaUserEnum"; }),
             2);
+}
+
+// A provider that keeps the machine lists the scan looks ahead at.
+class KeepsLookAhead : public SimulatedNetApi {
+ public:
+  using SimulatedNetApi::SimulatedNetApi;
+  void LookAhead(const std::vector<std::u16string>& machines) override {
+    std::lock_guard lock(mu);
+    lists.push_back(machines);
+  }
+  std::mutex mu;
+  std::vector<std::vector<std::u16string>> lists;
+};
+
+TEST_F(AuditScanTest, TheProviderLooksAheadAtTheMachinesInTheirOrderUntilTheScanIsOver) {
+  KeepsLookAhead net(SmallDomain());
+  OutcomeWindow w(u"HQ");
+  ASSERT_EQ(RunAuditScan(net, w, ScanSettings{3, {}}), ScanOutcome::Done);
+  std::vector<std::u16string> asked;
+  for (const MachineOutcome& o : w.outcomes) asked.push_back(o.machine);
+  ASSERT_EQ(net.lists.size(), 2u);
+  EXPECT_EQ(net.lists[0], asked);
+  EXPECT_EQ(asked.size(), 5u);
+  EXPECT_TRUE(net.lists[1].empty());
+
+  KeepsLookAhead failing(SmallDomain());
+  failing.AddFault({"NetServerEnum", u"HQ", ERROR_BAD_NETPATH});
+  RecordingWindow w2(u"HQ");
+  ASSERT_EQ(RunAuditScan(failing, w2), ScanOutcome::Failed);
+  EXPECT_TRUE(failing.lists.empty());
 }
 
 TEST_F(AuditScanTest, EveryMachineEndsWithAnOutcomeAndTheSummaryCountsThem) {

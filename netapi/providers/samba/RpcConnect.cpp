@@ -18,6 +18,7 @@
 
 #include <samba/version.h>
 
+#include "LookAhead.h"
 #include "NetworkSetup.h"
 #include "RecentHosts.h"
 #include "SambaLibs.h"
@@ -50,25 +51,8 @@ constexpr int kCompositeDone = 2;
 
 constexpr std::chrono::milliseconds kLibraryLimit{60000};
 
-// A machine that is on takes a TCP connection within a second or two, even
-// when its first attempts are lost (they are sent again after 1 s and 3 s).
-// One whose connection is still being made after kConnectGrace is asked once
-// more, for up to kConnectCheck; if it takes no connection then, it is off
-// (or a firewall drops the attempts) and is given up at once instead of at
-// the end of its whole time. One that takes it keeps its time: it is slow.
-constexpr std::chrono::milliseconds kConnectGrace{5000};
-constexpr std::chrono::milliseconds kConnectCheck{2000};
 // The largest answer to one call that a connection takes (reassembled).
 constexpr std::size_t kMaxAnswerBytes = 8u << 20;
-
-// Closes a probe's socket with a reset: one closed the usual way keeps a
-// port of this computer for a minute (TIME_WAIT), and a scan of thousands
-// of machines probes thousands.
-void CloseAtOnce(int fd) {
-  const linger now{1, 0};
-  setsockopt(fd, SOL_SOCKET, SO_LINGER, &now, sizeof now);
-  close(fd);
-}
 
 // Whether the running Samba libraries are of the release series these were
 // built against (4.17.x): a connection's own fields are laid out as the
@@ -83,27 +67,6 @@ bool SameSambaSeries() {
     return std::string(running()).rfind(built, 0) == 0;
   }();
   return same;
-}
-
-// The numeric addresses of host (up to eight of each family), IPv4 and IPv6.
-std::pair<std::vector<std::string>, std::vector<std::string>> AddressesOf(const std::string& host) {
-  std::vector<std::string> v4, v6;
-  addrinfo hints{};
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* list = nullptr;
-  if (getaddrinfo(host.c_str(), nullptr, &hints, &list) != 0 || list == nullptr) return {};
-  std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> hold(list, &freeaddrinfo);
-  for (const addrinfo* ai = list; ai != nullptr; ai = ai->ai_next) {
-    char text[NI_MAXHOST] = {};
-    if (getnameinfo(ai->ai_addr, ai->ai_addrlen, text, sizeof text, nullptr, 0, NI_NUMERICHOST) !=
-        0)
-      continue;
-    auto& family = ai->ai_family == AF_INET ? v4 : v6;
-    if ((ai->ai_family == AF_INET || ai->ai_family == AF_INET6) &&
-        std::find(family.begin(), family.end(), text) == family.end() && family.size() < 8)
-      family.emplace_back(text);
-  }
-  return {std::move(v4), std::move(v6)};
 }
 
 // How long the addresses of a name that has several are given to take a
@@ -372,6 +335,10 @@ bool RecentlySilent(const std::string& host) {
   return SilentHosts().Holds(host);
 }
 
+bool RecentlySilent(const std::string& host, const SambaCredentials& creds) {
+  return RecentlySilent(host) || (creds.lookAhead && creds.lookAhead->FoundUnreachable(host));
+}
+
 void TallocFree::operator()(void* p) const {
   talloc_free(p);
 }
@@ -386,6 +353,8 @@ PipeConnection::PipeConnection(const SambaCredentials& creds)
 NET_API_STATUS PipeConnection::Open(const std::string& host, const char* pipeName,
                                     const ndr_interface_table* table) {
   if (ev_ == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
+  // Found taking no connection ahead of its turn in this scan.
+  if (creds_.lookAhead && creds_.lookAhead->FoundUnreachable(host)) return ERROR_BAD_NETPATH;
   table_ = table;
   const NET_API_STATUS s = ConnectPipe(mem_.get(), ev_, settings_.get(), host, pipeName, table,
                                        creds_, deadline_, &pipe_);

@@ -13,6 +13,7 @@
 #include "NetApi.h"
 #include "SambaLibs.h"
 #include "SambaSession.h"
+#include "Sockets.h"
 
 struct dcerpc_pipe;
 struct loadparm_context;
@@ -104,5 +105,7 @@ class PipeConnection {
 // age (a minute).
 void RememberSilent(const std::string& host);
 bool RecentlySilent(const std::string& host);
+// RecentlySilent, or found unreachable by the scan's look-ahead.
+bool RecentlySilent(const std::string& host, const SambaCredentials& creds);
 
 }  // namespace quorvix::samba

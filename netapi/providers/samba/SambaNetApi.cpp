@@ -17,6 +17,7 @@
 
 #include "AdDirectory.h"
 #include "KerberosLogon.h"
+#include "LookAhead.h"
 #include "NetlogonClient.h"
 #include "NetworkSetup.h"
 #include "Reachability.h"
@@ -227,8 +228,8 @@ NET_API_STATUS ConnectionStatus(NET_API_STATUS s, const Arg& server, const Samba
 
 // A machine that gave no answer a moment ago is not asked again through
 // libnetapi, which cannot bound its wait.
-bool Silent(const Arg& server) {
-  return server.present && RecentlySilent(server.text);
+bool Silent(const Arg& server, const SambaCredentials& creds) {
+  return server.present && RecentlySilent(server.text, creds);
 }
 
 void Notice(const SambaCredentials& creds, const std::string& text) {
@@ -379,6 +380,7 @@ SambaNetApi::SambaNetApi(SambaCredentials creds)
   if (!creds_.hostNames) creds_.hostNames = std::make_shared<DirectoryHostNames>();
   if (!creds_.UsesTicketCache() && !creds_.logonTicket)
     creds_.logonTicket = std::make_shared<LogonTicket>();
+  if (!creds_.lookAhead) creds_.lookAhead = std::make_shared<samba::LookAhead>();
   UseLibrariesFromThreads();  // before the first library call
   UserDefaultCache();         // named before any library can move the default
   // libnetapi set up now, with its diagnostics turned off, before any call
@@ -463,7 +465,7 @@ NET_API_STATUS SambaNetApi::NetWkstaGetInfo(LPCWSTR servername, DWORD level, LPB
   *bufptr = nullptr;
   if (level != 100) return ERROR_INVALID_LEVEL;
   const Arg server = ServerArg(servername);
-  if (Silent(server)) return ERROR_BAD_NETPATH;
+  if (Silent(server, creds_)) return ERROR_BAD_NETPATH;
   std::vector<WKSTA_INFO_100> records(1);
   std::vector<std::array<Text, 2>> texts(1);
   {
@@ -503,7 +505,7 @@ NET_API_STATUS SambaNetApi::NetServerGetInfo(LPCWSTR servername, DWORD level, LP
   *bufptr = nullptr;
   if (level != 101) return ERROR_INVALID_LEVEL;
   const Arg server = ServerArg(servername);
-  if (Silent(server)) return ERROR_BAD_NETPATH;
+  if (Silent(server, creds_)) return ERROR_BAD_NETPATH;
   std::vector<SERVER_INFO_101> records(1);
   std::vector<std::array<Text, 2>> texts(1);
   if (server.present) {
@@ -539,6 +541,18 @@ unsigned SambaNetApi::MaxConcurrentCalls() const {
   return kMaxConnectionCalls;
 }
 
+void SambaNetApi::LookAhead(const std::vector<std::u16string>& machines) {
+  std::vector<std::string> hosts;
+  hosts.reserve(machines.size());
+  for (const std::u16string& m : machines) {
+    std::string host = ServerArg(m.c_str()).text;
+    // Names a connection refuses are answered so by the scan's own calls.
+    if (!host.empty() && host.find_first_of("[]\\/:, ") == std::string::npos)
+      hosts.push_back(std::move(host));
+  }
+  creds_.lookAhead->Start(std::move(hosts));
+}
+
 NET_API_STATUS SambaNetApi::NetGetDCName(LPCWSTR servername, LPCWSTR domainname, LPBYTE* bufptr) {
   if (!ValidOut(bufptr)) return ERROR_INVALID_PARAMETER;
   *bufptr = nullptr;
@@ -548,7 +562,7 @@ NET_API_STATUS SambaNetApi::NetGetDCName(LPCWSTR servername, LPCWSTR domainname,
     server.text = BareHost(creds_.dc);
     server.present = !server.text.empty();
   }
-  if (Silent(server)) return ERROR_BAD_NETPATH;
+  if (Silent(server, creds_)) return ERROR_BAD_NETPATH;
   const Arg domain = NameArg(domainname);
   std::u16string name;
   if (server.present) {
@@ -620,7 +634,7 @@ NET_API_STATUS SambaNetApi::NetUserGetInfo(LPCWSTR servername, LPCWSTR username,
   if (level != 2) return ERROR_INVALID_LEVEL;
   if (username == nullptr) return ERROR_INVALID_PARAMETER;
   const Arg server = ServerArg(servername);
-  if (Silent(server)) return ERROR_BAD_NETPATH;
+  if (Silent(server, creds_)) return ERROR_BAD_NETPATH;
   const Arg user = NameArg(username);
   std::vector<USER_INFO_2> records(1);
   std::vector<std::array<Text, 10>> texts(1);
@@ -690,7 +704,7 @@ NET_API_STATUS SambaNetApi::NetGroupEnum(LPCWSTR servername, DWORD level, LPBYTE
   *totalentries = 0;
   if (level != 0) return ERROR_INVALID_LEVEL;
   const Arg server = ServerArg(servername);
-  if (Silent(server)) return ERROR_BAD_NETPATH;
+  if (Silent(server, creds_)) return ERROR_BAD_NETPATH;
   const std::size_t start = resume_handle != nullptr ? *resume_handle : 0;
   // A caller going on with a resume handle gets the rest of the list it
   // began, not the whole list asked again for each batch.
@@ -738,7 +752,7 @@ NET_API_STATUS SambaNetApi::NetUserGetGroups(LPCWSTR servername, LPCWSTR usernam
   if (level != 0) return ERROR_INVALID_LEVEL;
   if (username == nullptr) return ERROR_INVALID_PARAMETER;
   const Arg server = ServerArg(servername);
-  if (Silent(server)) return ERROR_BAD_NETPATH;
+  if (Silent(server, creds_)) return ERROR_BAD_NETPATH;
   const Arg user = NameArg(username);
   std::vector<std::array<Text, 1>> texts;
   {
@@ -769,7 +783,7 @@ NET_API_STATUS SambaNetApi::NetGroupGetInfo(LPCWSTR servername, LPCWSTR groupnam
   if (level != 1) return ERROR_INVALID_LEVEL;
   if (groupname == nullptr) return ERROR_INVALID_PARAMETER;
   const Arg server = ServerArg(servername);
-  if (Silent(server)) return ERROR_BAD_NETPATH;
+  if (Silent(server, creds_)) return ERROR_BAD_NETPATH;
   const Arg group = NameArg(groupname);
   std::vector<GROUP_INFO_1> records(1);
   std::vector<std::array<Text, 2>> texts(1);
@@ -809,7 +823,7 @@ NET_API_STATUS SambaNetApi::NetLocalGroupAddMembers(LPCWSTR servername, LPCWSTR 
   if (level != 3) return ERROR_INVALID_LEVEL;
   if (groupname == nullptr || (buf == nullptr && totalentries > 0)) return ERROR_INVALID_PARAMETER;
   const Arg server = ServerArg(servername);
-  if (Silent(server)) return ERROR_BAD_NETPATH;
+  if (Silent(server, creds_)) return ERROR_BAD_NETPATH;
   const Arg group = NameArg(groupname);
   const auto* members = reinterpret_cast<const LOCALGROUP_MEMBERS_INFO_3*>(buf);
   std::vector<std::string> accounts;

@@ -38,6 +38,8 @@ class SambaNetApi : public NetApi {
 
   // Each call to a machine holds a connection, with settings of its own.
   unsigned MaxConcurrentCalls() const override;
+  // Looks ahead for machines that take no connection (see LookAhead.h).
+  void LookAhead(const std::vector<std::u16string>& machines) override;
 
   NET_API_STATUS NetServerEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr, DWORD prefmaxlen,
                                LPDWORD entriesread, LPDWORD totalentries, DWORD servertype,

@@ -12,6 +12,8 @@
 
 namespace quorvix::samba {
 
+class LookAhead;
+
 // The cache of the initial ticket that a password's logon got when the
 // directory was read, for the connections to machines; empty until then.
 // Any thread may ask while another sets it.
@@ -44,6 +46,8 @@ struct SambaCredentials {
   std::shared_ptr<DirectoryHostNames> hostNames;
   // With a password: its logon's ticket, once there is one; none when unset.
   std::shared_ptr<LogonTicket> logonTicket;
+  // Machines a scan found unreachable ahead of their turn; none when unset.
+  std::shared_ptr<LookAhead> lookAhead;
 
   bool UsesTicketCache() const { return user.empty(); }
 };

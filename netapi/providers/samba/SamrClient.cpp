@@ -126,12 +126,12 @@ HeldSession TakeSession(const std::string& host, std::uint64_t owner,
 NET_API_STATUS TakeServer(const std::string& host, const SambaCredentials& creds,
                           HeldSession& held) {
   if (host.empty()) return ERROR_INVALID_NAME;
-  if (RecentlySilent(host)) return ERROR_BAD_NETPATH;
+  if (RecentlySilent(host, creds)) return ERROR_BAD_NETPATH;
   std::shared_lock<std::shared_mutex> state(LibraryStateLock());
   held = TakeSession(host, CredentialsKey(creds), creds.hostTimeout);
   if (!held.session) return ERROR_NETWORK_BUSY;
   held.state = std::move(state);
-  return RecentlySilent(host) ? ERROR_BAD_NETPATH : NERR_Success;
+  return RecentlySilent(host, creds) ? ERROR_BAD_NETPATH : NERR_Success;
 }
 
 void Drop(Session& s) {

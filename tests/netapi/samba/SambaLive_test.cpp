@@ -6,6 +6,7 @@
 
 #include <arpa/inet.h>
 #include <dirent.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
@@ -31,6 +32,7 @@
 #include "AdDirectory.h"
 #include "KerberosCaches.h"
 #include "KerberosLogon.h"
+#include "LookAhead.h"
 #include "SambaLibs.h"
 #include "SambaNetApi.h"
 #include "SamrClient.h"
@@ -752,6 +754,7 @@ class DeadMachine {
     for (int fd : fds_) close(fd);
   }
   bool ok() const { return ok_; }
+  const std::vector<int>& fds() const { return fds_; }
 
  private:
   std::vector<int> fds_;
@@ -886,6 +889,47 @@ TEST_F(LiveTest, MachinesThatTakeNoConnectionAreGivenUpEarly) {
   EXPECT_EQ(fnNetWkstaUserEnum(api, u"127.0.0.38", users), ERROR_BAD_NETPATH);
   EXPECT_LT(Seconds(t0), 9.0);
   EXPECT_GT(Seconds(t0), 4.5);  // it had time to take the connection
+  ExpectAllReleased(api);
+}
+
+// A machine that the look ahead found taking no connection is answered "no
+// answer" when its turn comes, without a connection: here it has begun to
+// take them since, and to reset them, which a connection reports otherwise.
+TEST_F(LiveTest, MachinesFoundUnreachableAheadAreNotConnectedTo) {
+  SambaCredentials creds = Admin("QVXFILES", std::chrono::milliseconds(12000));
+  creds.lookAhead = std::make_shared<LookAhead>();
+  SambaNetApi api(creds);
+  {
+    DeadMachine dropping("127.0.0.40", true);
+    ASSERT_TRUE(dropping.ok());
+    api.LookAhead({u"127.0.0.40"});
+    for (int i = 0; i < 300 && !creds.lookAhead->Over(); ++i) usleep(100000);
+    ASSERT_TRUE(creds.lookAhead->FoundUnreachable("127.0.0.40"));
+  }
+  DeadMachine resetting("127.0.0.40", false);
+  ASSERT_TRUE(resetting.ok());
+  std::atomic<bool> stop{false};
+  for (int fd : resetting.fds()) fcntl(fd, F_SETFL, O_NONBLOCK);
+  std::thread resetter([&] {
+    while (!stop) {
+      for (int fd : resetting.fds()) {
+        const int c = accept4(fd, nullptr, nullptr, SOCK_NONBLOCK);
+        if (c < 0) continue;
+        const linger now{1, 0};
+        setsockopt(c, SOL_SOCKET, SO_LINGER, &now, sizeof now);
+        close(c);
+      }
+      usleep(10000);
+    }
+  });
+  std::vector<LoggedOnUser> users;
+  EXPECT_EQ(fnNetWkstaUserEnum(api, u"127.0.0.40", users), ERROR_BAD_NETPATH);
+  api.LookAhead({});  // the scan is over: the machine is asked again
+  const auto asked = fnNetWkstaUserEnum(api, u"127.0.0.40", users);
+  EXPECT_NE(asked, ERROR_BAD_NETPATH);
+  EXPECT_NE(asked, 0);
+  stop = true;
+  resetter.join();
   ExpectAllReleased(api);
 }
 

@@ -1,0 +1,243 @@
+#include "LookAhead.h"
+
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <thread>
+#include <utility>
+
+#include "Sockets.h"
+
+namespace quorvix::samba {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Connections being made at once, each a socket: well within the program's
+// share of descriptors beside the scan's own connections.
+constexpr std::size_t kMaxSockets = 256;
+// Addresses of one name at most (AddressesOf), each tried on every port.
+constexpr std::size_t kMostAddresses = 8;
+// Machines begun per tenth of a second, at most: an intrusion alarm takes a
+// burst of thousands of new connections for an attack.
+constexpr std::size_t kBegunPerRound = 48;
+constexpr std::chrono::milliseconds kRound{100};
+// A machine that takes no connection within this is taken for off, as a
+// scan's own connection to it would be.
+constexpr auto kUnreachableAfter = kConnectGrace + kConnectCheck;
+
+std::string Key(std::string host) {
+  for (char& c : host)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return host;
+}
+
+// What a failed connection says of the machine: that it is not there (or
+// not listening), or nothing, when the failure is this computer's own.
+bool SaysUnreachable(int error) {
+  switch (error) {
+    case ECONNREFUSED:
+    case ECONNRESET:
+    case ETIMEDOUT:
+    case EHOSTUNREACH:
+    case ENETUNREACH:
+    case EHOSTDOWN:
+    case ENETDOWN:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+struct LookAhead::Look {
+  std::atomic<bool> stop{false};
+  std::mutex mu;
+  std::unordered_set<std::string> unreachable;  // keys, guarded by mu
+  bool over = false;                            // guarded by mu
+};
+
+namespace {
+
+// One machine being looked at: its connection attempts still open, and
+// whether one failed in a way that says nothing.
+struct Machine {
+  std::string key;
+  Clock::time_point start;
+  std::size_t open = 0;
+  bool undecided = false;
+  bool done = false;
+};
+
+void Run(const std::shared_ptr<LookAhead::Look>& look, const std::vector<std::string>& hosts,
+         const std::vector<std::string>& ports);
+
+}  // namespace
+
+LookAhead::LookAhead(std::vector<std::string> ports) : ports_(std::move(ports)) {}
+
+LookAhead::~LookAhead() {
+  Start({});
+}
+
+void LookAhead::Start(std::vector<std::string> hosts) {
+  std::shared_ptr<Look> next = hosts.empty() ? nullptr : std::make_shared<Look>();
+  {
+    std::lock_guard lock(mu_);
+    if (current_) current_->stop = true;
+    current_ = next;
+  }
+  if (!next) return;
+  try {
+    std::thread([next, hosts = std::move(hosts), ports = ports_] {
+      Run(next, hosts, ports);
+    }).detach();
+  } catch (const std::exception&) {
+    // No thread to be had: the scan asks every machine itself.
+    std::lock_guard lock(next->mu);
+    next->over = true;
+  }
+}
+
+std::shared_ptr<LookAhead::Look> LookAhead::Current() const {
+  std::lock_guard lock(mu_);
+  return current_;
+}
+
+bool LookAhead::Over() const {
+  const std::shared_ptr<Look> look = Current();
+  if (!look) return true;
+  std::lock_guard lock(look->mu);
+  return look->over;
+}
+
+bool LookAhead::FoundUnreachable(const std::string& host) const {
+  const std::shared_ptr<Look> look = Current();
+  if (!look) return false;
+  std::lock_guard lock(look->mu);
+  return look->unreachable.count(Key(host)) > 0;
+}
+
+namespace {
+
+void Run(const std::shared_ptr<LookAhead::Look>& look, const std::vector<std::string>& hosts,
+         const std::vector<std::string>& ports) {
+  std::vector<Machine> machines;   // those with attempts open, and those before them
+  std::vector<pollfd> waits;       // the attempts open
+  std::vector<std::size_t> owner;  // of each attempt, its machine
+  std::size_t next = 0;
+
+  auto decide = [&](Machine& m, bool unreachable) {
+    m.done = true;
+    if (!unreachable) return;
+    std::lock_guard lock(look->mu);
+    look->unreachable.insert(m.key);
+  };
+  // An attempt of m ended with error (0: it connected).
+  auto ended = [&](Machine& m, int error) {
+    --m.open;
+    if (m.done) return;
+    if (error == 0) return decide(m, false);
+    if (!SaysUnreachable(error)) m.undecided = true;
+    if (m.open == 0) decide(m, !m.undecided);
+  };
+  // Tries host on every port of each address it would be asked at.
+  auto begin = [&](const std::string& host) {
+    auto [v4, v6] = AddressesOf(host);
+    const std::vector<std::string>& addresses = v4.empty() ? v6 : v4;
+    if (addresses.empty()) return;  // the scan looks for another name of it
+    machines.push_back({Key(host), Clock::now()});
+    const std::size_t at = machines.size() - 1;
+    Machine& m = machines.back();
+    for (std::size_t k = 0; k < addresses.size() * ports.size() && !m.done; ++k) {
+      addrinfo hints{};
+      hints.ai_socktype = SOCK_STREAM;
+      hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+      addrinfo* ai = nullptr;
+      if (getaddrinfo(addresses[k / ports.size()].c_str(), ports[k % ports.size()].c_str(), &hints,
+                      &ai) != 0 ||
+          ai == nullptr) {
+        m.undecided = true;
+        continue;
+      }
+      const int fd = socket(ai->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+      const int error =
+          fd < 0 ? EMFILE : (connect(fd, ai->ai_addr, ai->ai_addrlen) == 0 ? 0 : errno);
+      freeaddrinfo(ai);
+      ++m.open;
+      if (error == EINPROGRESS) {
+        waits.push_back({fd, POLLOUT, 0});
+        owner.push_back(at);
+        continue;
+      }
+      if (fd >= 0) CloseAtOnce(fd);
+      ended(m, error);
+    }
+    if (m.open == 0 && !m.done) decide(m, false);  // not one attempt made: nothing learnt
+  };
+
+  const std::size_t mostPerMachine = kMostAddresses * ports.size();
+  auto round = Clock::now();
+  std::size_t begun = 0;  // machines begun in this round
+  while (!look->stop) {
+    auto now = Clock::now();
+    if (now - round >= kRound) {
+      round = now;
+      begun = 0;
+    }
+    for (; begun < kBegunPerRound && next < hosts.size() &&
+           waits.size() + mostPerMachine <= kMaxSockets && !look->stop;
+         ++begun)
+      begin(hosts[next++]);
+    if (waits.empty() && next >= hosts.size()) break;
+
+    // Until an attempt ends, the first one's time is up, the next round may
+    // begin machines, or a tenth of a second (to see a stop).
+    now = Clock::now();
+    auto until = now + kRound;
+    if (next < hosts.size() && begun >= kBegunPerRound) until = std::min(until, round + kRound);
+    for (std::size_t w : owner) until = std::min(until, machines[w].start + kUnreachableAfter);
+    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(until - now);
+    if (poll(waits.data(), waits.size(), static_cast<int>(std::max<long long>(wait.count(), 0))) <
+            0 &&
+        errno != EINTR)
+      break;
+
+    now = Clock::now();
+    for (std::size_t k = 0; k < waits.size(); ++k) {
+      Machine& m = machines[owner[k]];
+      int error = ETIMEDOUT;
+      if (waits[k].revents != 0) {
+        socklen_t len = sizeof error;
+        if (getsockopt(waits[k].fd, SOL_SOCKET, SO_ERROR, &error, &len) != 0) error = errno;
+      } else if (!m.done && now < m.start + kUnreachableAfter) {
+        continue;  // still being made
+      }
+      CloseAtOnce(waits[k].fd);
+      waits[k].fd = -1;
+      ended(m, error);
+    }
+    std::size_t kept = 0;
+    for (std::size_t k = 0; k < waits.size(); ++k) {
+      if (waits[k].fd < 0) continue;
+      waits[kept] = waits[k];
+      owner[kept++] = owner[k];
+    }
+    waits.resize(kept);
+    owner.resize(kept);
+    if (waits.empty()) machines.clear();
+  }
+  for (const pollfd& w : waits) CloseAtOnce(w.fd);
+  std::lock_guard lock(look->mu);
+  look->over = true;
+}
+
+}  // namespace
+
+}  // namespace quorvix::samba

@@ -1,0 +1,52 @@
+// Finds out ahead of a scan which machines take no connection on either SMB
+// port: switched off, or behind a firewall that drops the attempts. Each of
+// them would hold one of the scan's workers for the whole connection wait
+// (7 s); here hundreds are waited for at once, on one thread, in the order
+// the scan asks them, and the scan's calls to them answer "no answer" (53)
+// at once.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+namespace quorvix::samba {
+
+class LookAhead {
+ public:
+  // ports: those a machine is tried on (the SMB ports unless a test names
+  // others).
+  explicit LookAhead(std::vector<std::string> ports = {"445", "139"});
+  ~LookAhead();  // ends the looking
+  LookAhead(const LookAhead&) = delete;
+  LookAhead& operator=(const LookAhead&) = delete;
+
+  // Ends the look begun before and forgets what it found; then looks at
+  // hosts (bare names or addresses), in order, on a thread of its own.
+  // Empty: only ends. Returns at once: a name lookup under way finishes on
+  // that thread, which then ends by itself.
+  void Start(std::vector<std::string> hosts);
+
+  // Whether the current look found that no address of host takes a
+  // connection on any of the ports. Names compare without regard to case.
+  bool FoundUnreachable(const std::string& host) const;
+
+  // Whether the current look has decided on every machine it could (none
+  // begun: true).
+  bool Over() const;
+
+  // One look, shared with its thread.
+  struct Look;
+
+ private:
+  std::shared_ptr<Look> Current() const;
+
+  const std::vector<std::string> ports_;
+  mutable std::mutex mu_;
+  std::shared_ptr<Look> current_;  // guarded by mu_
+};
+
+}  // namespace quorvix::samba

@@ -1,0 +1,69 @@
+// The look ahead at machines that take no connection, on loopback.
+#include "LookAhead.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace quorvix::samba {
+namespace {
+
+// A look ahead finds the machines that take no connection (a full backlog
+// drops further attempts, as a switched-off machine does, and a closed port
+// refuses them), and only those: not one that takes it, nor a name without
+// an address. A new look forgets what the last one found.
+TEST(SambaLookAhead, FindsOnlyMachinesThatTakeNoConnection) {
+  std::vector<int> fds;
+  auto listenOn = [&fds](const char* address, uint16_t port, int backlog) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    fds.push_back(fd);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(port);
+    inet_pton(AF_INET, address, &at.sin_addr);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 || listen(fd, backlog) != 0)
+      return uint16_t{0};
+    socklen_t len = sizeof at;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&at), &len);
+    return ntohs(at.sin_port);
+  };
+  const uint16_t port = listenOn("127.0.0.211", 0, 16);
+  ASSERT_NE(port, 0);
+  ASSERT_EQ(listenOn("127.0.0.212", port, 0), port);
+  sockaddr_in full{};
+  full.sin_family = AF_INET;
+  full.sin_port = htons(port);
+  inet_pton(AF_INET, "127.0.0.212", &full.sin_addr);
+  for (int i = 0; i < 2; ++i) {  // a backlog of 0 holds one: then SYNs are dropped
+    fds.push_back(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    connect(fds.back(), reinterpret_cast<sockaddr*>(&full), sizeof full);
+  }
+  usleep(200000);
+
+  LookAhead look({std::to_string(port)});
+  look.Start({"127.0.0.211", "127.0.0.212", "127.0.0.213", "no-such-machine.invalid"});
+  for (int i = 0; i < 300 && !look.Over(); ++i) usleep(100000);
+  ASSERT_TRUE(look.Over());
+  EXPECT_FALSE(look.FoundUnreachable("127.0.0.211"));
+  EXPECT_TRUE(look.FoundUnreachable("127.0.0.212"));
+  EXPECT_TRUE(look.FoundUnreachable("127.0.0.213"));
+  EXPECT_FALSE(look.FoundUnreachable("no-such-machine.invalid"));
+
+  look.Start({"LocalHost"});  // nothing listens on 127.0.0.1's port
+  for (int i = 0; i < 300 && !look.Over(); ++i) usleep(100000);
+  EXPECT_FALSE(look.FoundUnreachable("127.0.0.212"));
+  EXPECT_TRUE(look.FoundUnreachable("localhost"));
+  look.Start({});
+  EXPECT_FALSE(look.FoundUnreachable("localhost"));
+  for (int fd : fds) close(fd);
+}
+
+}  // namespace
+}  // namespace quorvix::samba

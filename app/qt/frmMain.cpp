@@ -8,6 +8,7 @@
 #include <QDateTime>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QEventLoop>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
@@ -25,6 +26,7 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 #include <optional>
+#include <thread>
 
 #include "Art.h"
 #include "CoolBar.h"
@@ -216,13 +218,37 @@ void frmMain::Load() {
   model_->SetState(SortState{});  // sorted by "Username", ascending
   lvMain->setSelectionBehavior(QAbstractItemView::SelectRows);
 
-  std::optional<classNetAPI> net(std::in_place, api_);
+  // The own domain, then the domains it sees. Asked on a thread of their
+  // own: on a real network the directory behind them may take long to read
+  // (a large domain, a distant controller), and the windows already shown
+  // (the splash screen) stay serviced meanwhile.
   std::u16string ownDomain;
-  net->fnGetDomainName(ownDomain);
   // Sized by the call only when it succeeds; a failed enumeration leaves it
   // empty and the domain box gets no entries.
   std::vector<std::u16string> domains;
-  net->fnNetServerEnum(ownDomain, static_cast<int32_t>(SV_TYPE_DOMAIN_ENUM), domains, false);
+  auto ask = [&] {
+    try {
+      classNetAPI net(api_);
+      net.fnGetDomainName(ownDomain);
+      net.fnNetServerEnum(ownDomain, static_cast<int32_t>(SV_TYPE_DOMAIN_ENUM), domains, false);
+    } catch (const std::exception&) {
+      domains.clear();  // no memory: the box stays empty
+    }
+  };
+  QEventLoop asking;
+  std::optional<std::thread> asker;
+  try {
+    asker.emplace([&] {
+      ask();
+      QMetaObject::invokeMethod(&asking, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+  } catch (const std::exception&) {
+    ask();  // no thread to be had: asked here
+  }
+  if (asker) {
+    asking.exec(QEventLoop::ExcludeUserInputEvents);
+    asker->join();
+  }
   // Names from the network are shown with their hidden characters made
   // visible; the scan asks for the names themselves (DomainText).
   for (size_t i = 1; i < domains.size(); ++i)
@@ -233,7 +259,6 @@ void frmMain::Load() {
 
   show();
   lvMain->setFocus();
-  net.reset();
   SetStatusText(kStatusDone);
 }
 

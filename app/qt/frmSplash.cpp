@@ -50,9 +50,11 @@ frmSplash::frmSplash(std::function<void()> showMain, QWidget* parent)
 
 void frmSplash::Timer1_Timer() {
   ++ticks_;
+  // Stopped first: the main window's loading services the windows while it
+  // waits on the network, and the timer must not show it a second time.
+  Timer1->stop();
   // The main window shows before this one goes, so one window is always there.
   if (showMain_) showMain_();
-  Timer1->stop();
   close();
 }
 

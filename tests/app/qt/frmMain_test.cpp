@@ -14,6 +14,8 @@
 #include <QToolButton>
 #include <QTreeView>
 #include <QtTest>
+#include <condition_variable>
+#include <mutex>
 
 #include "Art.h"
 #include "ImageButton.h"
@@ -108,6 +110,43 @@ class frmMainTest : public QObject {
 
     frmMain real(*api, false);
     QCOMPARE(real.windowTitle(), QStringLiteral("Quorvix 2002"));
+  }
+
+  // The domains are asked off the window's thread: a directory that takes
+  // long to read leaves the windows already shown serviced meanwhile.
+  void windowsAreServicedWhileTheDomainsAreAsked() {
+    class SlowDomains : public sim::SimulatedNetApi {
+     public:
+      using SimulatedNetApi::SimulatedNetApi;
+      NET_API_STATUS NetServerEnum(LPCWSTR server, DWORD level, LPBYTE* buf, DWORD pref,
+                                   LPDWORD read, LPDWORD total, DWORD type, LPCWSTR domain,
+                                   LPDWORD resume) override {
+        {
+          std::unique_lock lock(mu);
+          servicedMeanwhile =
+              wake.wait_for(lock, std::chrono::seconds(10), [&] { return serviced; });
+        }
+        return SimulatedNetApi::NetServerEnum(server, level, buf, pref, read, total, type, domain,
+                                              resume);
+      }
+      std::mutex mu;
+      std::condition_variable wake;
+      bool serviced = false;
+      bool servicedMeanwhile = false;
+    };
+    SlowDomains api(sim::LoadDomainFile(Data("unsorted-domains.json").toStdString()));
+    frmMain w(api, true);
+    QTimer::singleShot(0, [&] {
+      std::lock_guard lock(api.mu);
+      api.serviced = true;
+      api.wake.notify_all();
+    });
+    w.ShowWindow();
+    QVERIFY(api.servicedMeanwhile);
+    QVERIFY(w.isVisible());
+    QCOMPARE(ComboEntries(Child<QComboBox>(w, "comboDomains")),
+             (QStringList{"ZULU", "alpha", "MIDDLE", "Bravo"}));
+    QCOMPARE(StatusText(w), QStringLiteral("Status: Done"));
   }
 
   void failedDomainEnumerationLeavesTheListEmpty() {

@@ -18,13 +18,16 @@ enum class MachineReach {
   Answers,    // a port took the connection or refused it: the machine is on
   Silent,     // no port answered in time, or the network cannot reach it
   NoAddress,  // the name has no address here (the platform may still find one)
-  Unknown,    // no attempt could be made
+  Unknown,    // nothing could be told (no attempt could be made, or one failed here)
 };
 
 // Whether host's name has an address here; true when that cannot be told.
 bool HasAddress(const std::u16string& host);
 
-// Tries every port of host at once, for at most wait.
+// Tries every port of host at once (of at most a few of its addresses), for
+// at most wait. Silent only when every attempt was made and none was
+// answered in time; an attempt that fails here (no sockets, no buffers)
+// leaves the machine Unknown unless another one answered.
 MachineReach ProbeMachine(const std::u16string& host, std::initializer_list<std::uint16_t> ports,
                           std::chrono::milliseconds wait);
 

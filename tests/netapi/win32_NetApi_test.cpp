@@ -218,6 +218,36 @@ TEST(Win32NetApi, AMachineThatAnsweredIsNotProbedAgainAtOnce) {
   EXPECT_LT(SecondsSince(t0), 0.5);
 }
 
+// The machines of a scan are probed ahead of it, and Probe gives their
+// verdicts when the scan comes to them without a probe of its own. Ending
+// the look-ahead ends its thread at once, even with a machine still waited
+// for, which is then left without a verdict.
+TEST(MachineProbe, TheLookAheadAnswersForTheScanAndEndsAtOnce) {
+  SilentMachines machines(std::chrono::seconds(30));
+  // Unreachable (a group address: the network takes no connection there);
+  // refused (nothing listens there); no address.
+  machines.LookAhead({u"224.0.0.1", u"\\\\127.0.0.61", u"no-such-machine.invalid", u""});
+  machines.WaitForLookAhead();
+  EXPECT_EQ(machines.Probe(u"224.0.0.1"), MachineReach::Silent);
+  EXPECT_EQ(machines.Probe(u"127.0.0.61"), MachineReach::Answers);
+  EXPECT_EQ(machines.Probe(u"NO-SUCH-MACHINE.invalid"), MachineReach::NoAddress);
+  EXPECT_EQ(machines.ProbesMade(), 0u);
+
+  {
+    LoopbackPort smb(LoopbackPort::kDrops, "127.0.0.62", 445);
+    LoopbackPort netbios(LoopbackPort::kDrops, "127.0.0.62", 139);
+    if (!smb.ok() || !netbios.ok()) GTEST_SKIP() << "ports 445 and 139 cannot be taken here";
+    machines.LookAhead({u"127.0.0.62"});
+    machines.WaitForLookAhead();  // its ports are being tried, for 30 s
+    EXPECT_TRUE(machines.LookingAhead());
+    machines.LookAhead({});
+    EXPECT_FALSE(machines.LookingAhead());
+  }
+  // Its ports refuse now: no verdict was kept, and this probe is the first.
+  EXPECT_EQ(machines.Probe(u"127.0.0.62"), MachineReach::Answers);
+  EXPECT_EQ(machines.ProbesMade(), 1u);
+}
+
 TEST(Win32Provider, NetApi32IsTheDefaultAndSimulationIsAskedFor) {
   EXPECT_TRUE(HasNativeProvider());
   ProviderOptions options;

@@ -1,14 +1,17 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 // winsock2.h first: windows.h would bring in the old winsock.h
+#include <process.h>
 #include <windows.h>
 
 #include "MachineProbe.h"
 
 #include <algorithm>
 #include <array>
+#include <condition_variable>
 #include <cstddef>
 #include <cstring>
+#include <new>
 #include <span>
 #include <utility>
 #include <vector>
@@ -78,41 +81,121 @@ struct Address {
 enum class Found {
   Addresses,
   NoAddress,  // the name has no address here
-  Nothing,    // the lookup failed here (no memory): says nothing
+  Nothing,    // the lookup failed here (no memory, ended): says nothing
 };
 
 // Whether a failed lookup says nothing of the name: this computer had no
-// memory for it.
+// memory for it, or it was ended.
 bool FailedHere(int error) {
-  return error == WSA_NOT_ENOUGH_MEMORY || error == WSAENOBUFS || error == WSANOTINITIALISED;
+  return error == WSA_NOT_ENOUGH_MEMORY || error == WSAENOBUFS || error == WSANOTINITIALISED ||
+         error == WSA_E_CANCELLED;
 }
 
-// Looks host's name up: the usable ones among its first kMaxAddresses
-// addresses, into addresses.
-Found LookUp(const std::u16string& host, std::vector<Address>& addresses) {
-  ADDRINFOW hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_protocol = IPPROTO_TCP;
-  ADDRINFOW* list = nullptr;
-  const int error =
-      GetAddrInfoW(reinterpret_cast<const wchar_t*>(host.c_str()), nullptr, &hints, &list);
-  if (error != 0 || list == nullptr) {
-    if (list != nullptr) FreeAddrInfoW(list);
-    return error != 0 && FailedHere(error) ? Found::Nothing : Found::NoAddress;
+// A lookup of a name by the system's resolver, in the background: a name
+// that neither DNS nor the broadcast finds takes seconds, and a look-ahead
+// that is ended meanwhile leaves it. The resolver then finishes it; the last
+// of the two to let it go frees it. The probe of one machine waits for its
+// lookup, so that both look names up by the same call.
+class NameLookup {
+ public:
+  // Starts the lookup of host; null when none could be started.
+  static NameLookup* Start(const std::u16string& host) {
+    auto* lookup = new (std::nothrow) NameLookup;
+    if (lookup == nullptr) return nullptr;
+    lookup->finished_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    try {
+      lookup->name_ = host;
+    } catch (const std::bad_alloc&) {
+      lookup->Release();
+      return nullptr;
+    }
+    if (lookup->finished_ == nullptr) {
+      lookup->Release();
+      return nullptr;
+    }
+    lookup->overlapped_.lookup = lookup;
+    ADDRINFOEXW hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    const auto* name = reinterpret_cast<const wchar_t*>(lookup->name_.c_str());
+    lookup->holders_ = 2;  // here, and the resolver until it calls Done
+    int error =
+        GetAddrInfoExW(name, nullptr, NS_ALL, nullptr, &hints, &lookup->result_, nullptr,
+                       &lookup->overlapped_.overlapped,
+                       reinterpret_cast<LPLOOKUPSERVICE_COMPLETION_ROUTINE>(&Done), nullptr);
+    if (error == WSA_IO_PENDING) return lookup;
+    lookup->holders_ = 1;  // over at once: the resolver holds nothing
+    if (error == WSAEINVAL) {
+      // A system that looks up no names in the background (before Windows
+      // 8) refuses; the name is looked up here, waited for.
+      lookup->result_ = nullptr;
+      error = GetAddrInfoExW(name, nullptr, NS_ALL, nullptr, &hints, &lookup->result_, nullptr,
+                             nullptr, nullptr, nullptr);
+    }
+    lookup->error_ = error;
+    SetEvent(lookup->finished_);
+    return lookup;
   }
-  std::size_t n = 0;
-  for (const ADDRINFOW* ai = list; ai != nullptr && n < kMaxAddresses; ai = ai->ai_next, ++n) {
-    if (ai->ai_addr == nullptr || ai->ai_addrlen > sizeof(sockaddr_storage)) continue;
-    if (ai->ai_addr->sa_family != AF_INET && ai->ai_addr->sa_family != AF_INET6) continue;
-    Address a;
-    std::memcpy(&a.to, ai->ai_addr, ai->ai_addrlen);
-    a.length = static_cast<int>(ai->ai_addrlen);
-    addresses.push_back(a);
+
+  // Set once the lookup is over.
+  HANDLE Finished() const { return finished_; }
+
+  // What the lookup found, once it is over: the usable ones among the first
+  // kMaxAddresses addresses of the name, into addresses.
+  Found Take(std::vector<Address>& addresses) const {
+    if (error_ != 0 || result_ == nullptr)
+      return error_ != 0 && FailedHere(error_) ? Found::Nothing : Found::NoAddress;
+    std::size_t n = 0;
+    // mingw-w64 declares ai_next as a pointer to a struct of another
+    // spelling; it is the next entry.
+    for (const ADDRINFOEXW* ai = result_; ai != nullptr && n < kMaxAddresses;
+         ai = reinterpret_cast<const ADDRINFOEXW*>(ai->ai_next), ++n) {
+      if (ai->ai_addr == nullptr || ai->ai_addrlen > sizeof(sockaddr_storage)) continue;
+      if (ai->ai_addr->sa_family != AF_INET && ai->ai_addr->sa_family != AF_INET6) continue;
+      Address a;
+      std::memcpy(&a.to, ai->ai_addr, ai->ai_addrlen);
+      a.length = static_cast<int>(ai->ai_addrlen);
+      addresses.push_back(a);
+    }
+    return Found::Addresses;
   }
-  FreeAddrInfoW(list);
-  return Found::Addresses;
-}
+
+  void Release() {
+    if (holders_.fetch_sub(1) == 1) delete this;
+  }
+
+ private:
+  NameLookup() = default;
+  ~NameLookup() {
+    if (result_ != nullptr) FreeAddrInfoExW(result_);
+    if (finished_ != nullptr) CloseHandle(finished_);
+  }
+
+  // The resolver's: called once when a lookup in the background is over.
+  static void CALLBACK Done(DWORD error, DWORD, LPWSAOVERLAPPED overlapped) {
+    NameLookup* lookup = reinterpret_cast<Overlapped*>(overlapped)->lookup;
+    lookup->error_ = static_cast<int>(error);
+    SetEvent(lookup->finished_);
+    lookup->Release();
+  }
+
+  struct Overlapped {
+    OVERLAPPED overlapped{};  // first: the resolver hands back its address
+    NameLookup* lookup = nullptr;
+  };
+  Overlapped overlapped_;
+  std::u16string name_;
+  ADDRINFOEXW* result_ = nullptr;
+  int error_ = 0;
+  HANDLE finished_ = nullptr;
+  std::atomic<int> holders_{1};
+};
+
+struct ReleaseLookup {
+  void operator()(NameLookup* lookup) const { lookup->Release(); }
+};
+using LookupHandle = std::unique_ptr<NameLookup, ReleaseLookup>;
 
 // The connection attempts to the ports of machines, one machine or many at
 // a time: each machine's to every port of each of its addresses at once,
@@ -274,6 +357,10 @@ class Attempts {
   std::size_t sockets_ = 0;
 };
 
+std::u16string Bare(const std::u16string& name) {
+  return name.substr(std::min(name.find_first_not_of(u'\\'), name.size()));
+}
+
 std::u16string UpperKey(std::u16string host) {
   for (char16_t& c : host)
     if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
@@ -283,8 +370,11 @@ std::u16string UpperKey(std::u16string host) {
 MachineReach ProbeOn(const std::u16string& host, std::span<const std::uint16_t> ports,
                      std::chrono::milliseconds wait) {
   if (host.empty() || !WinsockReady()) return MachineReach::Unknown;
+  const LookupHandle lookup(NameLookup::Start(host));
+  if (!lookup) return MachineReach::Unknown;
+  WaitForSingleObject(lookup->Finished(), INFINITE);
   std::vector<Address> addresses;
-  const Found found = LookUp(host, addresses);
+  const Found found = lookup->Take(addresses);
   if (found == Found::NoAddress) return MachineReach::NoAddress;
   if (found == Found::Nothing) return MachineReach::Unknown;
   Attempts attempts(ports, wait);
@@ -312,15 +402,264 @@ MachineReach ProbeMachine(const std::u16string& host, std::initializer_list<std:
   return ProbeOn(host, std::span(ports.begin(), ports.size()), wait);
 }
 
+// One look-ahead over a scan's machines, on a thread of its own: names are
+// looked up one at a time, in list order, and each machine's attempts start
+// once its name is found, as many machines at a time as kMaxSockets allow.
+class LookAheadRun {
+ public:
+  LookAheadRun(SilentMachines& owner, const std::vector<std::u16string>& machines)
+      : owner_(owner),
+        stop_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+        advanced_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
+    names_.reserve(machines.size());
+    keys_.reserve(machines.size());
+    for (const std::u16string& machine : machines) {
+      names_.push_back(Bare(machine));
+      keys_.push_back(UpperKey(names_.back()));
+    }
+  }
+  ~LookAheadRun() {
+    End();
+    for (HANDLE h : {stop_, advanced_, thread_})
+      if (h != nullptr) CloseHandle(h);
+  }
+  LookAheadRun(const LookAheadRun&) = delete;
+  LookAheadRun& operator=(const LookAheadRun&) = delete;
+
+  // Starts the thread; false when there is none to be had.
+  bool Start() {
+    if (stop_ == nullptr || advanced_ == nullptr) return false;
+    thread_ = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &RunThread, this, 0, nullptr));
+    return thread_ != nullptr;
+  }
+
+  // Ends the look-ahead and waits for its thread, which looks whether it is
+  // to end at least every kSlice; a lookup of a name under way is left to
+  // the resolver.
+  void End() {
+    if (thread_ != nullptr) {
+      SetEvent(stop_);
+      WaitForSingleObject(thread_, INFINITE);
+    }
+    Over();
+  }
+
+  bool Running() const {
+    return thread_ != nullptr && WaitForSingleObject(thread_, 0) == WAIT_TIMEOUT;
+  }
+
+  // The scan probes the machine called key: the scan has come this far.
+  // The machines it asks are looked for a little way from where it was
+  // last seen (a logon server that is not one of them is not found).
+  void Passed(const std::u16string& key) {
+    std::lock_guard lock(mu_);
+    const std::size_t end = std::min(keys_.size(), cursor_ + kMinLead);
+    for (std::size_t i = cursor_; i < end; ++i) {
+      if (keys_[i] != key) continue;
+      cursor_ = i + 1;
+      SetEvent(advanced_);
+      return;
+    }
+  }
+
+  // Waits while the look-ahead is probing the machine called key: the scan
+  // that comes to a machine under way takes the look-ahead's verdict rather
+  // than wait for one of its own, which would come no sooner.
+  void AwaitVerdict(const std::u16string& key) {
+    std::unique_lock lock(mu_);
+    changed_.wait(lock, [&] { return over_ || !UnderWay(key); });
+  }
+
+  // Waits until every machine of the list is taken (its name looked up,
+  // and its verdict remembered or its ports being tried; or passed over),
+  // or the look-ahead is over.
+  void AwaitTaken() {
+    std::unique_lock lock(mu_);
+    changed_.wait(lock,
+                  [&] { return over_ || (std::max(next_, cursor_) >= keys_.size() && !looking_); });
+  }
+
+ private:
+  // Sockets in flight at most.
+  static constexpr std::size_t kMaxSockets = 256;
+  // How far ahead of the scan the look-ahead runs: what the scan passes in
+  // kLeadTime at its pace so far, between kMinLead and kMaxLead machines. A
+  // verdict is remembered a minute: one made long before the scan comes to
+  // its machine would be forgotten by then.
+  static constexpr std::size_t kMinLead = 256;
+  static constexpr std::size_t kMaxLead = 2048;
+  static constexpr std::chrono::seconds kLeadTime{30};
+  // The longest wait on attempts before the end is looked at.
+  static constexpr std::chrono::milliseconds kSlice{50};
+
+  static unsigned __stdcall RunThread(void* self) {
+    auto* run = static_cast<LookAheadRun*>(self);
+    try {
+      run->Run();
+    } catch (...) {
+      // Out of memory, say: the scan probes its machines itself.
+    }
+    run->Over();
+    return 0;
+  }
+
+  bool Ended() const { return WaitForSingleObject(stop_, 0) == WAIT_OBJECT_0; }
+
+  void Run() {
+    if (!WinsockReady()) return;
+    Attempts attempts(kSmbPorts, owner_.wait_);
+    std::vector<Attempts::Verdict> settled;
+    LookupHandle lookup;
+    std::size_t looked = 0;  // the machine whose name is being looked up
+    auto remember = [&] {
+      for (const auto& [tag, reach] : settled) {
+        owner_.Remember(keys_[tag], reach);
+        Leave(tag);
+      }
+      settled.clear();
+    };
+    while (!Ended()) {
+      if (lookup && WaitForSingleObject(lookup->Finished(), 0) == WAIT_OBJECT_0) {
+        std::vector<Address> addresses;
+        const Found found = lookup->Take(addresses);
+        lookup.reset();
+        if (found == Found::Addresses) attempts.Start(looked, addresses, settled);
+        if (found == Found::NoAddress) owner_.Remember(keys_[looked], MachineReach::NoAddress);
+        LookedUp(looked, found == Found::Addresses);
+        remember();
+      }
+      std::size_t next = 0;
+      while (!lookup && attempts.Sockets() + attempts.MostPerMachine() <= kMaxSockets &&
+             TakeNext(next)) {
+        lookup.reset(NameLookup::Start(names_[next]));
+        looked = next;
+        if (!lookup) LookedUp(next, false);
+      }
+      if (!lookup && attempts.Idle() && ThroughList()) return;
+      if (lookup) {
+        // For the lookup, the attempts under way looked at between.
+        const HANDLE events[] = {stop_, lookup->Finished()};
+        const DWORD ms = attempts.Idle() ? INFINITE : static_cast<DWORD>(kSlice.count());
+        WaitForMultipleObjects(2, events, FALSE, ms);
+        attempts.Wait(std::chrono::milliseconds(0), settled);
+      } else if (!attempts.Idle()) {
+        attempts.Wait(kSlice, settled);
+      } else {
+        // The look-ahead is as far ahead as it may be: for the scan.
+        const HANDLE events[] = {stop_, advanced_};
+        WaitForMultipleObjects(2, events, FALSE, INFINITE);
+      }
+      remember();
+    }
+  }
+
+  // The next machine to probe, into next, which is then under way: false
+  // when there is none, or none while the look-ahead is as far ahead of the
+  // scan as it may be. Machines the scan has passed are passed over, and
+  // those remembered already, or under way under another entry.
+  bool TakeNext(std::size_t& next) {
+    std::lock_guard lock(mu_);
+    next_ = std::max(next_, cursor_);
+    for (; next_ < keys_.size() && next_ < cursor_ + Lead(); ++next_) {
+      const std::u16string& key = keys_[next_];
+      if (key.empty() || owner_.Knows(key) || UnderWay(key)) continue;
+      underWay_.push_back(key);
+      looking_ = true;
+      next = next_++;
+      changed_.notify_all();
+      return true;
+    }
+    changed_.notify_all();
+    return false;
+  }
+
+  // The name of the machine at index is looked up; the machine stays under
+  // way while its ports are being tried.
+  void LookedUp(std::size_t index, bool tried) {
+    std::lock_guard lock(mu_);
+    looking_ = false;
+    if (!tried) Unlist(index);
+    changed_.notify_all();
+  }
+
+  // The machine at index is no longer under way (its verdict, if any, is
+  // remembered).
+  void Leave(std::size_t index) {
+    std::lock_guard lock(mu_);
+    Unlist(index);
+    changed_.notify_all();
+  }
+
+  void Unlist(std::size_t index) {
+    const auto it = std::find(underWay_.begin(), underWay_.end(), keys_[index]);
+    if (it != underWay_.end()) underWay_.erase(it);
+  }
+
+  void Over() {
+    std::lock_guard lock(mu_);
+    over_ = true;
+    underWay_.clear();
+    changed_.notify_all();
+  }
+
+  bool ThroughList() {
+    std::lock_guard lock(mu_);
+    return std::max(next_, cursor_) >= keys_.size();
+  }
+
+  bool UnderWay(const std::u16string& key) const {
+    return std::find(underWay_.begin(), underWay_.end(), key) != underWay_.end();
+  }
+
+  std::size_t Lead() const {
+    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - started_);
+    const double rate = static_cast<double>(cursor_) /
+                        static_cast<double>(std::max<long long>(elapsed.count(), 1000));
+    const auto lead = static_cast<std::size_t>(
+        rate * static_cast<double>(std::chrono::milliseconds(kLeadTime).count()));
+    return std::clamp(lead, kMinLead, kMaxLead);
+  }
+
+  SilentMachines& owner_;
+  std::vector<std::u16string> names_;  // without backslashes
+  std::vector<std::u16string> keys_;   // upper case
+  const std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
+  HANDLE stop_;
+  HANDLE advanced_;  // set when the scan has come further
+  HANDLE thread_ = nullptr;
+  std::mutex mu_;
+  std::condition_variable changed_;       // a machine done or taken, or the look-ahead over
+  std::size_t cursor_ = 0;                // the machines before it the scan has passed
+  std::size_t next_ = 0;                  // the machines before it the look-ahead has taken
+  std::vector<std::u16string> underWay_;  // keys of the machines being probed
+  bool looking_ = false;                  // a name is being looked up
+  bool over_ = false;
+};
+
+SilentMachines::SilentMachines(std::chrono::milliseconds wait) : wait_(wait) {}
+
+SilentMachines::~SilentMachines() {
+  LookAhead({});
+}
+
 MachineReach SilentMachines::Probe(const std::u16string& host) {
   const std::u16string key = UpperKey(host);
+  std::shared_ptr<LookAheadRun> run;
+  {
+    std::lock_guard lock(runMu_);
+    run = run_;
+  }
+  if (run) {
+    run->Passed(key);
+    run->AwaitVerdict(key);
+  }
   if (silent_.Holds(key)) return MachineReach::Silent;
   if (noAddress_.Holds(key)) return MachineReach::NoAddress;
   if (answers_.Holds(key)) return MachineReach::Answers;
+  ++probes_;
   const MachineReach reach = ProbeOn(host, kSmbPorts, wait_);
-  if (reach == MachineReach::Silent) silent_.Remember(key);
-  if (reach == MachineReach::NoAddress) noAddress_.Remember(key);
-  if (reach == MachineReach::Answers) answers_.Remember(key);
+  Remember(key, reach);
   return reach;
 }
 
@@ -330,6 +669,50 @@ bool SilentMachines::HasAddress(const std::u16string& host) {
   if (quorvix::HasAddress(host)) return true;
   noAddress_.Remember(key);
   return false;
+}
+
+void SilentMachines::LookAhead(const std::vector<std::u16string>& machines) {
+  std::lock_guard control(control_);
+  std::shared_ptr<LookAheadRun> earlier;
+  {
+    std::lock_guard lock(runMu_);
+    earlier = std::move(run_);
+  }
+  if (earlier) earlier->End();
+  if (machines.empty()) return;
+  std::shared_ptr<LookAheadRun> run;
+  try {
+    run = std::make_shared<LookAheadRun>(*this, machines);
+  } catch (const std::bad_alloc&) {
+    return;  // the scan probes its machines itself
+  }
+  if (!run->Start()) return;
+  std::lock_guard lock(runMu_);
+  run_ = std::move(run);
+}
+
+void SilentMachines::WaitForLookAhead() {
+  std::shared_ptr<LookAheadRun> run;
+  {
+    std::lock_guard lock(runMu_);
+    run = run_;
+  }
+  if (run) run->AwaitTaken();
+}
+
+bool SilentMachines::LookingAhead() {
+  std::lock_guard lock(runMu_);
+  return run_ && run_->Running();
+}
+
+void SilentMachines::Remember(const std::u16string& key, MachineReach reach) {
+  if (reach == MachineReach::Silent) silent_.Remember(key);
+  if (reach == MachineReach::NoAddress) noAddress_.Remember(key);
+  if (reach == MachineReach::Answers) answers_.Remember(key);
+}
+
+bool SilentMachines::Knows(const std::u16string& key) {
+  return silent_.Holds(key) || noAddress_.Holds(key) || answers_.Holds(key);
 }
 
 }  // namespace quorvix

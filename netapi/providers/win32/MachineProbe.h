@@ -5,10 +5,14 @@
 // connection, or refuses one, within a second or two.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "RecentHosts.h"
 
@@ -31,6 +35,8 @@ bool HasAddress(const std::u16string& host);
 MachineReach ProbeMachine(const std::u16string& host, std::initializer_list<std::uint16_t> ports,
                           std::chrono::milliseconds wait);
 
+class LookAheadRun;  // MachineProbe.cpp
+
 // The machines found silent, and the names found without an address, each
 // remembered for a minute, so that the calls that follow (the next batch of
 // an answer, other users' logon server, a scan started again) neither wait
@@ -38,9 +44,15 @@ MachineReach ProbeMachine(const std::u16string& host, std::initializer_list<std:
 // nor the broadcast finds costs each lookup its timeouts.
 class SilentMachines {
  public:
-  explicit SilentMachines(std::chrono::milliseconds wait = std::chrono::seconds(5)) : wait_(wait) {}
+  explicit SilentMachines(std::chrono::milliseconds wait = std::chrono::seconds(5));
+  // Ends the look-ahead.
+  ~SilentMachines();
+  SilentMachines(const SilentMachines&) = delete;
+  SilentMachines& operator=(const SilentMachines&) = delete;
+
   // What host's SMB ports say (a name without backslashes, not empty):
-  // Silent, NoAddress or Answers at once while it is remembered so. A scan
+  // Silent, NoAddress or Answers at once while it is remembered so; while
+  // the look-ahead is probing host, what it finds. A scan
   // asks a machine, and a logon server, several times within seconds; each
   // probe leaves closed connections behind, and thousands of machines' of
   // them could use up this computer's ports.
@@ -48,12 +60,41 @@ class SilentMachines {
   // HasAddress, for a name remembered without one at once.
   bool HasAddress(const std::u16string& host);
 
+  // Probes the machines a scan is about to ask (its names, backslashes or
+  // not, in the order it asks them) ahead of it, on a thread of its own and
+  // many at a time, and remembers what each says as Probe would have said
+  // it, so that Probe answers at once when the scan comes to them: a
+  // machine that is switched off then costs the scan no wait. It keeps a
+  // few hundred machines ahead of the scan (more as the scan goes faster),
+  // since what it remembers is forgotten after a minute. Ends any earlier
+  // look-ahead first; an empty list only ends it. Returns at once.
+  void LookAhead(const std::vector<std::u16string>& machines);
+  // Waits until the look-ahead has taken every machine of its list (each
+  // is remembered, being probed, or passed over), or is over; at once when
+  // none runs. A list far longer than the scan has come waits for the scan.
+  void WaitForLookAhead();
+  // Whether the look-ahead's thread is running.
+  bool LookingAhead();
+  // The probes Probe made itself, without those it answered from what was
+  // remembered.
+  unsigned ProbesMade() const { return probes_; }
+
  private:
+  friend class LookAheadRun;
+  // Remembers a verdict of host's (by upper-case name); Unknown is not kept.
+  void Remember(const std::u16string& key, MachineReach reach);
+  // Whether a verdict of host's is remembered.
+  bool Knows(const std::u16string& key);
+
   std::chrono::milliseconds wait_;
   // By upper-case name.
   RecentHosts<std::u16string> silent_{std::chrono::minutes(1)};
   RecentHosts<std::u16string> noAddress_{std::chrono::minutes(1)};
   RecentHosts<std::u16string> answers_{std::chrono::minutes(1)};
+  std::atomic<unsigned> probes_{0};
+  std::mutex control_;                 // one start or end of a look-ahead at a time
+  std::mutex runMu_;                   // guards run_, which Probe tells how far the scan has come
+  std::shared_ptr<LookAheadRun> run_;  // Probe's calls may hold it after its end
 };
 
 }  // namespace quorvix

@@ -176,6 +176,10 @@ Win32NetApi::Win32NetApi(std::unique_ptr<DirectoryReader> reader,
 
 Win32NetApi::~Win32NetApi() = default;
 
+void Win32NetApi::LookAhead(const std::vector<std::u16string>& machines) {
+  silent_.LookAhead(machines);
+}
+
 NET_API_STATUS Win32NetApi::NetServerEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr,
                                           DWORD prefmaxlen, LPDWORD entriesread,
                                           LPDWORD totalentries, DWORD servertype, LPCWSTR domain,

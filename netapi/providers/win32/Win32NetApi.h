@@ -6,14 +6,16 @@
 // from the domain's directory instead (DirectoryRules.h). And the calls that
 // ask a machine about itself or its users first look whether it is on
 // (MachineProbe.h): one that is switched off is answered "network path not
-// found" within seconds, not when netapi32 gives up its connection. A
-// machine whose name has no address here is reached by the DNS name the
-// directory gave for it.
+// found" within seconds, not when netapi32 gives up its connection; the
+// machines a scan is about to ask are probed so ahead of it, many at a time
+// (LookAhead). A machine whose name has no address here is reached by the
+// DNS name the directory gave for it.
 #pragma once
 
 #include <chrono>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "DirectoryRules.h"
 #include "MachineProbe.h"
@@ -31,7 +33,11 @@ class Win32NetApi final : public NetApi {
   // without an address ends with hostTimeout too (zero: no limit).
   explicit Win32NetApi(std::unique_ptr<DirectoryReader> reader,
                        std::chrono::milliseconds hostTimeout = std::chrono::milliseconds(0));
+  // Ends the look-ahead.
   ~Win32NetApi() override;
+
+  // Probes the machines ahead of the scan (SilentMachines::LookAhead).
+  void LookAhead(const std::vector<std::u16string>& machines) override;
 
   NET_API_STATUS NetServerEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr, DWORD prefmaxlen,
                                LPDWORD entriesread, LPDWORD totalentries, DWORD servertype,

@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <process.h>
+
 #include <algorithm>
 #include <optional>
 
@@ -198,6 +200,66 @@ void frmMain::Create() {
   SendMessageW(hwnd_, WM_SIZE, SIZE_RESTORED, MAKELPARAM(client.right, client.bottom));
 }
 
+namespace {
+
+// The own domain, then the domains it sees, for loading. Asked on a thread
+// of their own: on a real network the directory behind them may take long
+// to read (a large domain, a distant controller), and the windows already
+// shown (the splash screen) stay painted meanwhile.
+struct DomainQuestion {
+  NetApi& api;
+  std::u16string own;
+  // Sized by the call only when it succeeds; a failed enumeration leaves it
+  // empty and the domain box gets no entries.
+  std::vector<std::u16string> domains;
+
+  void Ask() {
+    try {
+      classNetAPI net(api);
+      net.fnGetDomainName(own);
+      net.fnNetServerEnum(own, static_cast<int32_t>(SV_TYPE_DOMAIN_ENUM), domains, false);
+    } catch (const std::exception&) {
+      domains.clear();  // no memory: the box stays empty
+    }
+  }
+
+  static unsigned __stdcall Run(void* self) {
+    static_cast<DomainQuestion*>(self)->Ask();
+    return 0;
+  }
+
+  // Asks on a thread while this one services its windows' painting, timers
+  // and sent messages; input waits until loading is over, and an end of
+  // the program asked meanwhile is passed on to the program's loop.
+  void AskWhileServiced() {
+    const auto thread =
+        reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &Run, this, 0, nullptr));
+    if (thread == nullptr) {
+      Ask();  // no thread to be had: asked here
+      return;
+    }
+    constexpr UINT kServiced = QS_PAINT | QS_POSTMESSAGE | QS_SENDMESSAGE | QS_TIMER;
+    std::optional<WPARAM> quit;
+    while (MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, kServiced) == WAIT_OBJECT_0 + 1) {
+      MSG msg;
+      while (PeekMessageW(&msg, nullptr, 0, 0,
+                          PM_REMOVE | PM_QS_PAINT | PM_QS_POSTMESSAGE | PM_QS_SENDMESSAGE)) {
+        if (msg.message == WM_QUIT) {
+          quit = msg.wParam;
+          continue;
+        }
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+      }
+    }
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    if (quit) PostQuitMessage(static_cast<int>(*quit));
+  }
+};
+
+}  // namespace
+
 void frmMain::Load() {
   loaded_ = true;
   Create();
@@ -230,13 +292,10 @@ void frmMain::Load() {
   ShowSortArrow();
   SendMessageA(lvMain, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, 0xFFFFFFFF);
 
-  std::optional<classNetAPI> net(std::in_place, api_);
-  std::u16string ownDomain;
-  net->fnGetDomainName(ownDomain);
-  // Sized by the call only when it succeeds; a failed enumeration leaves it
-  // empty and the domain box gets no entries.
-  std::vector<std::u16string> domains;
-  net->fnNetServerEnum(ownDomain, static_cast<int32_t>(SV_TYPE_DOMAIN_ENUM), domains, false);
+  DomainQuestion asked{api_, {}, {}};
+  asked.AskWhileServiced();
+  const std::u16string& ownDomain = asked.own;
+  const std::vector<std::u16string>& domains = asked.domains;
   // Names from the network are shown with their hidden characters made
   // visible; the scan asks for the names themselves (DomainText).
   domainNames_.assign(domains.begin() + std::min<size_t>(1, domains.size()), domains.end());
@@ -251,7 +310,6 @@ void frmMain::Load() {
   ::ShowWindow(hwnd_, SW_SHOWNORMAL);
   UpdateWindow(hwnd_);
   SetFocus(lvMain);
-  net.reset();
   SetStatusText(kStatusDone);
 }
 

@@ -62,9 +62,11 @@ void frmSplash::Show() {
 
 void frmSplash::Timer1_Timer() {
   ++ticks_;
+  // Stopped first: the main window's loading services the windows while it
+  // waits on the network.
+  KillTimer(hwnd_, kTimer1);
   // The main window shows before this one goes, so one window is always there.
   if (showMain_) showMain_();
-  KillTimer(hwnd_, kTimer1);
   DestroyWindow(hwnd_);
 }
 

@@ -699,6 +699,35 @@ int wmain(int argc, wchar_t** argv) {
     quorvix::WaitForScanWorkers(std::chrono::seconds(10));
   }
 
+  {
+    // The domains are asked off the window's thread, which keeps the splash
+    // serviced meanwhile: a large directory takes long to read.
+    class SlowDomains : public sim::SimulatedNetApi {
+     public:
+      using SimulatedNetApi::SimulatedNetApi;
+      quorvix::NET_API_STATUS NetServerEnum(quorvix::LPCWSTR server, quorvix::DWORD level,
+                                            quorvix::LPBYTE* buf, quorvix::DWORD pref,
+                                            quorvix::LPDWORD read, quorvix::LPDWORD total,
+                                            quorvix::DWORD type, quorvix::LPCWSTR domain,
+                                            quorvix::LPDWORD resume) override {
+        if (type == quorvix::SV_TYPE_DOMAIN_ENUM) {
+          HWND splash = FindWindowW(L"QuorvixSplash", nullptr);
+          DWORD_PTR answer = 0;
+          serviced = GetCurrentThreadId() != windowThread && splash != nullptr &&
+                     SendMessageTimeoutW(splash, WM_NULL, 0, 0, SMTO_BLOCK, 5000, &answer) != 0;
+        }
+        return SimulatedNetApi::NetServerEnum(server, level, buf, pref, read, total, type, domain,
+                                              resume);
+      }
+      DWORD windowThread = GetCurrentThreadId();
+      std::atomic<bool> serviced{false};
+    };
+    SlowDomains api(Demo());
+    Run run;
+    RunProgram(api, run, [](Run& r) { PostMessageW(r.main, WM_CLOSE, 0, 0); });
+    Check(api.serviced, "the domains are asked while the splash is serviced");
+  }
+
   std::printf("%d failure(s)\n", failures);
   return failures;
 }

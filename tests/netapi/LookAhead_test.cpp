@@ -18,7 +18,8 @@ namespace {
 // A look ahead finds the machines that take no connection (a full backlog
 // drops further attempts, as a switched-off machine does, and a closed port
 // refuses them), and only those: not one that takes it, nor a name without
-// an address. A new look forgets what the last one found.
+// an address (unless another name reaches it). A new look forgets what the
+// last one found.
 TEST(SambaLookAhead, FindsOnlyMachinesThatTakeNoConnection) {
   std::vector<int> fds;
   auto listenOn = [&fds](const char* address, uint16_t port, int backlog) {
@@ -47,14 +48,18 @@ TEST(SambaLookAhead, FindsOnlyMachinesThatTakeNoConnection) {
   }
   usleep(200000);
 
-  LookAhead look({std::to_string(port)});
-  look.Start({"127.0.0.211", "127.0.0.212", "127.0.0.213", "no-such-machine.invalid"});
+  LookAhead look(
+      [](const std::string& host) { return host == "pc-without-address" ? "127.0.0.213" : ""; },
+      {std::to_string(port)});
+  look.Start({"127.0.0.211", "127.0.0.212", "127.0.0.213", "no-such-machine.invalid",
+              "pc-without-address"});
   for (int i = 0; i < 300 && !look.Over(); ++i) usleep(100000);
   ASSERT_TRUE(look.Over());
   EXPECT_FALSE(look.FoundUnreachable("127.0.0.211"));
   EXPECT_TRUE(look.FoundUnreachable("127.0.0.212"));
   EXPECT_TRUE(look.FoundUnreachable("127.0.0.213"));
   EXPECT_FALSE(look.FoundUnreachable("no-such-machine.invalid"));
+  EXPECT_TRUE(look.FoundUnreachable("PC-without-address"));  // by the name that reaches it
 
   look.Start({"LocalHost"});  // nothing listens on 127.0.0.1's port
   for (int i = 0; i < 300 && !look.Over(); ++i) usleep(100000);

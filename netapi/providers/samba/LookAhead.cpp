@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <thread>
+#include <tuple>
 #include <utility>
 
 #include "Sockets.h"
@@ -76,11 +77,12 @@ struct Machine {
 };
 
 void Run(const std::shared_ptr<LookAhead::Look>& look, const std::vector<std::string>& hosts,
-         const std::vector<std::string>& ports);
+         const LookAhead::OtherName& otherName, const std::vector<std::string>& ports);
 
 }  // namespace
 
-LookAhead::LookAhead(std::vector<std::string> ports) : ports_(std::move(ports)) {}
+LookAhead::LookAhead(OtherName otherName, std::vector<std::string> ports)
+    : otherName_(std::move(otherName)), ports_(std::move(ports)) {}
 
 LookAhead::~LookAhead() {
   Start({});
@@ -95,8 +97,8 @@ void LookAhead::Start(std::vector<std::string> hosts) {
   }
   if (!next) return;
   try {
-    std::thread([next, hosts = std::move(hosts), ports = ports_] {
-      Run(next, hosts, ports);
+    std::thread([next, hosts = std::move(hosts), otherName = otherName_, ports = ports_] {
+      Run(next, hosts, otherName, ports);
     }).detach();
   } catch (const std::exception&) {
     // No thread to be had: the scan asks every machine itself.
@@ -127,7 +129,7 @@ bool LookAhead::FoundUnreachable(const std::string& host) const {
 namespace {
 
 void Run(const std::shared_ptr<LookAhead::Look>& look, const std::vector<std::string>& hosts,
-         const std::vector<std::string>& ports) {
+         const LookAhead::OtherName& otherName, const std::vector<std::string>& ports) {
   std::vector<Machine> machines;   // those with attempts open, and those before them
   std::vector<pollfd> waits;       // the attempts open
   std::vector<std::size_t> owner;  // of each attempt, its machine
@@ -147,11 +149,16 @@ void Run(const std::shared_ptr<LookAhead::Look>& look, const std::vector<std::st
     if (!SaysUnreachable(error)) m.undecided = true;
     if (m.open == 0) decide(m, !m.undecided);
   };
-  // Tries host on every port of each address it would be asked at.
+  // Tries host on every port of each address it would be asked at: its own
+  // name's, or when that has none, those of the name that reaches it.
   auto begin = [&](const std::string& host) {
     auto [v4, v6] = AddressesOf(host);
+    if (v4.empty() && v6.empty() && otherName) {
+      if (const std::string other = otherName(host); !other.empty())
+        std::tie(v4, v6) = AddressesOf(other);
+    }
     const std::vector<std::string>& addresses = v4.empty() ? v6 : v4;
-    if (addresses.empty()) return;  // the scan looks for another name of it
+    if (addresses.empty()) return;  // not reached by any name: nothing to try
     machines.push_back({Key(host), Clock::now()});
     const std::size_t at = machines.size() - 1;
     Machine& m = machines.back();

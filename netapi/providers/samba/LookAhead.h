@@ -7,6 +7,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -17,9 +18,14 @@ namespace quorvix::samba {
 
 class LookAhead {
  public:
+  // The name that reaches a machine whose own name has no address (the DNS
+  // name the directory gave for it), or "" when there is none. Called on the
+  // look's thread.
+  using OtherName = std::function<std::string(const std::string& host)>;
+
   // ports: those a machine is tried on (the SMB ports unless a test names
   // others).
-  explicit LookAhead(std::vector<std::string> ports = {"445", "139"});
+  explicit LookAhead(OtherName otherName = {}, std::vector<std::string> ports = {"445", "139"});
   ~LookAhead();  // ends the looking
   LookAhead(const LookAhead&) = delete;
   LookAhead& operator=(const LookAhead&) = delete;
@@ -44,6 +50,7 @@ class LookAhead {
  private:
   std::shared_ptr<Look> Current() const;
 
+  const OtherName otherName_;
   const std::vector<std::string> ports_;
   mutable std::mutex mu_;
   std::shared_ptr<Look> current_;  // guarded by mu_

@@ -380,7 +380,17 @@ SambaNetApi::SambaNetApi(SambaCredentials creds)
   if (!creds_.hostNames) creds_.hostNames = std::make_shared<DirectoryHostNames>();
   if (!creds_.UsesTicketCache() && !creds_.logonTicket)
     creds_.logonTicket = std::make_shared<LogonTicket>();
-  if (!creds_.lookAhead) creds_.lookAhead = std::make_shared<samba::LookAhead>();
+  if (!creds_.lookAhead) {
+    // A machine whose name has no address here is tried ahead by the DNS
+    // name its connection would use.
+    creds_.lookAhead =
+        std::make_shared<samba::LookAhead>([names = creds_.hostNames](const std::string& host) {
+          return names->DnsNameOf(host, [](const std::string& candidate) {
+            const auto [v4, v6] = AddressesOf(candidate);
+            return !v4.empty() || !v6.empty();
+          });
+        });
+  }
   UseLibrariesFromThreads();  // before the first library call
   UserDefaultCache();         // named before any library can move the default
   // libnetapi set up now, with its diagnostics turned off, before any call

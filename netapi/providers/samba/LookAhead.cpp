@@ -2,6 +2,7 @@
 
 #include <netdb.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -19,9 +20,17 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Connections being made at once, each a socket: well within the program's
-// share of descriptors beside the scan's own connections.
-constexpr std::size_t kMaxSockets = 256;
+// Connections being made at once, each a socket: at most a quarter of the
+// descriptors the program may open (256 of the usual 1,024), so that the
+// scan's own connections always find theirs.
+std::size_t MaxSockets() {
+  rlimit files{};
+  const std::size_t allowed =
+      getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY
+          ? static_cast<std::size_t>(files.rlim_cur)
+          : 1024;
+  return std::min<std::size_t>(256, allowed / 4);
+}
 // Addresses of one name at most (AddressesOf), each tried on every port.
 constexpr std::size_t kMostAddresses = 8;
 // Machines begun per tenth of a second, at most: an intrusion alarm takes a
@@ -190,6 +199,7 @@ void Run(const std::shared_ptr<LookAhead::Look>& look, const std::vector<std::st
   };
 
   const std::size_t mostPerMachine = kMostAddresses * ports.size();
+  const std::size_t maxSockets = std::max(MaxSockets(), mostPerMachine);
   auto round = Clock::now();
   std::size_t begun = 0;  // machines begun in this round
   while (!look->stop) {
@@ -199,7 +209,7 @@ void Run(const std::shared_ptr<LookAhead::Look>& look, const std::vector<std::st
       begun = 0;
     }
     for (; begun < kBegunPerRound && next < hosts.size() &&
-           waits.size() + mostPerMachine <= kMaxSockets && !look->stop;
+           waits.size() + mostPerMachine <= maxSockets && !look->stop;
          ++begun)
       begin(hosts[next++]);
     if (waits.empty() && next >= hosts.size()) break;

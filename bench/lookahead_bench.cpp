@@ -48,7 +48,7 @@ void BM_FindSwitchedOffMachines(benchmark::State& state) {
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   std::size_t found = 0;
   for (auto _ : state) {
-    quorvix::samba::LookAhead look({}, {std::to_string(port)});
+    quorvix::samba::LookAhead look({}, {.ports = {std::to_string(port)}, .addressesOf = {}});
     look.Start(hosts);
     while (!look.Over()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     found = 0;

@@ -10,10 +10,18 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quorvix::samba {
 namespace {
+
+// A look that tries machines on port alone.
+LookAhead::Settings OnPort(uint16_t port) {
+  LookAhead::Settings settings;
+  settings.ports = {std::to_string(port)};
+  return settings;
+}
 
 // A look ahead finds the machines that take no connection (a full backlog
 // drops further attempts, as a switched-off machine does, and a closed port
@@ -50,7 +58,7 @@ TEST(SambaLookAhead, FindsOnlyMachinesThatTakeNoConnection) {
 
   LookAhead look(
       [](const std::string& host) { return host == "pc-without-address" ? "127.0.0.213" : ""; },
-      {std::to_string(port)});
+      OnPort(port));
   look.Start({"127.0.0.211", "127.0.0.212", "127.0.0.213", "no-such-machine.invalid",
               "pc-without-address"});
   for (int i = 0; i < 300 && !look.Over(); ++i) usleep(100000);
@@ -68,6 +76,32 @@ TEST(SambaLookAhead, FindsOnlyMachinesThatTakeNoConnection) {
   look.Start({});
   EXPECT_FALSE(look.FoundUnreachable("localhost"));
   for (int fd : fds) close(fd);
+}
+
+// A machine is judged on every address it has: the first failing at once
+// (a group address, which no network takes a connection at) does not make
+// one that takes the connection at its second address unreachable.
+TEST(SambaLookAhead, JudgesAMachineOnlyOnceEveryAddressIsTried) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  inet_pton(AF_INET, "127.0.0.214", &at.sin_addr);
+  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+  ASSERT_EQ(listen(fd, 16), 0);
+  socklen_t len = sizeof at;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&at), &len);
+
+  LookAhead::Settings settings = OnPort(ntohs(at.sin_port));
+  settings.addressesOf = [](const std::string&) {
+    return std::pair<std::vector<std::string>, std::vector<std::string>>{
+        {"224.0.0.1", "127.0.0.214"}, {}};
+  };
+  LookAhead look({}, settings);
+  look.Start({"two-addresses"});
+  for (int i = 0; i < 300 && !look.Over(); ++i) usleep(100000);
+  ASSERT_TRUE(look.Over());
+  EXPECT_FALSE(look.FoundUnreachable("two-addresses"));
+  close(fd);
 }
 
 }  // namespace

@@ -75,8 +75,9 @@ struct LookAhead::Look {
 
 namespace {
 
-// One machine being looked at: its connection attempts still open, and
-// whether one failed in a way that says nothing.
+// One machine being looked at: its connection attempts not yet ended (those
+// not yet made among them), and whether one failed in a way that says
+// nothing.
 struct Machine {
   std::string key;
   Clock::time_point start;
@@ -86,12 +87,14 @@ struct Machine {
 };
 
 void Run(const std::shared_ptr<LookAhead::Look>& look, const std::vector<std::string>& hosts,
-         const LookAhead::OtherName& otherName, const std::vector<std::string>& ports);
+         const LookAhead::OtherName& otherName, const LookAhead::Settings& settings);
 
 }  // namespace
 
-LookAhead::LookAhead(OtherName otherName, std::vector<std::string> ports)
-    : otherName_(std::move(otherName)), ports_(std::move(ports)) {}
+LookAhead::LookAhead(OtherName otherName) : LookAhead(std::move(otherName), Settings{}) {}
+
+LookAhead::LookAhead(OtherName otherName, Settings settings)
+    : otherName_(std::move(otherName)), settings_(std::move(settings)) {}
 
 LookAhead::~LookAhead() {
   Start({});
@@ -106,8 +109,8 @@ void LookAhead::Start(std::vector<std::string> hosts) {
   }
   if (!next) return;
   try {
-    std::thread([next, hosts = std::move(hosts), otherName = otherName_, ports = ports_] {
-      Run(next, hosts, otherName, ports);
+    std::thread([next, hosts = std::move(hosts), otherName = otherName_, settings = settings_] {
+      Run(next, hosts, otherName, settings);
     }).detach();
   } catch (const std::exception&) {
     // No thread to be had: the scan asks every machine itself.
@@ -138,7 +141,10 @@ bool LookAhead::FoundUnreachable(const std::string& host) const {
 namespace {
 
 void Run(const std::shared_ptr<LookAhead::Look>& look, const std::vector<std::string>& hosts,
-         const LookAhead::OtherName& otherName, const std::vector<std::string>& ports) {
+         const LookAhead::OtherName& otherName, const LookAhead::Settings& settings) {
+  const std::vector<std::string>& ports = settings.ports;
+  const LookAhead::Addresses addressesOf =
+      settings.addressesOf ? settings.addressesOf : LookAhead::Addresses(AddressesOf);
   std::vector<Machine> machines;   // those with attempts open, and those before them
   std::vector<pollfd> waits;       // the attempts open
   std::vector<std::size_t> owner;  // of each attempt, its machine
@@ -161,14 +167,16 @@ void Run(const std::shared_ptr<LookAhead::Look>& look, const std::vector<std::st
   // Tries host on every port of each address it would be asked at: its own
   // name's, or when that has none, those of the name that reaches it.
   auto begin = [&](const std::string& host) {
-    auto [v4, v6] = AddressesOf(host);
+    auto [v4, v6] = addressesOf(host);
     if (v4.empty() && v6.empty() && otherName) {
       if (const std::string other = otherName(host); !other.empty())
-        std::tie(v4, v6) = AddressesOf(other);
+        std::tie(v4, v6) = addressesOf(other);
     }
     const std::vector<std::string>& addresses = v4.empty() ? v6 : v4;
-    if (addresses.empty()) return;  // not reached by any name: nothing to try
-    machines.push_back({Key(host), Clock::now()});
+    if (addresses.empty() || ports.empty()) return;  // not reached by any name: nothing to try
+    // Every attempt counts as open until it ends, so that the machine is
+    // judged once all of them are made and ended, not on those made first.
+    machines.push_back({Key(host), Clock::now(), addresses.size() * ports.size()});
     const std::size_t at = machines.size() - 1;
     Machine& m = machines.back();
     for (std::size_t k = 0; k < addresses.size() * ports.size() && !m.done; ++k) {
@@ -179,14 +187,13 @@ void Run(const std::shared_ptr<LookAhead::Look>& look, const std::vector<std::st
       if (getaddrinfo(addresses[k / ports.size()].c_str(), ports[k % ports.size()].c_str(), &hints,
                       &ai) != 0 ||
           ai == nullptr) {
-        m.undecided = true;
+        ended(m, EINVAL);  // says nothing of the machine
         continue;
       }
       const int fd = socket(ai->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
       const int error =
           fd < 0 ? EMFILE : (connect(fd, ai->ai_addr, ai->ai_addrlen) == 0 ? 0 : errno);
       freeaddrinfo(ai);
-      ++m.open;
       if (error == EINPROGRESS) {
         waits.push_back({fd, POLLOUT, 0});
         owner.push_back(at);
@@ -195,7 +202,6 @@ void Run(const std::shared_ptr<LookAhead::Look>& look, const std::vector<std::st
       if (fd >= 0) CloseAtOnce(fd);
       ended(m, error);
     }
-    if (m.open == 0 && !m.done) decide(m, false);  // not one attempt made: nothing learnt
   };
 
   const std::size_t mostPerMachine = kMostAddresses * ports.size();

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 namespace quorvix::samba {
@@ -22,10 +23,20 @@ class LookAhead {
   // name the directory gave for it), or "" when there is none. Called on the
   // look's thread.
   using OtherName = std::function<std::string(const std::string& host)>;
+  // A name's numeric addresses, IPv4 and IPv6 (AddressesOf).
+  using Addresses = std::function<std::pair<std::vector<std::string>, std::vector<std::string>>(
+      const std::string& host)>;
 
-  // ports: those a machine is tried on (the SMB ports unless a test names
-  // others).
-  explicit LookAhead(OtherName otherName = {}, std::vector<std::string> ports = {"445", "139"});
+  // What a look tries; the defaults unless a test names others.
+  struct Settings {
+    // The ports a machine is tried on.
+    std::vector<std::string> ports{"445", "139"};
+    // How a name's addresses are found; unset: AddressesOf.
+    Addresses addressesOf;
+  };
+
+  explicit LookAhead(OtherName otherName = {});
+  LookAhead(OtherName otherName, Settings settings);
   ~LookAhead();  // ends the looking
   LookAhead(const LookAhead&) = delete;
   LookAhead& operator=(const LookAhead&) = delete;
@@ -51,7 +62,7 @@ class LookAhead {
   std::shared_ptr<Look> Current() const;
 
   const OtherName otherName_;
-  const std::vector<std::string> ports_;
+  const Settings settings_;
   mutable std::mutex mu_;
   std::shared_ptr<Look> current_;  // guarded by mu_
 };

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -101,6 +102,56 @@ TEST(SambaLookAhead, JudgesAMachineOnlyOnceEveryAddressIsTried) {
   for (int i = 0; i < 300 && !look.Over(); ++i) usleep(100000);
   ASSERT_TRUE(look.Over());
   EXPECT_FALSE(look.FoundUnreachable("two-addresses"));
+  close(fd);
+}
+
+// What a look found holds for its time only: a machine found unreachable a
+// while ago may have been switched on since, and is asked again when the
+// scan comes to it.
+TEST(SambaLookAhead, ForgetsWhatItFoundOnceItsTimeIsOver) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);  // bound, not listening
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  inet_pton(AF_INET, "127.0.0.215", &at.sin_addr);
+  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+  socklen_t len = sizeof at;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&at), &len);
+
+  LookAhead keeps({}, OnPort(ntohs(at.sin_port)));
+  LookAhead::Settings briefly = OnPort(ntohs(at.sin_port));
+  briefly.kept = std::chrono::milliseconds(100);
+  LookAhead forgets({}, briefly);
+  keeps.Start({"127.0.0.215"});
+  forgets.Start({"127.0.0.215"});
+  for (int i = 0; i < 300 && !(keeps.Over() && forgets.Over()); ++i) usleep(100000);
+  ASSERT_TRUE(keeps.Over() && forgets.Over());
+  usleep(300000);
+  EXPECT_TRUE(keeps.FoundUnreachable("127.0.0.215"));
+  EXPECT_FALSE(forgets.FoundUnreachable("127.0.0.215"));
+  close(fd);
+}
+
+// A look keeps a few hundred machines ahead of the scan, and goes on as
+// the scan comes further: here to the last of 300 machines, once the scan
+// has come to the 101st.
+TEST(SambaLookAhead, GoesOnAsTheScanComesFurther) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);  // its port: nothing listens
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  inet_pton(AF_INET, "127.0.0.216", &at.sin_addr);
+  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+  socklen_t len = sizeof at;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&at), &len);
+  std::vector<std::string> hosts;
+  for (int i = 0; i < 300; ++i)
+    hosts.push_back("127.0." + std::to_string(2 + i / 250) + "." + std::to_string(1 + i % 250));
+
+  LookAhead look({}, OnPort(ntohs(at.sin_port)));
+  look.Start(hosts);
+  look.FoundUnreachable(hosts[100]);
+  for (int i = 0; i < 300 && !look.Over(); ++i) usleep(100000);
+  ASSERT_TRUE(look.Over());
+  EXPECT_TRUE(look.FoundUnreachable(hosts[299]));
   close(fd);
 }
 

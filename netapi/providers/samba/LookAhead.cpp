@@ -10,6 +10,7 @@
 #include <chrono>
 #include <thread>
 #include <tuple>
+#include <unordered_map>
 #include <utility>
 
 #include "Sockets.h"
@@ -40,6 +41,13 @@ constexpr std::chrono::milliseconds kRound{100};
 // A machine that takes no connection within this is taken for off, as a
 // scan's own connection to it would be.
 constexpr auto kUnreachableAfter = kConnectGrace + kConnectCheck;
+// How far ahead of the scan machines are begun: what the scan passes in
+// kLeadTime at its pace so far, between kMinLead and kMaxLead machines. What
+// is found holds for a while only (Settings::kept): found long before the
+// scan comes to its machine, it would be forgotten by then.
+constexpr std::size_t kMinLead = 256;
+constexpr std::size_t kMaxLead = 2048;
+constexpr std::chrono::seconds kLeadTime{30};
 
 std::string Key(std::string host) {
   for (char& c : host)
@@ -68,9 +76,13 @@ bool SaysUnreachable(int error) {
 
 struct LookAhead::Look {
   std::atomic<bool> stop{false};
+  std::vector<std::string> keys;  // of the machines, in order; set before the thread starts
+  const Clock::time_point started = Clock::now();
   std::mutex mu;
-  std::unordered_set<std::string> unreachable;  // keys, guarded by mu
-  bool over = false;                            // guarded by mu
+  // By key, when each machine was found unreachable; guarded by mu.
+  std::unordered_map<std::string, Clock::time_point> unreachable;
+  std::size_t passed = 0;  // the machines before it the scan has come to; guarded by mu
+  bool over = false;       // guarded by mu
 };
 
 namespace {
@@ -89,6 +101,27 @@ struct Machine {
 void Run(const std::shared_ptr<LookAhead::Look>& look, const std::vector<std::string>& hosts,
          const LookAhead::OtherName& otherName, const LookAhead::Settings& settings);
 
+// How many machines past where the scan has come the look may begin
+// (look.mu held).
+std::size_t Lead(const LookAhead::Look& look) {
+  const auto elapsed =
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - look.started);
+  const double rate = static_cast<double>(look.passed) /
+                      static_cast<double>(std::max<long long>(elapsed.count(), 1000));
+  const auto lead = static_cast<std::size_t>(
+      rate * static_cast<double>(std::chrono::milliseconds(kLeadTime).count()));
+  return std::clamp(lead, kMinLead, kMaxLead);
+}
+
+// Whether the machine at next may be begun, within the lead of the scan;
+// next is first moved past the machines the scan has come to, which need no
+// look any more.
+bool MayBegin(LookAhead::Look& look, std::size_t& next) {
+  std::lock_guard lock(look.mu);
+  next = std::max(next, look.passed);
+  return next < look.keys.size() && next < look.passed + Lead(look);
+}
+
 }  // namespace
 
 LookAhead::LookAhead(OtherName otherName) : LookAhead(std::move(otherName), Settings{}) {}
@@ -102,6 +135,10 @@ LookAhead::~LookAhead() {
 
 void LookAhead::Start(std::vector<std::string> hosts) {
   std::shared_ptr<Look> next = hosts.empty() ? nullptr : std::make_shared<Look>();
+  if (next) {
+    next->keys.reserve(hosts.size());
+    for (const std::string& host : hosts) next->keys.push_back(Key(host));
+  }
   {
     std::lock_guard lock(mu_);
     if (current_) current_->stop = true;
@@ -134,8 +171,19 @@ bool LookAhead::Over() const {
 bool LookAhead::FoundUnreachable(const std::string& host) const {
   const std::shared_ptr<Look> look = Current();
   if (!look) return false;
+  const std::string key = Key(host);
   std::lock_guard lock(look->mu);
-  return look->unreachable.count(Key(host)) > 0;
+  // The scan has come to host: the look may go further. It is looked for a
+  // little way from where the scan was (a logon server further down the
+  // list, asked for its users' logons, is not where the scan is).
+  const std::size_t end = std::min(look->keys.size(), look->passed + kMinLead);
+  for (std::size_t i = look->passed; i < end; ++i) {
+    if (look->keys[i] != key) continue;
+    look->passed = i + 1;
+    break;
+  }
+  const auto found = look->unreachable.find(key);
+  return found != look->unreachable.end() && Clock::now() - found->second < settings_.kept;
 }
 
 namespace {
@@ -154,7 +202,7 @@ void Run(const std::shared_ptr<LookAhead::Look>& look, const std::vector<std::st
     m.done = true;
     if (!unreachable) return;
     std::lock_guard lock(look->mu);
-    look->unreachable.insert(m.key);
+    look->unreachable[m.key] = Clock::now();
   };
   // An attempt of m ended with error (0: it connected).
   auto ended = [&](Machine& m, int error) {
@@ -166,7 +214,8 @@ void Run(const std::shared_ptr<LookAhead::Look>& look, const std::vector<std::st
   };
   // Tries host on every port of each address it would be asked at: its own
   // name's, or when that has none, those of the name that reaches it.
-  auto begin = [&](const std::string& host) {
+  auto begin = [&](std::size_t index) {
+    const std::string& host = hosts[index];
     auto [v4, v6] = addressesOf(host);
     if (v4.empty() && v6.empty() && otherName) {
       if (const std::string other = otherName(host); !other.empty())
@@ -176,7 +225,7 @@ void Run(const std::shared_ptr<LookAhead::Look>& look, const std::vector<std::st
     if (addresses.empty() || ports.empty()) return;  // not reached by any name: nothing to try
     // Every attempt counts as open until it ends, so that the machine is
     // judged once all of them are made and ended, not on those made first.
-    machines.push_back({Key(host), Clock::now(), addresses.size() * ports.size()});
+    machines.push_back({look->keys[index], Clock::now(), addresses.size() * ports.size()});
     const std::size_t at = machines.size() - 1;
     Machine& m = machines.back();
     for (std::size_t k = 0; k < addresses.size() * ports.size() && !m.done; ++k) {
@@ -214,14 +263,15 @@ void Run(const std::shared_ptr<LookAhead::Look>& look, const std::vector<std::st
       round = now;
       begun = 0;
     }
-    for (; begun < kBegunPerRound && next < hosts.size() &&
-           waits.size() + mostPerMachine <= maxSockets && !look->stop;
+    for (; begun < kBegunPerRound && waits.size() + mostPerMachine <= maxSockets && !look->stop &&
+           MayBegin(*look, next);
          ++begun)
-      begin(hosts[next++]);
+      begin(next++);
     if (waits.empty() && next >= hosts.size()) break;
 
     // Until an attempt ends, the first one's time is up, the next round may
-    // begin machines, or a tenth of a second (to see a stop).
+    // begin machines, or a tenth of a second (to see a stop, or the scan
+    // come further).
     now = Clock::now();
     auto until = now + kRound;
     if (next < hosts.size() && begun >= kBegunPerRound) until = std::min(until, round + kRound);

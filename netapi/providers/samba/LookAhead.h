@@ -2,16 +2,16 @@
 // port: switched off, or behind a firewall that drops the attempts. Each of
 // them would hold one of the scan's workers for the whole connection wait
 // (7 s); here hundreds are waited for at once, on one thread, in the order
-// the scan asks them, and the scan's calls to them answer "no answer" (53)
-// at once.
+// the scan asks them and a little ahead of it, and the scan's calls to them
+// answer "no answer" (53) at once while what was found is recent.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -33,6 +33,9 @@ class LookAhead {
     std::vector<std::string> ports{"445", "139"};
     // How a name's addresses are found; unset: AddressesOf.
     Addresses addressesOf;
+    // How long what a look found holds: as long as a connection's finding
+    // that a machine gave no answer (RememberSilent).
+    std::chrono::milliseconds kept{std::chrono::minutes(1)};
   };
 
   explicit LookAhead(OtherName otherName = {});
@@ -42,17 +45,20 @@ class LookAhead {
   LookAhead& operator=(const LookAhead&) = delete;
 
   // Ends the look begun before and forgets what it found; then looks at
-  // hosts (bare names or addresses), in order, on a thread of its own.
-  // Empty: only ends. Returns at once: a name lookup under way finishes on
-  // that thread, which then ends by itself.
+  // hosts (bare names or addresses), in order, on a thread of its own,
+  // keeping a few hundred machines ahead of the scan (more as the scan goes
+  // faster), whose place FoundUnreachable tells. Empty: only ends. Returns
+  // at once: a name lookup under way finishes on that thread, which then
+  // ends by itself.
   void Start(std::vector<std::string> hosts);
 
-  // Whether the current look found that no address of host takes a
-  // connection on any of the ports. Names compare without regard to case.
+  // Whether the current look found, less than the settings' kept time ago,
+  // that no address of host takes a connection on any of the ports. Names
+  // compare without regard to case. Asked as the scan comes to host.
   bool FoundUnreachable(const std::string& host) const;
 
-  // Whether the current look has decided on every machine it could (none
-  // begun: true).
+  // Whether the current look is over: it has decided on every machine the
+  // scan had not come to, or was ended (none begun: true).
   bool Over() const;
 
   // One look, shared with its thread.

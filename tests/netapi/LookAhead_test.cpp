@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
@@ -153,6 +154,21 @@ TEST(SambaLookAhead, GoesOnAsTheScanComesFurther) {
   ASSERT_TRUE(look.Over());
   EXPECT_TRUE(look.FoundUnreachable(hosts[299]));
   close(fd);
+}
+
+// No memory on the look's thread ends the look (the scan asks the machines
+// itself), not the program.
+TEST(SambaLookAhead, NoMemoryEndsTheLookOnly) {
+  LookAhead::Settings settings;
+  settings.addressesOf =
+      [](const std::string&) -> std::pair<std::vector<std::string>, std::vector<std::string>> {
+    throw std::bad_alloc();
+  };
+  LookAhead look({}, settings);
+  look.Start({"127.0.0.217"});
+  for (int i = 0; i < 300 && !look.Over(); ++i) usleep(100000);
+  EXPECT_TRUE(look.Over());
+  EXPECT_FALSE(look.FoundUnreachable("127.0.0.217"));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <new>
 #include <thread>
 #include <tuple>
 #include <unordered_map>
@@ -134,10 +135,15 @@ LookAhead::~LookAhead() {
 }
 
 void LookAhead::Start(std::vector<std::string> hosts) {
-  std::shared_ptr<Look> next = hosts.empty() ? nullptr : std::make_shared<Look>();
-  if (next) {
-    next->keys.reserve(hosts.size());
-    for (const std::string& host : hosts) next->keys.push_back(Key(host));
+  std::shared_ptr<Look> next;
+  try {
+    if (!hosts.empty()) {
+      next = std::make_shared<Look>();
+      next->keys.reserve(hosts.size());
+      for (const std::string& host : hosts) next->keys.push_back(Key(host));
+    }
+  } catch (const std::bad_alloc&) {
+    next = nullptr;  // no memory: the scan asks every machine itself
   }
   {
     std::lock_guard lock(mu_);
@@ -147,7 +153,13 @@ void LookAhead::Start(std::vector<std::string> hosts) {
   if (!next) return;
   try {
     std::thread([next, hosts = std::move(hosts), otherName = otherName_, settings = settings_] {
-      Run(next, hosts, otherName, settings);
+      try {
+        Run(next, hosts, otherName, settings);
+      } catch (...) {
+        // No memory, say: the scan asks the machines left itself.
+      }
+      std::lock_guard lock(next->mu);
+      next->over = true;
     }).detach();
   } catch (const std::exception&) {
     // No thread to be had: the scan asks every machine itself.
@@ -193,10 +205,23 @@ void Run(const std::shared_ptr<LookAhead::Look>& look, const std::vector<std::st
   const std::vector<std::string>& ports = settings.ports;
   const LookAhead::Addresses addressesOf =
       settings.addressesOf ? settings.addressesOf : LookAhead::Addresses(AddressesOf);
+  const std::size_t mostPerMachine = kMostAddresses * ports.size();
+  const std::size_t maxSockets = std::max(MaxSockets(), mostPerMachine);
   std::vector<Machine> machines;   // those with attempts open, and those before them
   std::vector<pollfd> waits;       // the attempts open
   std::vector<std::size_t> owner;  // of each attempt, its machine
   std::size_t next = 0;
+  // However the look ends, its attempts are closed; an attempt made is
+  // always kept (room for all is taken first).
+  struct Closer {
+    std::vector<pollfd>& waits;
+    ~Closer() {
+      for (const pollfd& w : waits)
+        if (w.fd >= 0) CloseAtOnce(w.fd);
+    }
+  } closer{waits};
+  waits.reserve(maxSockets);
+  owner.reserve(maxSockets);
 
   auto decide = [&](Machine& m, bool unreachable) {
     m.done = true;
@@ -222,13 +247,14 @@ void Run(const std::shared_ptr<LookAhead::Look>& look, const std::vector<std::st
         std::tie(v4, v6) = addressesOf(other);
     }
     const std::vector<std::string>& addresses = v4.empty() ? v6 : v4;
-    if (addresses.empty() || ports.empty()) return;  // not reached by any name: nothing to try
+    const std::size_t attempts = std::min(addresses.size(), kMostAddresses) * ports.size();
+    if (attempts == 0) return;  // not reached by any name: nothing to try
     // Every attempt counts as open until it ends, so that the machine is
     // judged once all of them are made and ended, not on those made first.
-    machines.push_back({look->keys[index], Clock::now(), addresses.size() * ports.size()});
+    machines.push_back({look->keys[index], Clock::now(), attempts});
     const std::size_t at = machines.size() - 1;
     Machine& m = machines.back();
-    for (std::size_t k = 0; k < addresses.size() * ports.size() && !m.done; ++k) {
+    for (std::size_t k = 0; k < attempts && !m.done; ++k) {
       addrinfo hints{};
       hints.ai_socktype = SOCK_STREAM;
       hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
@@ -253,8 +279,6 @@ void Run(const std::shared_ptr<LookAhead::Look>& look, const std::vector<std::st
     }
   };
 
-  const std::size_t mostPerMachine = kMostAddresses * ports.size();
-  const std::size_t maxSockets = std::max(MaxSockets(), mostPerMachine);
   auto round = Clock::now();
   std::size_t begun = 0;  // machines begun in this round
   while (!look->stop) {
@@ -306,9 +330,6 @@ void Run(const std::shared_ptr<LookAhead::Look>& look, const std::vector<std::st
     owner.resize(kept);
     if (waits.empty()) machines.clear();
   }
-  for (const pollfd& w : waits) CloseAtOnce(w.fd);
-  std::lock_guard lock(look->mu);
-  look->over = true;
 }
 
 }  // namespace

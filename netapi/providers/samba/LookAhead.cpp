@@ -66,7 +66,6 @@ bool SaysUnreachable(int error) {
     case EHOSTUNREACH:
     case ENETUNREACH:
     case EHOSTDOWN:
-    case ENETDOWN:
       return true;
     default:
       return false;

@@ -332,6 +332,26 @@ TEST(Win32Directory, MachinesAndDomainsComeFromTheDirectoryWhenNoBrowserAnswers)
   EXPECT_EQ(plain.fnNetServerEnum(u"QVXAD", -1, names, false), 6118);
 }
 
+// A listed name without an address is probed ahead by the name that
+// reaches its machine, and the scan, which probes the machine by that name,
+// finds its verdict there without a probe of its own; the name without an
+// address stays so.
+TEST(MachineProbe, TheLookAheadProbesTheNameThatReachesAMachineWithoutAddress) {
+  SilentMachines machines(std::chrono::seconds(30), [](const std::u16string& host) {
+    if (host == u"no-such-machine-1.invalid") return std::u16string(u"224.0.0.1");
+    if (host == u"No-Such-Machine-2.invalid") return std::u16string(u"127.0.0.63");
+    return std::u16string();
+  });
+  // Unreachable; refused.
+  machines.LookAhead({u"no-such-machine-1.invalid", u"\\\\No-Such-Machine-2.invalid"});
+  machines.WaitForLookAhead();
+  EXPECT_EQ(machines.Probe(u"no-such-machine-1.invalid"), MachineReach::NoAddress);
+  EXPECT_EQ(machines.Probe(u"224.0.0.1"), MachineReach::Silent);
+  EXPECT_EQ(machines.Probe(u"NO-SUCH-MACHINE-2.invalid"), MachineReach::NoAddress);
+  EXPECT_EQ(machines.Probe(u"127.0.0.63"), MachineReach::Answers);
+  EXPECT_EQ(machines.ProbesMade(), 0u);
+}
+
 // A machine whose name has no address here is reached by the DNS name the
 // directory gave for it; here that address drops every attempt on its SMB
 // ports, so the probe finds the machine silent (by its name alone, Wine's

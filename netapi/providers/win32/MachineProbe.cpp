@@ -509,12 +509,17 @@ class LookAheadRun {
     if (!WinsockReady()) return;
     Attempts attempts(kSmbPorts, owner_.wait_);
     std::vector<Attempts::Verdict> settled;
+    // The keys of the other names probed, each tagged keys_.size() and on.
+    std::vector<std::u16string> otherKeys;
+    auto keyOf = [&](std::size_t tag) -> const std::u16string& {
+      return tag < keys_.size() ? keys_[tag] : otherKeys[tag - keys_.size()];
+    };
     LookupHandle lookup;
-    std::size_t looked = 0;  // the machine whose name is being looked up
+    std::size_t looked = 0;  // the tag of the name being looked up
     auto remember = [&] {
       for (const auto& [tag, reach] : settled) {
-        owner_.Remember(keys_[tag], reach);
-        Leave(tag);
+        owner_.Remember(keyOf(tag), reach);
+        Leave(keyOf(tag));
       }
       settled.clear();
     };
@@ -524,8 +529,22 @@ class LookAheadRun {
         const Found found = lookup->Take(addresses);
         lookup.reset();
         if (found == Found::Addresses) attempts.Start(looked, addresses, settled);
-        if (found == Found::NoAddress) owner_.Remember(keys_[looked], MachineReach::NoAddress);
-        LookedUp(looked, found == Found::Addresses);
+        if (found == Found::NoAddress) owner_.Remember(keyOf(looked), MachineReach::NoAddress);
+        // A listed name without an address: its machine is looked up, and
+        // probed, by the name that reaches it, in place of this one. No
+        // attempt was started since this lookup began: there is room for
+        // the machine's.
+        std::u16string other;
+        if (found == Found::NoAddress && looked < keys_.size() && owner_.otherName_)
+          other = Bare(owner_.otherName_(names_[looked]));
+        if (!other.empty() && TakeOther(keys_[looked], UpperKey(other))) {
+          otherKeys.push_back(UpperKey(other));
+          looked = keys_.size() + otherKeys.size() - 1;
+          lookup.reset(NameLookup::Start(other));
+          if (!lookup) LookedUp(keyOf(looked), false);
+        } else {
+          LookedUp(keyOf(looked), found == Found::Addresses);
+        }
         remember();
       }
       std::size_t next = 0;
@@ -533,7 +552,7 @@ class LookAheadRun {
              TakeNext(next)) {
         lookup.reset(NameLookup::Start(names_[next]));
         looked = next;
-        if (!lookup) LookedUp(next, false);
+        if (!lookup) LookedUp(keys_[next], false);
       }
       if (!lookup && attempts.Idle() && ThroughList()) return;
       if (lookup) {
@@ -573,25 +592,39 @@ class LookAheadRun {
     return false;
   }
 
-  // The name of the machine at index is looked up; the machine stays under
-  // way while its ports are being tried.
-  void LookedUp(std::size_t index, bool tried) {
+  // The name whose key is key is looked up; its machine stays under way
+  // while its ports are being tried.
+  void LookedUp(const std::u16string& key, bool tried) {
     std::lock_guard lock(mu_);
     looking_ = false;
-    if (!tried) Unlist(index);
+    if (!tried) Unlist(key);
     changed_.notify_all();
   }
 
-  // The machine at index is no longer under way (its verdict, if any, is
-  // remembered).
-  void Leave(std::size_t index) {
+  // The name whose key is key had no address (remembered so); its machine
+  // is to be looked up by the name whose key is otherKey, which is then
+  // under way in its place, with no moment between when neither is: the
+  // scan that finds key done goes on to otherKey. False when otherKey is
+  // remembered already or under way.
+  bool TakeOther(const std::u16string& key, const std::u16string& otherKey) {
     std::lock_guard lock(mu_);
-    Unlist(index);
+    if (otherKey == key || owner_.Knows(otherKey) || UnderWay(otherKey)) return false;
+    Unlist(key);
+    underWay_.push_back(otherKey);
+    changed_.notify_all();
+    return true;
+  }
+
+  // The machine whose key is key is no longer under way (its verdict, if
+  // any, is remembered).
+  void Leave(const std::u16string& key) {
+    std::lock_guard lock(mu_);
+    Unlist(key);
     changed_.notify_all();
   }
 
-  void Unlist(std::size_t index) {
-    const auto it = std::find(underWay_.begin(), underWay_.end(), keys_[index]);
+  void Unlist(const std::u16string& key) {
+    const auto it = std::find(underWay_.begin(), underWay_.end(), key);
     if (it != underWay_.end()) underWay_.erase(it);
   }
 
@@ -637,7 +670,8 @@ class LookAheadRun {
   bool over_ = false;
 };
 
-SilentMachines::SilentMachines(std::chrono::milliseconds wait) : wait_(wait) {}
+SilentMachines::SilentMachines(std::chrono::milliseconds wait, OtherName otherName)
+    : wait_(wait), otherName_(std::move(otherName)) {}
 
 SilentMachines::~SilentMachines() {
   LookAhead({});

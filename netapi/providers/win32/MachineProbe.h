@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <mutex>
@@ -44,7 +45,14 @@ class LookAheadRun;  // MachineProbe.cpp
 // nor the broadcast finds costs each lookup its timeouts.
 class SilentMachines {
  public:
-  explicit SilentMachines(std::chrono::milliseconds wait = std::chrono::seconds(5));
+  // The name that reaches the machine called host when host has no address
+  // here (empty: none), as the calls to it would choose it; it must answer
+  // without a lookup of its own, which would hold up the end of a
+  // look-ahead.
+  using OtherName = std::function<std::u16string(const std::u16string& host)>;
+
+  explicit SilentMachines(std::chrono::milliseconds wait = std::chrono::seconds(5),
+                          OtherName otherName = {});
   // Ends the look-ahead.
   ~SilentMachines();
   SilentMachines(const SilentMachines&) = delete;
@@ -64,9 +72,12 @@ class SilentMachines {
   // not, in the order it asks them) ahead of it, on a thread of its own and
   // many at a time, and remembers what each says as Probe would have said
   // it, so that Probe answers at once when the scan comes to them: a
-  // machine that is switched off then costs the scan no wait. It keeps a
-  // few hundred machines ahead of the scan (more as the scan goes faster),
-  // since what it remembers is forgotten after a minute. Ends any earlier
+  // machine that is switched off then costs the scan no wait. A name
+  // without an address is remembered so, and the other name that reaches
+  // its machine, if any, is probed too, its verdict remembered under that
+  // name, the one the scan then probes. It keeps a few hundred machines
+  // ahead of the scan (more as the scan goes faster), since what it
+  // remembers is forgotten after a minute. Ends any earlier
   // look-ahead first; an empty list only ends it. Returns at once.
   void LookAhead(const std::vector<std::u16string>& machines);
   // Waits until the look-ahead has taken every machine of its list (each
@@ -87,6 +98,7 @@ class SilentMachines {
   bool Knows(const std::u16string& key);
 
   std::chrono::milliseconds wait_;
+  OtherName otherName_;
   // By upper-case name.
   RecentHosts<std::u16string> silent_{std::chrono::minutes(1)};
   RecentHosts<std::u16string> noAddress_{std::chrono::minutes(1)};

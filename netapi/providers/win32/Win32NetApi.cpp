@@ -172,7 +172,16 @@ Win32NetApi::Win32NetApi() : Win32NetApi(std::make_unique<LdapDirectoryReader>(D
 
 Win32NetApi::Win32NetApi(std::unique_ptr<DirectoryReader> reader,
                          std::chrono::milliseconds hostTimeout)
-    : directory_(std::move(reader)), hostTimeout_(hostTimeout), silent_(ProbeWait(hostTimeout)) {}
+    : directory_(std::move(reader)),
+      hostTimeout_(hostTimeout),
+      // The look-ahead probes a machine whose name has no address by the
+      // DNS name that Reach would choose for it, when that is known without
+      // a lookup: the directory's for its machines, or one found before.
+      // Any other is left to the scan's calls, which look it up.
+      silent_(ProbeWait(hostTimeout), [this](const std::u16string& host) {
+        return FromUtf8(
+            hostNames_.DnsNameOf(ToUtf8(host), [](const std::string&) { return false; }));
+      }) {}
 
 Win32NetApi::~Win32NetApi() = default;
 

@@ -68,7 +68,9 @@ class Win32NetApi final : public NetApi {
   std::chrono::milliseconds hostTimeout_;
   // The DNS names of the last listing from the directory.
   DirectoryHostNames hostNames_;
-  SilentMachines silent_;  // and names without an address, lately
+  // And names without an address, lately; after hostNames_, which its
+  // look-ahead asks for the names that reach machines.
+  SilentMachines silent_;
 };
 
 }  // namespace quorvix

@@ -4,6 +4,9 @@
 #pragma once
 
 #include <string>
+#include <vector>
+
+#include "NetApi.h"
 
 namespace quorvix {
 
@@ -12,5 +15,15 @@ namespace quorvix {
 // the text as typed.
 std::u16string DomainNamed(const std::u16string& text, const std::u16string* picked,
                            const std::u16string& own);
+
+// What the box is filled with at loading: this machine's domain, then the
+// domains visible from it as the enumeration gives them (from index 1;
+// empty when it failed, or when memory ran out). Takes as long as the
+// network does: the windows ask it on a thread of its own.
+struct DomainList {
+  std::u16string own;
+  std::vector<std::u16string> domains;
+};
+DomainList AskDomains(NetApi& api);
 
 }  // namespace quorvix

@@ -37,7 +37,6 @@
 #include "ScanSummary.h"
 #include "TerminalText.h"
 #include "WindowTexts.h"
-#include "classNetAPI.h"
 #include "frmAbout.h"
 
 namespace quorvix {
@@ -222,19 +221,8 @@ void frmMain::Load() {
   // own: on a real network the directory behind them may take long to read
   // (a large domain, a distant controller), and the windows already shown
   // (the splash screen) stay serviced meanwhile.
-  std::u16string ownDomain;
-  // Sized by the call only when it succeeds; a failed enumeration leaves it
-  // empty and the domain box gets no entries.
-  std::vector<std::u16string> domains;
-  auto ask = [&] {
-    try {
-      classNetAPI net(api_);
-      net.fnGetDomainName(ownDomain);
-      net.fnNetServerEnum(ownDomain, static_cast<int32_t>(SV_TYPE_DOMAIN_ENUM), domains, false);
-    } catch (const std::exception&) {
-      domains.clear();  // no memory: the box stays empty
-    }
-  };
+  DomainList asked;
+  auto ask = [&] { asked = AskDomains(api_); };
   QEventLoop asking;
   std::optional<std::thread> asker;
   try {
@@ -251,11 +239,11 @@ void frmMain::Load() {
   }
   // Names from the network are shown with their hidden characters made
   // visible; the scan asks for the names themselves (DomainText).
-  for (size_t i = 1; i < domains.size(); ++i)
-    comboDomains->addItem(ToQString(VisibleText(domains[i])), ToQString(domains[i]));
+  for (size_t i = 1; i < asked.domains.size(); ++i)
+    comboDomains->addItem(ToQString(VisibleText(asked.domains[i])), ToQString(asked.domains[i]));
   comboDomains->setCurrentIndex(-1);
-  ownDomain_ = ownDomain;
-  comboDomains->setEditText(ToQString(VisibleText(ownDomain)));
+  ownDomain_ = asked.own;
+  comboDomains->setEditText(ToQString(VisibleText(ownDomain_)));
 
   show();
   lvMain->setFocus();

@@ -16,7 +16,6 @@
 #include "TerminalText.h"
 #include "Win32Ui.h"
 #include "WindowTexts.h"
-#include "classNetAPI.h"
 #include "frmAbout.h"
 #include "frmMachines.h"
 
@@ -208,20 +207,9 @@ namespace {
 // shown (the splash screen) stay painted meanwhile.
 struct DomainQuestion {
   NetApi& api;
-  std::u16string own;
-  // Sized by the call only when it succeeds; a failed enumeration leaves it
-  // empty and the domain box gets no entries.
-  std::vector<std::u16string> domains;
+  DomainList asked;
 
-  void Ask() {
-    try {
-      classNetAPI net(api);
-      net.fnGetDomainName(own);
-      net.fnNetServerEnum(own, static_cast<int32_t>(SV_TYPE_DOMAIN_ENUM), domains, false);
-    } catch (const std::exception&) {
-      domains.clear();  // no memory: the box stays empty
-    }
-  }
+  void Ask() { asked = AskDomains(api); }
 
   static unsigned __stdcall Run(void* self) {
     static_cast<DomainQuestion*>(self)->Ask();
@@ -292,10 +280,10 @@ void frmMain::Load() {
   ShowSortArrow();
   SendMessageA(lvMain, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, 0xFFFFFFFF);
 
-  DomainQuestion asked{api_, {}, {}};
-  asked.AskWhileServiced();
-  const std::u16string& ownDomain = asked.own;
-  const std::vector<std::u16string>& domains = asked.domains;
+  DomainQuestion question{api_, {}};
+  question.AskWhileServiced();
+  const std::u16string& ownDomain = question.asked.own;
+  const std::vector<std::u16string>& domains = question.asked.domains;
   // Names from the network are shown with their hidden characters made
   // visible; the scan asks for the names themselves (DomainText).
   domainNames_.assign(domains.begin() + std::min<size_t>(1, domains.size()), domains.end());

@@ -18,6 +18,34 @@
 namespace quorvix::samba {
 namespace {
 
+// A socket bound to address and port (0: any), listening with backlog
+// unless it is negative; closed at the end of the test.
+struct Bound {
+  Bound(const char* address, uint16_t wanted, int backlog) {
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(wanted);
+    inet_pton(AF_INET, address, &at.sin_addr);
+    socklen_t len = sizeof at;
+    if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0 &&
+        (backlog < 0 || listen(fd, backlog) == 0) &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&at), &len) == 0)
+      port = ntohs(at.sin_port);
+  }
+  ~Bound() { close(fd); }
+  Bound(const Bound&) = delete;
+  Bound& operator=(const Bound&) = delete;
+
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  uint16_t port = 0;  // 0: not bound
+};
+
+// Waits (up to 30 s) until the look is over.
+bool Over(const LookAhead& look) {
+  for (int i = 0; i < 300 && !look.Over(); ++i) usleep(100000);
+  return look.Over();
+}
+
 // A look that tries machines on port alone.
 LookAhead::Settings OnPort(uint16_t port) {
   LookAhead::Settings settings;
@@ -31,30 +59,19 @@ LookAhead::Settings OnPort(uint16_t port) {
 // an address (unless another name reaches it). A new look forgets what the
 // last one found.
 TEST(SambaLookAhead, FindsOnlyMachinesThatTakeNoConnection) {
-  std::vector<int> fds;
-  auto listenOn = [&fds](const char* address, uint16_t port, int backlog) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    fds.push_back(fd);
-    sockaddr_in at{};
-    at.sin_family = AF_INET;
-    at.sin_port = htons(port);
-    inet_pton(AF_INET, address, &at.sin_addr);
-    if (bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 || listen(fd, backlog) != 0)
-      return uint16_t{0};
-    socklen_t len = sizeof at;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&at), &len);
-    return ntohs(at.sin_port);
-  };
-  const uint16_t port = listenOn("127.0.0.211", 0, 16);
+  const Bound open("127.0.0.211", 0, 16);
+  const uint16_t port = open.port;
   ASSERT_NE(port, 0);
-  ASSERT_EQ(listenOn("127.0.0.212", port, 0), port);
-  sockaddr_in full{};
-  full.sin_family = AF_INET;
-  full.sin_port = htons(port);
-  inet_pton(AF_INET, "127.0.0.212", &full.sin_addr);
+  const Bound full("127.0.0.212", port, 0);
+  ASSERT_EQ(full.port, port);
+  std::vector<int> fds;
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(port);
+  inet_pton(AF_INET, "127.0.0.212", &to.sin_addr);
   for (int i = 0; i < 2; ++i) {  // a backlog of 0 holds one: then SYNs are dropped
     fds.push_back(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    connect(fds.back(), reinterpret_cast<sockaddr*>(&full), sizeof full);
+    connect(fds.back(), reinterpret_cast<sockaddr*>(&to), sizeof to);
   }
   usleep(200000);
 
@@ -63,8 +80,7 @@ TEST(SambaLookAhead, FindsOnlyMachinesThatTakeNoConnection) {
       OnPort(port));
   look.Start({"127.0.0.211", "127.0.0.212", "127.0.0.213", "no-such-machine.invalid",
               "pc-without-address"});
-  for (int i = 0; i < 300 && !look.Over(); ++i) usleep(100000);
-  ASSERT_TRUE(look.Over());
+  ASSERT_TRUE(Over(look));
   EXPECT_FALSE(look.FoundUnreachable("127.0.0.211"));
   EXPECT_TRUE(look.FoundUnreachable("127.0.0.212"));
   EXPECT_TRUE(look.FoundUnreachable("127.0.0.213"));
@@ -72,7 +88,7 @@ TEST(SambaLookAhead, FindsOnlyMachinesThatTakeNoConnection) {
   EXPECT_TRUE(look.FoundUnreachable("PC-without-address"));  // by the name that reaches it
 
   look.Start({"LocalHost"});  // nothing listens on 127.0.0.1's port
-  for (int i = 0; i < 300 && !look.Over(); ++i) usleep(100000);
+  ASSERT_TRUE(Over(look));
   EXPECT_FALSE(look.FoundUnreachable("127.0.0.212"));
   EXPECT_TRUE(look.FoundUnreachable("localhost"));
   look.Start({});
@@ -84,76 +100,54 @@ TEST(SambaLookAhead, FindsOnlyMachinesThatTakeNoConnection) {
 // (a group address, which no network takes a connection at) does not make
 // one that takes the connection at its second address unreachable.
 TEST(SambaLookAhead, JudgesAMachineOnlyOnceEveryAddressIsTried) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in at{};
-  at.sin_family = AF_INET;
-  inet_pton(AF_INET, "127.0.0.214", &at.sin_addr);
-  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
-  ASSERT_EQ(listen(fd, 16), 0);
-  socklen_t len = sizeof at;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&at), &len);
+  const Bound listening("127.0.0.214", 0, 16);
+  ASSERT_NE(listening.port, 0);
 
-  LookAhead::Settings settings = OnPort(ntohs(at.sin_port));
+  LookAhead::Settings settings = OnPort(listening.port);
   settings.addressesOf = [](const std::string&) {
     return std::pair<std::vector<std::string>, std::vector<std::string>>{
         {"224.0.0.1", "127.0.0.214"}, {}};
   };
   LookAhead look({}, settings);
   look.Start({"two-addresses"});
-  for (int i = 0; i < 300 && !look.Over(); ++i) usleep(100000);
-  ASSERT_TRUE(look.Over());
+  ASSERT_TRUE(Over(look));
   EXPECT_FALSE(look.FoundUnreachable("two-addresses"));
-  close(fd);
 }
 
 // What a look found holds for its time only: a machine found unreachable a
 // while ago may have been switched on since, and is asked again when the
 // scan comes to it.
 TEST(SambaLookAhead, ForgetsWhatItFoundOnceItsTimeIsOver) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);  // bound, not listening
-  sockaddr_in at{};
-  at.sin_family = AF_INET;
-  inet_pton(AF_INET, "127.0.0.215", &at.sin_addr);
-  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
-  socklen_t len = sizeof at;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&at), &len);
+  const Bound closed("127.0.0.215", 0, -1);  // bound, not listening
+  ASSERT_NE(closed.port, 0);
 
-  LookAhead keeps({}, OnPort(ntohs(at.sin_port)));
-  LookAhead::Settings briefly = OnPort(ntohs(at.sin_port));
+  LookAhead keeps({}, OnPort(closed.port));
+  LookAhead::Settings briefly = OnPort(closed.port);
   briefly.kept = std::chrono::milliseconds(100);
   LookAhead forgets({}, briefly);
   keeps.Start({"127.0.0.215"});
   forgets.Start({"127.0.0.215"});
-  for (int i = 0; i < 300 && !(keeps.Over() && forgets.Over()); ++i) usleep(100000);
-  ASSERT_TRUE(keeps.Over() && forgets.Over());
+  ASSERT_TRUE(Over(keeps) && Over(forgets));
   usleep(300000);
   EXPECT_TRUE(keeps.FoundUnreachable("127.0.0.215"));
   EXPECT_FALSE(forgets.FoundUnreachable("127.0.0.215"));
-  close(fd);
 }
 
 // A look keeps a few hundred machines ahead of the scan, and goes on as
 // the scan comes further: here to the last of 300 machines, once the scan
 // has come to the 101st.
 TEST(SambaLookAhead, GoesOnAsTheScanComesFurther) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);  // its port: nothing listens
-  sockaddr_in at{};
-  at.sin_family = AF_INET;
-  inet_pton(AF_INET, "127.0.0.216", &at.sin_addr);
-  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
-  socklen_t len = sizeof at;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&at), &len);
+  const Bound closed("127.0.0.216", 0, -1);  // its port: nothing listens
+  ASSERT_NE(closed.port, 0);
   std::vector<std::string> hosts;
   for (int i = 0; i < 300; ++i)
     hosts.push_back("127.0." + std::to_string(2 + i / 250) + "." + std::to_string(1 + i % 250));
 
-  LookAhead look({}, OnPort(ntohs(at.sin_port)));
+  LookAhead look({}, OnPort(closed.port));
   look.Start(hosts);
   look.FoundUnreachable(hosts[100]);
-  for (int i = 0; i < 300 && !look.Over(); ++i) usleep(100000);
-  ASSERT_TRUE(look.Over());
+  ASSERT_TRUE(Over(look));
   EXPECT_TRUE(look.FoundUnreachable(hosts[299]));
-  close(fd);
 }
 
 // No memory on the look's thread ends the look (the scan asks the machines
@@ -166,8 +160,7 @@ TEST(SambaLookAhead, NoMemoryEndsTheLookOnly) {
   };
   LookAhead look({}, settings);
   look.Start({"127.0.0.217"});
-  for (int i = 0; i < 300 && !look.Over(); ++i) usleep(100000);
-  EXPECT_TRUE(look.Over());
+  EXPECT_TRUE(Over(look));
   EXPECT_FALSE(look.FoundUnreachable("127.0.0.217"));
 }
 

@@ -262,7 +262,12 @@ constexpr std::size_t kMaxFound = 4096;
 
 }  // namespace
 
-void DirectoryHostNames::Replace(const DirectoryListing& listing) {
+uint64_t DirectoryHostNames::Begin() {
+  std::lock_guard lock(mu_);
+  return ++begun_;
+}
+
+bool DirectoryHostNames::Replace(const DirectoryListing& listing, uint64_t begun) {
   std::unordered_map<std::string, std::string> byName;
   byName.reserve(listing.computers.size() + listing.forestControllers.size());
   for (const DirectoryMachine& m : listing.computers)
@@ -279,9 +284,12 @@ void DirectoryHostNames::Replace(const DirectoryListing& listing) {
   addDomain(ToUtf8(listing.dnsDomain));
   for (const std::string& d : listing.domainDnsNames) addDomain(d);
   std::lock_guard lock(mu_);
+  if (begun <= replaced_) return false;
+  replaced_ = begun;
   byName_.swap(byName);
   domains_.swap(domains);
   found_.clear();
+  return true;
 }
 
 std::string DirectoryHostNames::DnsNameOf(const std::string& name,
@@ -326,13 +334,14 @@ NET_API_STATUS ServerEnumFromDirectory(NetApi& allocator, const DirectoryReader*
     *bufptr = nullptr;
   }
   const std::u16string where = AsksForDomains(servertype) ? std::u16string() : named;
+  const uint64_t begun = hostNames != nullptr ? hostNames->Begin() : 0;
   DirectoryListing listing;
   if (NET_API_STATUS s = reader->Read(where, listing); s != NERR_Success)
     return StatusAfterDirectory(browserStatus, s);
   std::vector<DirectoryMachine> entries;
   if (NET_API_STATUS s = SelectEntries(listing, servertype, where, entries); s != NERR_Success)
     return s;
-  if (hostNames != nullptr) hostNames->Replace(listing);
+  if (hostNames != nullptr) hostNames->Replace(listing, begun);
   return AnswerServerInfo101(allocator, entries, prefmaxlen, bufptr, entriesread, totalentries,
                              resume_handle);
 }

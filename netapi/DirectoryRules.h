@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -167,9 +168,14 @@ NET_API_STATUS SelectEntries(const DirectoryListing& listing, DWORD servertype,
 // another replaces them.
 class DirectoryHostNames {
  public:
-  // The names of listing, in place of those before; where a machine and a
-  // controller share a name, the machine's DNS name holds.
-  void Replace(const DirectoryListing& listing);
+  // Marks the start of a reading of the directory, for Replace.
+  uint64_t Begin();
+  // The names of listing, read since begun, in place of those before; where
+  // a machine and a controller share a name, the machine's DNS name holds.
+  // A listing that a reading begun after it has already replaced changes
+  // nothing (false): a stopped scan's listing may end after the next scan's.
+  bool Replace(const DirectoryListing& listing, uint64_t begun);
+  bool Replace(const DirectoryListing& listing) { return Replace(listing, Begin()); }
   // The DNS name that reaches the machine called name (UTF-8, any case) when
   // that name has no address here: the one the directory gave for it; else,
   // for a logon server that the listing does not name (one of a trusted
@@ -188,6 +194,8 @@ class DirectoryHostNames {
 
  private:
   mutable std::mutex mu_;
+  uint64_t begun_ = 0;                                   // readings begun
+  uint64_t replaced_ = 0;                                // the reading whose names these are
   std::unordered_map<std::string, std::string> byName_;  // by lower-case name
   std::vector<std::string> domains_;                     // lower case, own domain first
   // Names already found under a domain (by lower-case name), so that the

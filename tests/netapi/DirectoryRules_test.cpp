@@ -6,9 +6,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "QueryTestSupport.h"
@@ -395,6 +397,39 @@ TEST_F(DirectoryFallback, AnswerComesInBatchesAndEachBufferIsReleased) {
   EXPECT_EQ(read, 0u);
   EXPECT_NE(buf, nullptr);
   net.NetApiBufferFree(buf);
+}
+
+// A listing that began first and ends last, as a stopped scan's may, leaves
+// the names of the listing that began after it.
+TEST_F(DirectoryFallback, AListingOvertakenByALaterOneLeavesTheLaterNames) {
+  struct Overtaken : DirectoryReader {
+    mutable std::function<void()> meanwhile;  // runs inside the reading of OLD
+    NET_API_STATUS Read(const std::u16string& domain, DirectoryListing& out) const override {
+      if (domain == u"OLD" && meanwhile) std::exchange(meanwhile, nullptr)();
+      out.netbiosDomain = domain;
+      out.computers = {{u"PC-" + domain, kBase, 5, 0, u"", ToUtf8(domain) + ".pc.example"}};
+      return NERR_Success;
+    }
+  } directory;
+  DirectoryHostNames names;
+  const auto list = [&](const char16_t* domain) {
+    LPBYTE buf = nullptr;
+    DWORD read = 0, total = 0;
+    EXPECT_EQ(ServerEnumFromDirectory(api(), &directory, ERROR_NO_BROWSER_SERVERS_FOUND, 101, &buf,
+                                      MAX_PREFERRED_LENGTH, &read, &total, SV_TYPE_ALL, domain,
+                                      nullptr, &names),
+              NERR_Success);
+    EXPECT_EQ(read, 1u);
+    api().NetApiBufferFree(buf);
+  };
+  directory.meanwhile = [&] { list(u"NEW"); };
+  list(u"OLD");
+  const auto none = [](const std::string&) { return false; };
+  EXPECT_EQ(names.DnsNameOf("pc-new", none), "NEW.pc.example");
+  EXPECT_EQ(names.DnsNameOf("pc-old", none), "");
+  // The next listing replaces them again.
+  list(u"OLD");
+  EXPECT_EQ(names.DnsNameOf("pc-old", none), "OLD.pc.example");
 }
 
 }  // namespace

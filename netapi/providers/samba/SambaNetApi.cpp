@@ -426,6 +426,7 @@ NET_API_STATUS SambaNetApi::NetServerEnum(LPCWSTR servername, DWORD level, LPBYT
   const Arg server = ServerArg(servername);
   const Arg dom = NameArg(domain);
 
+  const uint64_t begun = creds_.hostNames->Begin();
   AdListing listing;
   std::string host;
   {
@@ -449,14 +450,16 @@ NET_API_STATUS SambaNetApi::NetServerEnum(LPCWSTR servername, DWORD level, LPBYT
     return s;
   std::vector<SERVER_INFO_101> records;
   std::vector<std::array<Text, 2>> texts;
-  // The machines' roles as the directory gives them, for their own answers
-  // later (NetServerGetInfo), and their DNS names, to reach them by.
+  // The machines' DNS names, to reach them by, and their roles as the
+  // directory gives them, for their own answers later (NetServerGetInfo);
+  // unless a listing begun later has already given its own.
   {
     std::lock_guard lock(rolesLock_);
-    roles_.clear();
-    for (const AdComputer& c : listing.computers) roles_[Upper(c.name)] = c.type;
+    if (creds_.hostNames->Replace(listing, begun)) {
+      roles_.clear();
+      for (const AdComputer& c : listing.computers) roles_[Upper(c.name)] = c.type;
+    }
   }
-  creds_.hostNames->Replace(listing);
   for (const AdComputer& c : entries) {
     records.push_back({PLATFORM_ID_NT, nullptr, c.versionMajor, c.versionMinor, c.type, nullptr});
     texts.push_back({c.name, c.comment});

@@ -115,8 +115,8 @@ TEST(SambaLookAhead, JudgesAMachineOnlyOnceEveryAddressIsTried) {
 }
 
 // What a look found holds for its time only: a machine found unreachable a
-// while ago may have been switched on since, and is asked again when the
-// scan comes to it.
+// while ago may have been switched on since. One the scan has come to (asked
+// again later as a logon server, say) is then asked.
 TEST(SambaLookAhead, ForgetsWhatItFoundOnceItsTimeIsOver) {
   const Bound closed("127.0.0.215", 0, -1);  // bound, not listening
   ASSERT_NE(closed.port, 0);
@@ -128,9 +128,31 @@ TEST(SambaLookAhead, ForgetsWhatItFoundOnceItsTimeIsOver) {
   keeps.Start({"127.0.0.215"});
   forgets.Start({"127.0.0.215"});
   ASSERT_TRUE(Over(keeps) && Over(forgets));
+  forgets.FoundUnreachable("127.0.0.215");  // the scan comes to it
   usleep(300000);
   EXPECT_TRUE(keeps.FoundUnreachable("127.0.0.215"));
   EXPECT_FALSE(forgets.FoundUnreachable("127.0.0.215"));
+}
+
+// Machines the scan has not come to are looked at again while their finding
+// holds: a scan slower than the look still finds a recent finding there, and
+// a machine switched on meanwhile is no longer taken for off.
+TEST(SambaLookAhead, FindsAgainWhatTheScanHasNotComeTo) {
+  Bound switchedOn("127.0.0.218", 0, -1);  // bound, not listening yet
+  ASSERT_NE(switchedOn.port, 0);
+  const Bound off("127.0.0.219", switchedOn.port, -1);
+  ASSERT_EQ(off.port, switchedOn.port);
+
+  LookAhead::Settings settings = OnPort(off.port);
+  settings.kept = std::chrono::seconds(4);  // found again after 2 s
+  LookAhead look({}, settings);
+  look.Start({"127.0.0.218", "127.0.0.219"});
+  ASSERT_TRUE(Over(look));
+  ASSERT_EQ(listen(switchedOn.fd, 16), 0);
+  sleep(3);  // its first finding still holds; the second says it takes connections
+  EXPECT_FALSE(look.FoundUnreachable("127.0.0.218"));
+  sleep(2);  // the other's first finding is over; a second one holds
+  EXPECT_TRUE(look.FoundUnreachable("127.0.0.219"));
 }
 
 // A look keeps a few hundred machines ahead of the scan, and goes on as

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <deque>
 #include <new>
 #include <thread>
 #include <tuple>
@@ -44,8 +45,8 @@ constexpr std::chrono::milliseconds kRound{100};
 constexpr auto kUnreachableAfter = kConnectGrace + kConnectCheck;
 // How far ahead of the scan machines are begun: what the scan passes in
 // kLeadTime at its pace so far, between kMinLead and kMaxLead machines. What
-// is found holds for a while only (Settings::kept): found long before the
-// scan comes to its machine, it would be forgotten by then.
+// is found holds for a while only (Settings::kept), and is found again while
+// the scan has not come to its machine.
 constexpr std::size_t kMinLead = 256;
 constexpr std::size_t kMaxLead = 2048;
 constexpr std::chrono::seconds kLeadTime{30};
@@ -91,6 +92,7 @@ namespace {
 // not yet made among them), and whether one failed in a way that says
 // nothing.
 struct Machine {
+  std::size_t index;  // in the look's machines
   std::string key;
   Clock::time_point start;
   std::size_t open = 0;
@@ -100,6 +102,12 @@ struct Machine {
 
 void Run(const std::shared_ptr<LookAhead::Look>& look, const std::vector<std::string>& hosts,
          const LookAhead::OtherName& otherName, const LookAhead::Settings& settings);
+
+// How many machines the scan has come to.
+std::size_t Passed(LookAhead::Look& look) {
+  std::lock_guard lock(look.mu);
+  return look.passed;
+}
 
 // How many machines past where the scan has come the look may begin
 // (look.mu held).
@@ -210,6 +218,11 @@ void Run(const std::shared_ptr<LookAhead::Look>& look, const std::vector<std::st
   std::vector<pollfd> waits;       // the attempts open
   std::vector<std::size_t> owner;  // of each attempt, its machine
   std::size_t next = 0;
+  // The machines found unreachable, by place, in the order found. A finding
+  // is made again once half its time is over while the scan has not come to
+  // its machine: a scan slower than the lead keeps finding recent ones, and
+  // a machine switched on meanwhile is asked.
+  std::deque<std::pair<std::size_t, Clock::time_point>> found;
   // However the look ends, its attempts are closed; an attempt made is
   // always kept (room for all is taken first).
   struct Closer {
@@ -222,19 +235,26 @@ void Run(const std::shared_ptr<LookAhead::Look>& look, const std::vector<std::st
   waits.reserve(maxSockets);
   owner.reserve(maxSockets);
 
-  auto decide = [&](Machine& m, bool unreachable) {
+  // m is found unreachable, or found to take a connection (which ends what
+  // was found of it before), or neither.
+  auto decide = [&](Machine& m, bool unreachable, bool connected) {
     m.done = true;
-    if (!unreachable) return;
+    if (!unreachable && !connected) return;
+    const auto now = Clock::now();
+    if (unreachable) found.emplace_back(m.index, now);
     std::lock_guard lock(look->mu);
-    look->unreachable[m.key] = Clock::now();
+    if (unreachable)
+      look->unreachable[m.key] = now;
+    else
+      look->unreachable.erase(m.key);
   };
   // An attempt of m ended with error (0: it connected).
   auto ended = [&](Machine& m, int error) {
     --m.open;
     if (m.done) return;
-    if (error == 0) return decide(m, false);
+    if (error == 0) return decide(m, false, true);
     if (!SaysUnreachable(error)) m.undecided = true;
-    if (m.open == 0) decide(m, !m.undecided);
+    if (m.open == 0) decide(m, !m.undecided, false);
   };
   // Tries host on every port of each address it would be asked at: its own
   // name's, or when that has none, those of the name that reaches it.
@@ -250,7 +270,7 @@ void Run(const std::shared_ptr<LookAhead::Look>& look, const std::vector<std::st
     if (attempts == 0) return;  // not reached by any name: nothing to try
     // Every attempt counts as open until it ends, so that the machine is
     // judged once all of them are made and ended, not on those made first.
-    machines.push_back({look->keys[index], Clock::now(), attempts});
+    machines.push_back({index, look->keys[index], Clock::now(), attempts});
     const std::size_t at = machines.size() - 1;
     Machine& m = machines.back();
     for (std::size_t k = 0; k < attempts && !m.done; ++k) {
@@ -286,11 +306,27 @@ void Run(const std::shared_ptr<LookAhead::Look>& look, const std::vector<std::st
       round = now;
       begun = 0;
     }
-    for (; begun < kBegunPerRound && waits.size() + mostPerMachine <= maxSockets && !look->stop &&
-           MayBegin(*look, next);
-         ++begun)
-      begin(next++);
-    if (waits.empty() && next >= hosts.size()) break;
+    auto room = [&] {
+      return begun < kBegunPerRound && waits.size() + mostPerMachine <= maxSockets && !look->stop;
+    };
+    while (!found.empty() && room()) {
+      const auto [index, when] = found.front();
+      const bool ahead = index >= Passed(*look);
+      if (ahead && now - when < settings.kept / 2) break;
+      found.pop_front();
+      if (ahead) {
+        begin(index);
+        ++begun;
+      }
+    }
+    for (; room() && MayBegin(*look, next); ++begun) begin(next++);
+    if (waits.empty() && next >= hosts.size()) {
+      {
+        std::lock_guard lock(look->mu);
+        look->over = true;
+      }
+      if (found.empty()) break;
+    }
 
     // Until an attempt ends, the first one's time is up, the next round may
     // begin machines, or a tenth of a second (to see a stop, or the scan

@@ -3,7 +3,8 @@
 // them would hold one of the scan's workers for the whole connection wait
 // (7 s); here hundreds are waited for at once, on one thread, in the order
 // the scan asks them and a little ahead of it, and the scan's calls to them
-// answer "no answer" (53) at once while what was found is recent.
+// answer "no answer" (53) at once while what was found is recent (it is
+// found again while the scan has not come to the machine).
 #pragma once
 
 #include <atomic>

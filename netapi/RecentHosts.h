@@ -27,6 +27,12 @@ class RecentHosts {
     until_[host] = now + keep_;
   }
 
+  // Forgets host, as if it had never been remembered.
+  void Forget(const Name& host) {
+    std::lock_guard lock(lock_);
+    until_.erase(host);
+  }
+
   // Whether host was remembered less than the keeping time ago.
   bool Holds(const Name& host) {
     std::lock_guard lock(lock_);

@@ -740,9 +740,17 @@ bool SilentMachines::LookingAhead() {
 }
 
 void SilentMachines::Remember(const std::u16string& key, MachineReach reach) {
-  if (reach == MachineReach::Silent) silent_.Remember(key);
-  if (reach == MachineReach::NoAddress) noAddress_.Remember(key);
-  if (reach == MachineReach::Answers) answers_.Remember(key);
+  if (reach == MachineReach::Unknown) return;
+  // Probe asks the kinds in turn: an older verdict of another kind left
+  // beside this one could be taken over it. The new one is kept first, so
+  // that a Probe meanwhile finds one of them.
+  RecentHosts<std::u16string>* kinds[] = {&silent_, &noAddress_, &answers_};
+  RecentHosts<std::u16string>& kept = reach == MachineReach::Silent      ? silent_
+                                      : reach == MachineReach::NoAddress ? noAddress_
+                                                                         : answers_;
+  kept.Remember(key);
+  for (RecentHosts<std::u16string>* other : kinds)
+    if (other != &kept) other->Forget(key);
 }
 
 bool SilentMachines::Knows(const std::u16string& key) {

@@ -92,7 +92,8 @@ class SilentMachines {
 
  private:
   friend class LookAheadRun;
-  // Remembers a verdict of host's (by upper-case name); Unknown is not kept.
+  // Remembers a verdict of host's (by upper-case name) in place of any
+  // other one; Unknown is not kept.
   void Remember(const std::u16string& key, MachineReach reach);
   // Whether a verdict of host's is remembered.
   bool Knows(const std::u16string& key);

@@ -670,8 +670,13 @@ class LookAheadRun {
   bool over_ = false;
 };
 
-SilentMachines::SilentMachines(std::chrono::milliseconds wait, OtherName otherName)
-    : wait_(wait), otherName_(std::move(otherName)) {}
+SilentMachines::SilentMachines(std::chrono::milliseconds wait, OtherName otherName,
+                               std::chrono::milliseconds keep)
+    : wait_(wait),
+      otherName_(std::move(otherName)),
+      silent_(keep),
+      noAddress_(keep),
+      answers_(keep) {}
 
 SilentMachines::~SilentMachines() {
   LookAhead({});

@@ -39,10 +39,11 @@ MachineReach ProbeMachine(const std::u16string& host, std::initializer_list<std:
 class LookAheadRun;  // MachineProbe.cpp
 
 // The machines found silent, and the names found without an address, each
-// remembered for a minute, so that the calls that follow (the next batch of
-// an answer, other users' logon server, a scan started again) neither wait
-// for a machine again nor look its name up again: a name that neither DNS
-// nor the broadcast finds costs each lookup its timeouts.
+// remembered for a while (a minute unless told otherwise), so that the calls
+// that follow (the next batch of an answer, other users' logon server, a
+// scan started again) neither wait for a machine again nor look its name up
+// again: a name that neither DNS nor the broadcast finds costs each lookup
+// its timeouts.
 class SilentMachines {
  public:
   // The name that reaches the machine called host when host has no address
@@ -51,8 +52,11 @@ class SilentMachines {
   // look-ahead.
   using OtherName = std::function<std::u16string(const std::u16string& host)>;
 
+  // A machine's ports are waited for at most wait; what is found is kept
+  // for keep.
   explicit SilentMachines(std::chrono::milliseconds wait = std::chrono::seconds(5),
-                          OtherName otherName = {});
+                          OtherName otherName = {},
+                          std::chrono::milliseconds keep = std::chrono::minutes(1));
   // Ends the look-ahead.
   ~SilentMachines();
   SilentMachines(const SilentMachines&) = delete;
@@ -101,9 +105,9 @@ class SilentMachines {
   std::chrono::milliseconds wait_;
   OtherName otherName_;
   // By upper-case name.
-  RecentHosts<std::u16string> silent_{std::chrono::minutes(1)};
-  RecentHosts<std::u16string> noAddress_{std::chrono::minutes(1)};
-  RecentHosts<std::u16string> answers_{std::chrono::minutes(1)};
+  RecentHosts<std::u16string> silent_;
+  RecentHosts<std::u16string> noAddress_;
+  RecentHosts<std::u16string> answers_;
   std::atomic<unsigned> probes_{0};
   std::mutex control_;                 // one start or end of a look-ahead at a time
   std::mutex runMu_;                   // guards run_, which Probe tells how far the scan has come

@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstring>
+#include <deque>
 #include <new>
 #include <span>
 #include <utility>
@@ -405,6 +406,9 @@ MachineReach ProbeMachine(const std::u16string& host, std::initializer_list<std:
 // One look-ahead over a scan's machines, on a thread of its own: names are
 // looked up one at a time, in list order, and each machine's attempts start
 // once its name is found, as many machines at a time as kMaxSockets allow.
+// A listed machine found silent is probed again, the same way, once half the
+// time its verdict is kept is over, while the scan has not come to it: the
+// thread stays while there are such machines ahead of the scan.
 class LookAheadRun {
  public:
   LookAheadRun(SilentMachines& owner, const std::vector<std::u16string>& machines)
@@ -484,8 +488,9 @@ class LookAheadRun {
   static constexpr std::size_t kMaxSockets = 256;
   // How far ahead of the scan the look-ahead runs: what the scan passes in
   // kLeadTime at its pace so far, between kMinLead and kMaxLead machines. A
-  // verdict is remembered a minute: one made long before the scan comes to
-  // its machine would be forgotten by then.
+  // verdict is remembered for a while only (a minute): one made long before
+  // the scan comes to its machine would be forgotten by then, unless it is
+  // made again (as a silent one is).
   static constexpr std::size_t kMinLead = 256;
   static constexpr std::size_t kMaxLead = 2048;
   static constexpr std::chrono::seconds kLeadTime{30};
@@ -514,14 +519,27 @@ class LookAheadRun {
     auto keyOf = [&](std::size_t tag) -> const std::u16string& {
       return tag < keys_.size() ? keys_[tag] : otherKeys[tag - keys_.size()];
     };
+    // The listed machines found silent, by tag, in the order found, with
+    // when. Each is probed again once half the time its verdict is kept is
+    // over, while the scan has not come to it: a scan slower than the
+    // look-ahead still finds a recent verdict there, and a machine switched
+    // on meanwhile is taken as on.
+    std::deque<std::pair<std::size_t, std::chrono::steady_clock::time_point>> silent;
+    const auto again = owner_.keep_ / 2;
     LookupHandle lookup;
     std::size_t looked = 0;  // the tag of the name being looked up
     auto remember = [&] {
+      const auto now = std::chrono::steady_clock::now();
       for (const auto& [tag, reach] : settled) {
         owner_.Remember(keyOf(tag), reach);
+        if (reach == MachineReach::Silent && tag < keys_.size()) silent.emplace_back(tag, now);
         Leave(keyOf(tag));
       }
       settled.clear();
+    };
+    // Whether another machine's lookup and attempts may begin.
+    auto room = [&] {
+      return !lookup && attempts.Sockets() + attempts.MostPerMachine() <= kMaxSockets;
     };
     while (!Ended()) {
       if (lookup && WaitForSingleObject(lookup->Finished(), 0) == WAIT_OBJECT_0) {
@@ -547,14 +565,26 @@ class LookAheadRun {
         }
         remember();
       }
+      // The machines found silent whose time has come first, then the next
+      // ones of the list.
+      const auto now = std::chrono::steady_clock::now();
+      const std::size_t passed = Cursor();
+      std::erase_if(silent, [&](const auto& s) { return s.first < passed; });
+      while (room() && !silent.empty() && now - silent.front().second >= again) {
+        const std::size_t tag = silent.front().first;
+        silent.pop_front();
+        if (!TakeAgain(tag)) continue;
+        lookup.reset(NameLookup::Start(names_[tag]));
+        looked = tag;
+        if (!lookup) LookedUp(keys_[tag], false);
+      }
       std::size_t next = 0;
-      while (!lookup && attempts.Sockets() + attempts.MostPerMachine() <= kMaxSockets &&
-             TakeNext(next)) {
+      while (room() && TakeNext(next)) {
         lookup.reset(NameLookup::Start(names_[next]));
         looked = next;
         if (!lookup) LookedUp(keys_[next], false);
       }
-      if (!lookup && attempts.Idle() && ThroughList()) return;
+      if (!lookup && attempts.Idle() && silent.empty() && ThroughList()) return;
       if (lookup) {
         // For the lookup, the attempts under way looked at between.
         const HANDLE events[] = {stop_, lookup->Finished()};
@@ -564,9 +594,16 @@ class LookAheadRun {
       } else if (!attempts.Idle()) {
         attempts.Wait(kSlice, settled);
       } else {
-        // The look-ahead is as far ahead as it may be: for the scan.
+        // The look-ahead is as far ahead as it may be: for the scan, or
+        // until the first machine found silent is to be probed again.
+        DWORD ms = INFINITE;
+        if (!silent.empty()) {
+          const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+              silent.front().second + again - std::chrono::steady_clock::now());
+          ms = static_cast<DWORD>(std::clamp<long long>(left.count(), 0, INFINITE - 1));
+        }
         const HANDLE events[] = {stop_, advanced_};
-        WaitForMultipleObjects(2, events, FALSE, INFINITE);
+        WaitForMultipleObjects(2, events, FALSE, ms);
       }
       remember();
     }
@@ -590,6 +627,22 @@ class LookAheadRun {
     }
     changed_.notify_all();
     return false;
+  }
+
+  // The machine tagged tag, found silent before, is to be probed again, and
+  // is then under way (the scan that comes to it awaits the new verdict):
+  // false when the scan has come to it, or it is under way already.
+  bool TakeAgain(std::size_t tag) {
+    std::lock_guard lock(mu_);
+    if (tag < cursor_ || UnderWay(keys_[tag])) return false;
+    underWay_.push_back(keys_[tag]);
+    return true;
+  }
+
+  // How many machines of the list the scan has passed.
+  std::size_t Cursor() {
+    std::lock_guard lock(mu_);
+    return cursor_;
   }
 
   // The name whose key is key is looked up; its machine stays under way
@@ -674,6 +727,7 @@ SilentMachines::SilentMachines(std::chrono::milliseconds wait, OtherName otherNa
                                std::chrono::milliseconds keep)
     : wait_(wait),
       otherName_(std::move(otherName)),
+      keep_(keep),
       silent_(keep),
       noAddress_(keep),
       answers_(keep) {}

@@ -81,12 +81,18 @@ class SilentMachines {
   // its machine, if any, is probed too, its verdict remembered under that
   // name, the one the scan then probes. It keeps a few hundred machines
   // ahead of the scan (more as the scan goes faster), since what it
-  // remembers is forgotten after a minute. Ends any earlier
-  // look-ahead first; an empty list only ends it. Returns at once.
+  // remembers is forgotten after a while (a minute). A listed machine found
+  // silent is probed again once half that time is over, as long as the scan
+  // has not come to it: a scan slower than the look-ahead still finds a
+  // recent verdict there, and a machine switched on meanwhile is taken as
+  // on; the thread stays while such machines are ahead of the scan. Ends
+  // any earlier look-ahead first; an empty list only ends it. Returns at
+  // once.
   void LookAhead(const std::vector<std::u16string>& machines);
-  // Waits until the look-ahead has taken every machine of its list (each
-  // is remembered, being probed, or passed over), or is over; at once when
-  // none runs. A list far longer than the scan has come waits for the scan.
+  // Waits until the look-ahead has taken every machine of its list once
+  // (each is remembered, being probed, or passed over), or is over; at once
+  // when none runs. A list far longer than the scan has come waits for the
+  // scan. The probes again of machines found silent are not waited for.
   void WaitForLookAhead();
   // Whether the look-ahead's thread is running.
   bool LookingAhead();
@@ -104,6 +110,7 @@ class SilentMachines {
 
   std::chrono::milliseconds wait_;
   OtherName otherName_;
+  std::chrono::milliseconds keep_;  // how long a verdict is remembered
   // By upper-case name.
   RecentHosts<std::u16string> silent_;
   RecentHosts<std::u16string> noAddress_;

@@ -249,25 +249,35 @@ TEST(MachineProbe, TheLookAheadAnswersForTheScanAndEndsAtOnce) {
 }
 
 // Machines the scan has not come to are probed again while their verdict
-// holds: a scan slower than the look-ahead still finds a recent verdict
-// there, and a machine switched on meanwhile is no longer taken for off.
+// holds, by the name they were probed by (here the third one's other name):
+// a scan slower than the look-ahead still finds a recent verdict there, and
+// a machine switched on meanwhile is no longer taken for off.
 TEST(MachineProbe, TheLookAheadProbesAgainWhatTheScanHasNotComeTo) {
   std::optional<LoopbackPort> smb, netbios;
   smb.emplace(LoopbackPort::kDrops, "127.0.0.64", 445);
   netbios.emplace(LoopbackPort::kDrops, "127.0.0.64", 139);
   LoopbackPort offSmb(LoopbackPort::kDrops, "127.0.0.65", 445);
   LoopbackPort offNetbios(LoopbackPort::kDrops, "127.0.0.65", 139);
-  if (!smb->ok() || !netbios->ok() || !offSmb.ok() || !offNetbios.ok())
+  LoopbackPort otherSmb(LoopbackPort::kDrops, "127.0.0.66", 445);
+  LoopbackPort otherNetbios(LoopbackPort::kDrops, "127.0.0.66", 139);
+  if (!smb->ok() || !netbios->ok() || !offSmb.ok() || !offNetbios.ok() || !otherSmb.ok() ||
+      !otherNetbios.ok())
     GTEST_SKIP() << "ports 445 and 139 cannot be taken here";
 
   // Verdicts are kept 8 s, and made again after 4 s.
-  SilentMachines machines(std::chrono::milliseconds(300), {}, std::chrono::seconds(8));
+  SilentMachines machines(
+      std::chrono::milliseconds(300),
+      [](const std::u16string& host) {
+        return host == u"no-such-machine-3.invalid" ? std::u16string(u"127.0.0.66")
+                                                    : std::u16string();
+      },
+      std::chrono::seconds(8));
   const auto t0 = std::chrono::steady_clock::now();
   auto sleepUntil = [&](double seconds) {
     const double left = seconds - SecondsSince(t0);
     if (left > 0) Sleep(static_cast<::DWORD>(left * 1000));
   };
-  machines.LookAhead({u"127.0.0.64", u"127.0.0.65"});
+  machines.LookAhead({u"127.0.0.64", u"127.0.0.65", u"no-such-machine-3.invalid"});
   sleepUntil(2);  // both are found silent
   smb.emplace(LoopbackPort::kTakes, "127.0.0.64", 445);
   netbios.emplace(LoopbackPort::kTakes, "127.0.0.64", 139);
@@ -276,6 +286,7 @@ TEST(MachineProbe, TheLookAheadProbesAgainWhatTheScanHasNotComeTo) {
   EXPECT_EQ(machines.Probe(u"127.0.0.64"), MachineReach::Answers);
   sleepUntil(10);  // the other's first verdict is over; a second one holds
   EXPECT_EQ(machines.Probe(u"127.0.0.65"), MachineReach::Silent);
+  EXPECT_EQ(machines.Probe(u"127.0.0.66"), MachineReach::Silent);
   EXPECT_EQ(machines.ProbesMade(), 0u);
 }
 

@@ -406,7 +406,7 @@ MachineReach ProbeMachine(const std::u16string& host, std::initializer_list<std:
 // One look-ahead over a scan's machines, on a thread of its own: names are
 // looked up one at a time, in list order, and each machine's attempts start
 // once its name is found, as many machines at a time as kMaxSockets allow.
-// A listed machine found silent is probed again, the same way, once half the
+// A machine found silent is probed again, by the same name, once half the
 // time its verdict is kept is over, while the scan has not come to it: the
 // thread stays while there are such machines ahead of the scan.
 class LookAheadRun {
@@ -514,16 +514,28 @@ class LookAheadRun {
     if (!WinsockReady()) return;
     Attempts attempts(kSmbPorts, owner_.wait_);
     std::vector<Attempts::Verdict> settled;
-    // The keys of the other names probed, each tagged keys_.size() and on.
-    std::vector<std::u16string> otherKeys;
-    auto keyOf = [&](std::size_t tag) -> const std::u16string& {
-      return tag < keys_.size() ? keys_[tag] : otherKeys[tag - keys_.size()];
+    // The other names probed, each tagged keys_.size() and on: the name,
+    // its key, and the place of the listed machine it reaches.
+    struct OtherName {
+      std::u16string name;
+      std::u16string key;
+      std::size_t listed;
     };
-    // The listed machines found silent, by tag, in the order found, with
-    // when. Each is probed again once half the time its verdict is kept is
-    // over, while the scan has not come to it: a scan slower than the
-    // look-ahead still finds a recent verdict there, and a machine switched
-    // on meanwhile is taken as on.
+    std::vector<OtherName> others;
+    auto keyOf = [&](std::size_t tag) -> const std::u16string& {
+      return tag < keys_.size() ? keys_[tag] : others[tag - keys_.size()].key;
+    };
+    auto nameOf = [&](std::size_t tag) -> const std::u16string& {
+      return tag < keys_.size() ? names_[tag] : others[tag - keys_.size()].name;
+    };
+    auto listedOf = [&](std::size_t tag) {
+      return tag < keys_.size() ? tag : others[tag - keys_.size()].listed;
+    };
+    // The machines found silent, by tag, in the order found, with when.
+    // Each is probed again (by the same name) once half the time its verdict
+    // is kept is over, while the scan has not come to it: a scan slower than
+    // the look-ahead still finds a recent verdict there, and a machine
+    // switched on meanwhile is taken as on.
     std::deque<std::pair<std::size_t, std::chrono::steady_clock::time_point>> silent;
     const auto again = owner_.keep_ / 2;
     LookupHandle lookup;
@@ -532,7 +544,7 @@ class LookAheadRun {
       const auto now = std::chrono::steady_clock::now();
       for (const auto& [tag, reach] : settled) {
         owner_.Remember(keyOf(tag), reach);
-        if (reach == MachineReach::Silent && tag < keys_.size()) silent.emplace_back(tag, now);
+        if (reach == MachineReach::Silent) silent.emplace_back(tag, now);
         Leave(keyOf(tag));
       }
       settled.clear();
@@ -556,8 +568,8 @@ class LookAheadRun {
         if (found == Found::NoAddress && looked < keys_.size() && owner_.otherName_)
           other = Bare(owner_.otherName_(names_[looked]));
         if (!other.empty() && TakeOther(keys_[looked], UpperKey(other))) {
-          otherKeys.push_back(UpperKey(other));
-          looked = keys_.size() + otherKeys.size() - 1;
+          others.push_back({other, UpperKey(other), looked});
+          looked = keys_.size() + others.size() - 1;
           lookup.reset(NameLookup::Start(other));
           if (!lookup) LookedUp(keyOf(looked), false);
         } else {
@@ -569,14 +581,14 @@ class LookAheadRun {
       // ones of the list.
       const auto now = std::chrono::steady_clock::now();
       const std::size_t passed = Cursor();
-      std::erase_if(silent, [&](const auto& s) { return s.first < passed; });
+      std::erase_if(silent, [&](const auto& s) { return listedOf(s.first) < passed; });
       while (room() && !silent.empty() && now - silent.front().second >= again) {
         const std::size_t tag = silent.front().first;
         silent.pop_front();
-        if (!TakeAgain(tag)) continue;
-        lookup.reset(NameLookup::Start(names_[tag]));
+        if (!TakeAgain(keyOf(tag), listedOf(tag))) continue;
+        lookup.reset(NameLookup::Start(nameOf(tag)));
         looked = tag;
-        if (!lookup) LookedUp(keys_[tag], false);
+        if (!lookup) LookedUp(keyOf(tag), false);
       }
       std::size_t next = 0;
       while (room() && TakeNext(next)) {
@@ -629,13 +641,14 @@ class LookAheadRun {
     return false;
   }
 
-  // The machine tagged tag, found silent before, is to be probed again, and
-  // is then under way (the scan that comes to it awaits the new verdict):
+  // The machine of the list's place listed, found silent before by the
+  // name whose key is key, is to be probed again by that name, which is
+  // then under way (the scan that comes to it awaits the new verdict):
   // false when the scan has come to it, or it is under way already.
-  bool TakeAgain(std::size_t tag) {
+  bool TakeAgain(const std::u16string& key, std::size_t listed) {
     std::lock_guard lock(mu_);
-    if (tag < cursor_ || UnderWay(keys_[tag])) return false;
-    underWay_.push_back(keys_[tag]);
+    if (listed < cursor_ || UnderWay(key)) return false;
+    underWay_.push_back(key);
     return true;
   }
 

@@ -81,8 +81,8 @@ class SilentMachines {
   // its machine, if any, is probed too, its verdict remembered under that
   // name, the one the scan then probes. It keeps a few hundred machines
   // ahead of the scan (more as the scan goes faster), since what it
-  // remembers is forgotten after a while (a minute). A listed machine found
-  // silent is probed again once half that time is over, as long as the scan
+  // remembers is forgotten after a while (a minute). A machine found silent
+  // is probed again (by the same name) once half that time is over, as long as the scan
   // has not come to it: a scan slower than the look-ahead still finds a
   // recent verdict there, and a machine switched on meanwhile is taken as
   // on; the thread stays while such machines are ahead of the scan. Ends

@@ -82,12 +82,12 @@ class SilentMachines {
   // name, the one the scan then probes. It keeps a few hundred machines
   // ahead of the scan (more as the scan goes faster), since what it
   // remembers is forgotten after a while (a minute). A machine found silent
-  // is probed again (by the same name) once half that time is over, as long as the scan
-  // has not come to it: a scan slower than the look-ahead still finds a
-  // recent verdict there, and a machine switched on meanwhile is taken as
-  // on; the thread stays while such machines are ahead of the scan. Ends
-  // any earlier look-ahead first; an empty list only ends it. Returns at
-  // once.
+  // is probed again (by the same name) once half that time is over, as long
+  // as the scan has not come to it: a scan slower than the look-ahead still
+  // finds a recent verdict there, and a machine switched on meanwhile is
+  // taken as on; the thread stays while such machines are ahead of the
+  // scan. Ends any earlier look-ahead first; an empty list only ends it.
+  // Returns at once.
   void LookAhead(const std::vector<std::u16string>& machines);
   // Waits until the look-ahead has taken every machine of its list once
   // (each is remembered, being probed, or passed over), or is over; at once

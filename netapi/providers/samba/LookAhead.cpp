@@ -217,6 +217,7 @@ void Run(const std::shared_ptr<LookAhead::Look>& look, const std::vector<std::st
   std::vector<Machine> machines;   // those with attempts open, and those before them
   std::vector<pollfd> waits;       // the attempts open
   std::vector<std::size_t> owner;  // of each attempt, its machine
+  std::vector<std::size_t> moved;  // where each machine went as the finished ones are dropped
   std::size_t next = 0;
   // The machines found unreachable, by place, in the order found. A finding
   // is made again once half its time is over while the scan has not come to
@@ -363,7 +364,17 @@ void Run(const std::shared_ptr<LookAhead::Look>& look, const std::vector<std::st
     }
     waits.resize(kept);
     owner.resize(kept);
-    if (waits.empty()) machines.clear();
+    // Only the machines with attempts open are kept: a long look begins
+    // machines again and again.
+    moved.assign(machines.size(), 0);
+    std::size_t live = 0;
+    for (std::size_t i = 0; i < machines.size(); ++i) {
+      if (machines[i].open == 0) continue;
+      if (i != live) machines[live] = std::move(machines[i]);
+      moved[i] = live++;
+    }
+    machines.erase(machines.begin() + static_cast<std::ptrdiff_t>(live), machines.end());
+    for (std::size_t& o : owner) o = moved[o];
   }
 }
 

@@ -284,8 +284,7 @@ bool DirectoryHostNames::Replace(const DirectoryListing& listing, uint64_t begun
   addDomain(ToUtf8(listing.dnsDomain));
   for (const std::string& d : listing.domainDnsNames) addDomain(d);
   std::lock_guard lock(mu_);
-  if (begun <= replaced_) return false;
-  replaced_ = begun;
+  if (begun != begun_) return false;
   byName_.swap(byName);
   domains_.swap(domains);
   found_.clear();
@@ -324,7 +323,7 @@ NET_API_STATUS ServerEnumFromDirectory(NetApi& allocator, const DirectoryReader*
                                        NET_API_STATUS browserStatus, DWORD level, LPBYTE* bufptr,
                                        DWORD prefmaxlen, LPDWORD entriesread, LPDWORD totalentries,
                                        DWORD servertype, LPCWSTR domain, LPDWORD resume_handle,
-                                       DirectoryHostNames* hostNames) {
+                                       DirectoryHostNames* hostNames, uint64_t begun) {
   const std::u16string named = domain != nullptr ? std::u16string(domain) : std::u16string();
   if (reader == nullptr || level != 101 || bufptr == nullptr || entriesread == nullptr ||
       totalentries == nullptr || !NoBrowserAnswered(browserStatus, !named.empty()))
@@ -334,7 +333,7 @@ NET_API_STATUS ServerEnumFromDirectory(NetApi& allocator, const DirectoryReader*
     *bufptr = nullptr;
   }
   const std::u16string where = AsksForDomains(servertype) ? std::u16string() : named;
-  const uint64_t begun = hostNames != nullptr ? hostNames->Begin() : 0;
+  if (hostNames != nullptr && begun == 0) begun = hostNames->Begin();
   DirectoryListing listing;
   if (NET_API_STATUS s = reader->Read(where, listing); s != NERR_Success)
     return StatusAfterDirectory(browserStatus, s);

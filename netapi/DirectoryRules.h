@@ -168,12 +168,13 @@ NET_API_STATUS SelectEntries(const DirectoryListing& listing, DWORD servertype,
 // another replaces them.
 class DirectoryHostNames {
  public:
-  // Marks the start of a reading of the directory, for Replace.
+  // Marks the start of a reading of the directory (or of a listing that
+  // may come from it), for Replace.
   uint64_t Begin();
   // The names of listing, read since begun, in place of those before; where
   // a machine and a controller share a name, the machine's DNS name holds.
-  // A listing that a reading begun after it has already replaced changes
-  // nothing (false): a stopped scan's listing may end after the next scan's.
+  // A listing during whose reading another one began changes nothing
+  // (false): a stopped scan's listing may end after the next scan's began.
   bool Replace(const DirectoryListing& listing, uint64_t begun);
   bool Replace(const DirectoryListing& listing) { return Replace(listing, Begin()); }
   // The DNS name that reaches the machine called name (UTF-8, any case) when
@@ -195,7 +196,6 @@ class DirectoryHostNames {
  private:
   mutable std::mutex mu_;
   uint64_t begun_ = 0;                                   // readings begun
-  uint64_t replaced_ = 0;                                // the reading whose names these are
   std::unordered_map<std::string, std::string> byName_;  // by lower-case name
   std::vector<std::string> domains_;                     // lower case, own domain first
   // Names already found under a domain (by lower-case name), so that the
@@ -220,12 +220,14 @@ class DirectoryReader {
 // *bufptr must be null or a buffer of allocator when the browser failed.
 // Otherwise browserStatus is returned and nothing is touched. Domains are
 // listed by this machine's own directory, whatever domain the call names.
-// hostNames, when given, takes the DNS names of the directory's listing.
+// hostNames, when given, takes the DNS names of the directory's listing,
+// as a reading begun at begun (hostNames->Begin(), taken before the browser
+// was asked), or, when begun is 0, when the directory is asked.
 NET_API_STATUS ServerEnumFromDirectory(NetApi& allocator, const DirectoryReader* reader,
                                        NET_API_STATUS browserStatus, DWORD level, LPBYTE* bufptr,
                                        DWORD prefmaxlen, LPDWORD entriesread, LPDWORD totalentries,
                                        DWORD servertype, LPCWSTR domain, LPDWORD resume_handle,
-                                       DirectoryHostNames* hostNames = nullptr);
+                                       DirectoryHostNames* hostNames = nullptr, uint64_t begun = 0);
 
 // Answers a NetServerEnum call at level 101 with entries: SERVER_INFO_101
 // records followed by their texts, in one buffer from

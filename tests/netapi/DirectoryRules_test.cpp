@@ -427,7 +427,11 @@ TEST_F(DirectoryFallback, AListingOvertakenByALaterOneLeavesTheLaterNames) {
   const auto none = [](const std::string&) { return false; };
   EXPECT_EQ(names.DnsNameOf("pc-new", none), "NEW.pc.example");
   EXPECT_EQ(names.DnsNameOf("pc-old", none), "");
-  // The next listing replaces them again.
+  // So does a listing begun meanwhile that gives no names (a browser's).
+  directory.meanwhile = [&] { names.Begin(); };
+  list(u"OLD");
+  EXPECT_EQ(names.DnsNameOf("pc-old", none), "");
+  // The next listing replaces them.
   list(u"OLD");
   EXPECT_EQ(names.DnsNameOf("pc-old", none), "OLD.pc.example");
 }

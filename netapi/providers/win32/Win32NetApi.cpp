@@ -196,12 +196,15 @@ NET_API_STATUS Win32NetApi::NetServerEnum(LPCWSTR servername, DWORD level, LPBYT
   // Whatever the call leaves here on failure was handed back by the platform
   // (Wine's stub leaves the slot untouched), so the fallback may release it.
   if (bufptr != nullptr) *bufptr = nullptr;
+  // Numbered before the browser is asked, which may take long: a listing of
+  // a stopped scan that ends after this one began leaves the names alone.
+  const uint64_t begun = hostNames_.Begin();
   const NET_API_STATUS browser =
       ::NetServerEnum(In(servername), level, bufptr, prefmaxlen, Out(entriesread),
                       Out(totalentries), servertype, In(domain), Out(resume_handle));
   return ServerEnumFromDirectory(*this, directory_.get(), browser, level, bufptr, prefmaxlen,
                                  entriesread, totalentries, servertype, domain, resume_handle,
-                                 &hostNames_);
+                                 &hostNames_, begun);
 }
 
 NET_API_STATUS Win32NetApi::NetWkstaGetInfo(LPCWSTR servername, DWORD level, LPBYTE* bufptr) {

@@ -488,6 +488,7 @@ struct Listing {
   std::mutex mu;
   std::condition_variable ready;
   bool done = false;
+  bool left = false;  // the scan was stopped, or its window closed, while it ran
   std::u16string controller;
   std::vector<std::u16string> machines;
   int32_t status = 0;
@@ -538,6 +539,12 @@ ScanOutcome RunAuditScan(NetApi& api, ReportWindow& window, const ScanSettings& 
       classNetAPI net(api);
       // A failed lookup leaves the controller name empty and is not reported.
       net.fnGetPDCName(u"", domain, result.controller);
+      // A scan stopped meanwhile lists nothing: its listing, ending after
+      // the next scan's has begun, would only stand in that one's way.
+      {
+        std::lock_guard lock(listing->mu);
+        if (listing->left) return;
+      }
       result.status = net.fnNetServerEnum(domain, -1, result.machines, false);
     } catch (const std::exception&) {
       result.status = static_cast<int32_t>(ERROR_NOT_ENOUGH_MEMORY);
@@ -559,13 +566,21 @@ ScanOutcome RunAuditScan(NetApi& api, ReportWindow& window, const ScanSettings& 
     list();
     done();
   }
+  auto leave = [&listing] {
+    std::lock_guard lock(listing->mu);
+    listing->left = true;
+  };
   for (;;) {
     {
       std::unique_lock lock(listing->mu);
       if (listing->ready.wait_for(lock, kWaitSlice, [&] { return listing->done; })) break;
     }
-    if (!window.DoEvents()) return ScanOutcome::Abandoned;
+    if (!window.DoEvents()) {
+      leave();
+      return ScanOutcome::Abandoned;
+    }
     if (window.StopRequested()) {
+      leave();
       window.SetMousePointer(MousePointer::Default);
       window.SetMachineOutcomes({});
       window.SetStatusText(EndStatusText(ScanOutcome::Stopped, {}));

@@ -762,6 +762,24 @@ TEST_F(AuditScanTest, StopKeepsTheRowsAndTheWindowShowsRowsWhileACallBlocks) {
   ASSERT_TRUE(WaitForScanWorkers(std::chrono::seconds(10)));
 }
 
+// A scan stopped while the controller is asked lists no machines: its
+// listing would end after the next scan's had begun.
+TEST_F(AuditScanTest, AScanStoppedBeforeItsListingListsNothing) {
+  SimDomain d = SmallDomain();
+  d.latencyMicros["NetGetDCName"] = 300'000;
+  SimulatedNetApi slow(d);
+  class StoppedAtOnce : public RecordingWindow {
+   public:
+    using RecordingWindow::RecordingWindow;
+    bool StopRequested() override { return true; }  // Escape while the window is serviced
+  } stopping(u"HQ");
+  ASSERT_EQ(RunAuditScan(slow, stopping, ScanSettings{8, {}}), ScanOutcome::Stopped);
+  ASSERT_TRUE(WaitForScanWorkers(std::chrono::seconds(10)));
+  std::vector<std::string> calls;
+  for (const auto& c : slow.Calls()) calls.push_back(c.call);
+  EXPECT_EQ(calls, std::vector<std::string>{"NetGetDCName"});
+}
+
 #ifdef _WIN32
 std::size_t ThreadsOfThisProcess() {
   const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);

@@ -758,7 +758,8 @@ MachineReach SilentMachines::Probe(const std::u16string& host) {
   }
   if (run) {
     run->Passed(key);
-    run->AwaitVerdict(key);
+    // A verdict that holds is taken while the machine is probed again.
+    if (!Knows(key)) run->AwaitVerdict(key);
   }
   if (silent_.Holds(key)) return MachineReach::Silent;
   if (noAddress_.Holds(key)) return MachineReach::NoAddress;
@@ -773,7 +774,7 @@ bool SilentMachines::HasAddress(const std::u16string& host) {
   const std::u16string key = UpperKey(host);
   if (noAddress_.Holds(key)) return false;
   if (quorvix::HasAddress(host)) return true;
-  noAddress_.Remember(key);
+  Remember(key, MachineReach::NoAddress);
   return false;
 }
 

@@ -63,11 +63,12 @@ class SilentMachines {
   SilentMachines& operator=(const SilentMachines&) = delete;
 
   // What host's SMB ports say (a name without backslashes, not empty):
-  // Silent, NoAddress or Answers at once while it is remembered so; while
-  // the look-ahead is probing host, what it finds. A scan
-  // asks a machine, and a logon server, several times within seconds; each
-  // probe leaves closed connections behind, and thousands of machines' of
-  // them could use up this computer's ports.
+  // Silent, NoAddress or Answers at once while it is remembered so (also
+  // while the look-ahead probes host again); otherwise, while the look-ahead
+  // is probing host, what it finds. A scan asks a machine, and a logon
+  // server, several times within seconds; each probe leaves closed
+  // connections behind, and thousands of machines' of them could use up
+  // this computer's ports.
   MachineReach Probe(const std::u16string& host);
   // HasAddress, for a name remembered without one at once.
   bool HasAddress(const std::u16string& host);

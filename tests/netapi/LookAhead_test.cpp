@@ -128,7 +128,7 @@ TEST(SambaLookAhead, ForgetsWhatItFoundOnceItsTimeIsOver) {
   keeps.Start({"127.0.0.215"});
   forgets.Start({"127.0.0.215"});
   ASSERT_TRUE(Over(keeps) && Over(forgets));
-  forgets.FoundUnreachable("127.0.0.215");  // the scan comes to it
+  forgets.ScanComesTo("127.0.0.215");
   usleep(300000);
   EXPECT_TRUE(keeps.FoundUnreachable("127.0.0.215"));
   EXPECT_FALSE(forgets.FoundUnreachable("127.0.0.215"));
@@ -136,7 +136,8 @@ TEST(SambaLookAhead, ForgetsWhatItFoundOnceItsTimeIsOver) {
 
 // Machines the scan has not come to are looked at again while their finding
 // holds: a scan slower than the look still finds a recent finding there, and
-// a machine switched on meanwhile is no longer taken for off.
+// a machine switched on meanwhile is no longer taken for off. A machine
+// asked as a logon server is not where the scan has come.
 TEST(SambaLookAhead, FindsAgainWhatTheScanHasNotComeTo) {
   Bound switchedOn("127.0.0.218", 0, -1);  // bound, not listening yet
   ASSERT_NE(switchedOn.port, 0);
@@ -148,6 +149,7 @@ TEST(SambaLookAhead, FindsAgainWhatTheScanHasNotComeTo) {
   LookAhead look({}, settings);
   look.Start({"127.0.0.218", "127.0.0.219"});
   ASSERT_TRUE(Over(look));
+  EXPECT_TRUE(look.FoundUnreachable("127.0.0.219"));  // asked as a logon server
   ASSERT_EQ(listen(switchedOn.fd, 16), 0);
   sleep(3);  // its first finding still holds; the second says it takes connections
   EXPECT_FALSE(look.FoundUnreachable("127.0.0.218"));
@@ -167,7 +169,7 @@ TEST(SambaLookAhead, GoesOnAsTheScanComesFurther) {
 
   LookAhead look({}, OnPort(closed.port));
   look.Start(hosts);
-  look.FoundUnreachable(hosts[100]);
+  look.ScanComesTo(hosts[100]);
   ASSERT_TRUE(Over(look));
   EXPECT_TRUE(look.FoundUnreachable(hosts[299]));
 }

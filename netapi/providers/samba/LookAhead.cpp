@@ -187,20 +187,26 @@ bool LookAhead::Over() const {
   return look->over;
 }
 
-bool LookAhead::FoundUnreachable(const std::string& host) const {
+void LookAhead::ScanComesTo(const std::string& host) {
   const std::shared_ptr<Look> look = Current();
-  if (!look) return false;
+  if (!look) return;
   const std::string key = Key(host);
   std::lock_guard lock(look->mu);
-  // The scan has come to host: the look may go further. It is looked for a
-  // little way from where the scan was (a logon server further down the
-  // list, asked for its users' logons, is not where the scan is).
+  // Looked for a little way from where the scan was: the scan asks its
+  // machines in the look's order, several at a time.
   const std::size_t end = std::min(look->keys.size(), look->passed + kMinLead);
   for (std::size_t i = look->passed; i < end; ++i) {
     if (look->keys[i] != key) continue;
     look->passed = i + 1;
     break;
   }
+}
+
+bool LookAhead::FoundUnreachable(const std::string& host) const {
+  const std::shared_ptr<Look> look = Current();
+  if (!look) return false;
+  const std::string key = Key(host);
+  std::lock_guard lock(look->mu);
   const auto found = look->unreachable.find(key);
   return found != look->unreachable.end() && Clock::now() - found->second < settings_.kept;
 }

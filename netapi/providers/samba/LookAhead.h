@@ -48,14 +48,19 @@ class LookAhead {
   // Ends the look begun before and forgets what it found; then looks at
   // hosts (bare names or addresses), in order, on a thread of its own,
   // keeping a few hundred machines ahead of the scan (more as the scan goes
-  // faster), whose place FoundUnreachable tells. Empty: only ends. Returns
+  // faster), whose place ScanComesTo tells. Empty: only ends. Returns
   // at once: a name lookup under way finishes on that thread, which then
   // ends by itself.
   void Start(std::vector<std::string> hosts);
 
+  // The scan begins to ask host, one of its machines (not a logon server it
+  // asks for another machine's users): the look goes on from there. Names
+  // compare without regard to case.
+  void ScanComesTo(const std::string& host);
+
   // Whether the current look found, less than the settings' kept time ago,
   // that no address of host takes a connection on any of the ports. Names
-  // compare without regard to case. Asked as the scan comes to host.
+  // compare without regard to case.
   bool FoundUnreachable(const std::string& host) const;
 
   // Whether the current look is over: it has decided on every machine the

@@ -617,6 +617,9 @@ NET_API_STATUS SambaNetApi::NetWkstaUserEnum(LPCWSTR servername, DWORD level, LP
   const Arg server = ServerArg(servername);
   const std::string host = server.present ? server.text : "localhost";
   const std::size_t start = resumehandle != nullptr ? *resumehandle : 0;
+  // A scan asks each of its machines this first; the logon servers it asks
+  // later for the users' logons are not where it has come.
+  if (server.present && start == 0 && creds_.lookAhead) creds_.lookAhead->ScanComesTo(host);
   // A caller going on with a resume handle gets the rest of the answer it
   // began: one connection per enumeration, not one per batch.
   std::vector<WkstaUser> users;

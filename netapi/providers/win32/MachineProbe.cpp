@@ -452,9 +452,9 @@ class LookAheadRun {
     return thread_ != nullptr && WaitForSingleObject(thread_, 0) == WAIT_TIMEOUT;
   }
 
-  // The scan probes the machine called key: the scan has come this far.
+  // The scan begins to ask the machine called key: it has come this far.
   // The machines it asks are looked for a little way from where it was
-  // last seen (a logon server that is not one of them is not found).
+  // last seen.
   void Passed(const std::u16string& key) {
     std::lock_guard lock(mu_);
     const std::size_t end = std::min(keys_.size(), cursor_ + kMinLead);
@@ -756,11 +756,8 @@ MachineReach SilentMachines::Probe(const std::u16string& host) {
     std::lock_guard lock(runMu_);
     run = run_;
   }
-  if (run) {
-    run->Passed(key);
-    // A verdict that holds is taken while the machine is probed again.
-    if (!Knows(key)) run->AwaitVerdict(key);
-  }
+  // A verdict that holds is taken while the machine is probed again.
+  if (run && !Knows(key)) run->AwaitVerdict(key);
   if (silent_.Holds(key)) return MachineReach::Silent;
   if (noAddress_.Holds(key)) return MachineReach::NoAddress;
   if (answers_.Holds(key)) return MachineReach::Answers;
@@ -768,6 +765,15 @@ MachineReach SilentMachines::Probe(const std::u16string& host) {
   const MachineReach reach = ProbeOn(host, kSmbPorts, wait_);
   Remember(key, reach);
   return reach;
+}
+
+void SilentMachines::ScanComesTo(const std::u16string& host) {
+  std::shared_ptr<LookAheadRun> run;
+  {
+    std::lock_guard lock(runMu_);
+    run = run_;
+  }
+  if (run) run->Passed(UpperKey(Bare(host)));
 }
 
 bool SilentMachines::HasAddress(const std::u16string& host) {

@@ -70,6 +70,10 @@ class SilentMachines {
   // connections behind, and thousands of machines' of them could use up
   // this computer's ports.
   MachineReach Probe(const std::u16string& host);
+  // The scan begins to ask host, one of its machines (backslashes or not;
+  // not a logon server it asks for another machine's users): the
+  // look-ahead goes on from there.
+  void ScanComesTo(const std::u16string& host);
   // HasAddress, for a name remembered without one at once.
   bool HasAddress(const std::u16string& host);
 

@@ -227,6 +227,9 @@ NET_API_STATUS Win32NetApi::NetWkstaUserEnum(LPCWSTR servername, DWORD level, LP
                                              LPDWORD totalentries, LPDWORD resumehandle) {
   // Only before the first batch: a machine that answered one is on.
   const bool first = resumehandle == nullptr || *resumehandle == 0;
+  // A scan asks each of its machines this first; the logon servers it asks
+  // later for the users' logons are not where it has come.
+  if (first && servername != nullptr) silent_.ScanComesTo(servername);
   const Reach server(hostNames_, servername, silent_, hostTimeout_, first);
   if (server.Silent()) {
     if (entriesread != nullptr) *entriesread = 0;

@@ -15,6 +15,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "LookAheadPace.h"
 #include "Sockets.h"
 
 namespace quorvix::samba {
@@ -43,13 +44,6 @@ constexpr std::chrono::milliseconds kRound{100};
 // A machine that takes no connection within this is taken for off, as a
 // scan's own connection to it would be.
 constexpr auto kUnreachableAfter = kConnectGrace + kConnectCheck;
-// How far ahead of the scan machines are begun: what the scan passes in
-// kLeadTime at its pace so far, between kMinLead and kMaxLead machines. What
-// is found holds for a while only (Settings::kept), and is found again while
-// the scan has not come to its machine.
-constexpr std::size_t kMinLead = 256;
-constexpr std::size_t kMaxLead = 2048;
-constexpr std::chrono::seconds kLeadTime{30};
 
 std::string Key(std::string host) {
   for (char& c : host)
@@ -109,25 +103,16 @@ std::size_t Passed(LookAhead::Look& look) {
   return look.passed;
 }
 
-// How many machines past where the scan has come the look may begin
-// (look.mu held).
-std::size_t Lead(const LookAhead::Look& look) {
-  const auto elapsed =
-      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - look.started);
-  const double rate = static_cast<double>(look.passed) /
-                      static_cast<double>(std::max<long long>(elapsed.count(), 1000));
-  const auto lead = static_cast<std::size_t>(
-      rate * static_cast<double>(std::chrono::milliseconds(kLeadTime).count()));
-  return std::clamp(lead, kMinLead, kMaxLead);
-}
-
 // Whether the machine at next may be begun, within the lead of the scan;
 // next is first moved past the machines the scan has come to, which need no
 // look any more.
 bool MayBegin(LookAhead::Look& look, std::size_t& next) {
   std::lock_guard lock(look.mu);
   next = std::max(next, look.passed);
-  return next < look.keys.size() && next < look.passed + Lead(look);
+  // What is found holds for a while only (Settings::kept), and is found
+  // again while the scan has not come to its machine.
+  return next < look.keys.size() &&
+         next < look.passed + LookAheadLead(look.passed, Clock::now() - look.started);
 }
 
 }  // namespace
@@ -192,14 +177,7 @@ void LookAhead::ScanComesTo(const std::string& host) {
   if (!look) return;
   const std::string key = Key(host);
   std::lock_guard lock(look->mu);
-  // Looked for a little way from where the scan was: the scan asks its
-  // machines in the look's order, several at a time.
-  const std::size_t end = std::min(look->keys.size(), look->passed + kMinLead);
-  for (std::size_t i = look->passed; i < end; ++i) {
-    if (look->keys[i] != key) continue;
-    look->passed = i + 1;
-    break;
-  }
+  look->passed = ScanPlace(look->keys, look->passed, key);
 }
 
 bool LookAhead::FoundUnreachable(const std::string& host) const {

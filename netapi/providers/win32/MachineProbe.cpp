@@ -6,6 +6,8 @@
 
 #include "MachineProbe.h"
 
+#include "LookAheadPace.h"
+
 #include <algorithm>
 #include <array>
 #include <condition_variable>
@@ -457,13 +459,10 @@ class LookAheadRun {
   // last seen.
   void Passed(const std::u16string& key) {
     std::lock_guard lock(mu_);
-    const std::size_t end = std::min(keys_.size(), cursor_ + kMinLead);
-    for (std::size_t i = cursor_; i < end; ++i) {
-      if (keys_[i] != key) continue;
-      cursor_ = i + 1;
-      SetEvent(advanced_);
-      return;
-    }
+    const std::size_t place = ScanPlace(keys_, cursor_, key);
+    if (place == cursor_) return;
+    cursor_ = place;
+    SetEvent(advanced_);
   }
 
   // Waits while the look-ahead is probing the machine called key: the scan
@@ -486,14 +485,6 @@ class LookAheadRun {
  private:
   // Sockets in flight at most.
   static constexpr std::size_t kMaxSockets = 256;
-  // How far ahead of the scan the look-ahead runs: what the scan passes in
-  // kLeadTime at its pace so far, between kMinLead and kMaxLead machines. A
-  // verdict is remembered for a while only (a minute): one made long before
-  // the scan comes to its machine would be forgotten by then, unless it is
-  // made again (as a silent one is).
-  static constexpr std::size_t kMinLead = 256;
-  static constexpr std::size_t kMaxLead = 2048;
-  static constexpr std::chrono::seconds kLeadTime{30};
   // The longest wait on attempts before the end is looked at.
   static constexpr std::chrono::milliseconds kSlice{50};
 
@@ -710,14 +701,11 @@ class LookAheadRun {
     return std::find(underWay_.begin(), underWay_.end(), key) != underWay_.end();
   }
 
+  // A verdict is remembered for a while only (a minute): one made long
+  // before the scan comes to its machine would be forgotten by then, unless
+  // it is made again (as a silent one is).
   std::size_t Lead() const {
-    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now() - started_);
-    const double rate = static_cast<double>(cursor_) /
-                        static_cast<double>(std::max<long long>(elapsed.count(), 1000));
-    const auto lead = static_cast<std::size_t>(
-        rate * static_cast<double>(std::chrono::milliseconds(kLeadTime).count()));
-    return std::clamp(lead, kMinLead, kMaxLead);
+    return LookAheadLead(cursor_, std::chrono::steady_clock::now() - started_);
   }
 
   SilentMachines& owner_;

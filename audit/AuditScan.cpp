@@ -19,6 +19,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -26,6 +27,7 @@
 #include "ScanSummary.h"
 #include "basMain.h"
 #include "basNetAPI.h"
+#include "basStringHandler.h"
 #include "classNetAPI.h"
 
 namespace quorvix {
@@ -103,21 +105,82 @@ struct Slot {
   std::optional<MachineWork> TakeListed() { return std::exchange(listed, std::nullopt); }
 };
 
+// Answers asked once per key in a scan: threads that need the same key wait
+// for the one call. An answer that keep refuses is asked again by the next
+// thread that needs it.
+template <typename Key, typename Value>
+class AskedOnce {
+ public:
+  template <typename Ask, typename Keep>
+  Value Get(const Key& key, Ask ask, Keep keep) {
+    std::promise<Value> mine;
+    std::shared_future<Value> answer;
+    bool asking = false;
+    {
+      std::lock_guard lock(mu_);
+      auto [it, inserted] = answers_.try_emplace(key);
+      if (inserted) {
+        it->second = mine.get_future().share();
+        asking = true;
+      }
+      answer = it->second;
+    }
+    if (asking) {
+      Value v;
+      try {
+        v = ask();
+      } catch (...) {
+        mine.set_exception(std::current_exception());
+        throw;
+      }
+      if (!keep(v)) {
+        std::lock_guard lock(mu_);
+        answers_.erase(key);
+      }
+      mine.set_value(v);
+    }
+    return answer.get();
+  }
+
+ private:
+  std::mutex mu_;
+  std::map<Key, std::shared_future<Value>> answers_;
+};
+
+// A server's or domain's name as names compare: without leading
+// backslashes, case folded.
+std::u16string NameKey(std::u16string_view name) {
+  name.remove_prefix(std::min(name.find_first_not_of(u'\\'), name.size()));
+  std::u16string key(name);
+  for (char16_t& c : key) c = static_cast<char16_t>(FoldCase(c));
+  return key;
+}
+
 // What the window's thread and the workers share. Workers hold it as long as
 // they run, so a worker whose machine was given up can finish its call and
 // drop the answer here; it never reaches the window.
 struct ScanState {
-  ScanState(NetApi& a, std::vector<std::u16string> m, std::u16string c,
+  ScanState(NetApi& a, const std::u16string& d, std::vector<std::u16string> m, std::u16string c,
             std::chrono::milliseconds timeout)
       : api(a),
+        domainKey(NameKey(d)),
         machines(std::move(m)),
         controller(std::move(c)),
         hostTimeout(timeout),
-        slots(machines.size()) {}
+        slots(machines.size()) {
+    known.reserve(machines.size());
+    for (const auto& name : machines)
+      if (std::u16string key = NameKey(name); !key.empty()) known.insert(std::move(key));
+    if (std::u16string key = NameKey(controller); !key.empty()) known.insert(std::move(key));
+  }
 
   NetApi& api;
+  const std::u16string domainKey;
   const std::vector<std::u16string> machines;  // slot 0 unused
   const std::u16string controller;
+  // The domain's machines and its controller (NameKey): the servers the
+  // scan asks of its own accord.
+  std::unordered_set<std::u16string> known;
   const std::chrono::milliseconds hostTimeout;  // zero: none
 
   // Whether the machine of slot is past its deadline at now.
@@ -134,42 +197,46 @@ struct ScanState {
   std::vector<Slot> slots;
   std::deque<std::pair<std::size_t, MachineWork>> finished;
 
-  // Last logons of this scan, one call per (server, user): threads that need
-  // the same pair wait for the one call.
-  std::mutex logonsMu;
-  std::map<std::pair<std::u16string, std::u16string>, std::shared_future<LogonAnswer>> logons;
+  // Last logons of this scan, one call per (server, user), and the
+  // controllers of the users' logon domains (by NameKey), one call each.
+  AskedOnce<std::pair<std::u16string, std::u16string>, LogonAnswer> logons;
+  AskedOnce<std::u16string, std::u16string> logonDomainControllers;
 };
 
 LogonAnswer LastLogon(ScanState& s, const std::u16string& server, const std::u16string& user) {
-  std::promise<LogonAnswer> mine;
-  std::shared_future<LogonAnswer> answer;
-  bool ask = false;
-  {
-    std::lock_guard lock(s.logonsMu);
-    auto [it, inserted] = s.logons.try_emplace({server, user});
-    if (inserted) {
-      it->second = mine.get_future().share();
-      ask = true;
-    }
-    answer = it->second;
-  }
-  if (ask) {
-    LogonAnswer a;
-    try {
-      a.status = classNetAPI(s.api).GetLastLogon(server, user, a.seconds);
-    } catch (...) {
-      mine.set_exception(std::current_exception());
-      throw;
-    }
-    // A server too busy to be asked in time gave no answer: the next
-    // machine with that user asks again.
-    if (a.status == static_cast<int32_t>(ERROR_NETWORK_BUSY)) {
-      std::lock_guard lock(s.logonsMu);
-      s.logons.erase({server, user});
-    }
-    mine.set_value(a);
-  }
-  return answer.get();
+  return s.logons.Get(
+      {server, user},
+      [&] {
+        LogonAnswer a;
+        a.status = classNetAPI(s.api).GetLastLogon(server, user, a.seconds);
+        return a;
+      },
+      // A server too busy to be asked in time gave no answer: the next
+      // machine with that user asks again.
+      [](const LogonAnswer& a) { return a.status != static_cast<int32_t>(ERROR_NETWORK_BUSY); });
+}
+
+// The server to ask for the last logon of row's entry; empty: none is asked.
+// An entry that names no logon server is asked of the domain's controller. A
+// server the entry names is asked only when the scan knows it: one of the
+// domain's machines, its controller, or the controller of the entry's logon
+// domain. The machine that lists the entry may be hostile, and asking a
+// server of its choosing would log on there with the scan's credentials.
+std::u16string QueryServer(ScanState& s, const ReportRow& row) {
+  const std::u16string key = NameKey(row.logonServer);
+  if (key.empty()) return s.controller;
+  if (s.known.count(key) != 0) return row.logonServer;
+  const std::u16string domain = NameKey(row.domain);
+  if (domain.empty() || domain == s.domainKey) return {};
+  const std::u16string controller = s.logonDomainControllers.Get(
+      domain,
+      [&] {
+        std::u16string name;
+        classNetAPI(s.api).fnGetPDCName(u"", row.domain, name);
+        return name;
+      },
+      [](const std::u16string&) { return true; });
+  return NameKey(controller) == key ? row.logonServer : std::u16string();
 }
 
 // Whether machine i's answer is no longer wanted: it is past its deadline
@@ -281,10 +348,9 @@ MachineWork AskMachine(ScanState& s, std::size_t i) {
   for (std::size_t j = 0; j < work.rows.size(); ++j) {
     if (NoLongerWanted(s, i)) break;
     ReportRow& row = work.rows[j];
-    // An entry that names no logon server is asked of the domain's
-    // controller; without one its last logon stays unknown (the empty name
+    // Without a server to ask the last logon stays unknown (the empty name
     // would ask this computer, whose accounts are not the domain's).
-    const std::u16string& server = row.logonServer.empty() ? s.controller : row.logonServer;
+    const std::u16string server = QueryServer(s, row);
     if (server.empty()) continue;
     const LogonAnswer logon = LastLogon(s, server, row.user);
     if (logon.status != 0) continue;
@@ -600,7 +666,7 @@ ScanOutcome RunAuditScan(NetApi& api, ReportWindow& window, const ScanSettings& 
   if (machines.empty()) machines.emplace_back();  // slot 0
   const std::size_t total = machines.size() - 1;
 
-  auto state = std::make_shared<ScanState>(api, std::move(machines), std::move(controller),
+  auto state = std::make_shared<ScanState>(api, domain, std::move(machines), std::move(controller),
                                            settings.hostTimeout);
   std::vector<MachineOutcome> outcomes(total);
   for (std::size_t i = 0; i < total; ++i) outcomes[i].machine = state->machines[i + 1];

@@ -17,6 +17,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -683,6 +684,44 @@ TEST_F(AuditScanTest, RoleAndLastLogonAreAskedOncePerScanWhateverTheJobs) {
   std::size_t bobs = 0;
   for (const auto& c : busy.Calls()) bobs += c.call == "NetUserGetInfo" && c.names[1] == u"bob";
   EXPECT_EQ(bobs, 21u);  // PC017's and each PC-*'s
+}
+
+TEST_F(AuditScanTest, ALastLogonIsAskedOnlyOfAServerTheScanKnows) {
+  SimDomain d = SmallDomain();
+  d.domains.push_back({u"SALES", u"SALES-PDC"});
+  SimMachine sales = Machine(u"SALES-PDC", SV_TYPE_WORKSTATION | SV_TYPE_DOMAIN_CTRL, {});
+  sales.domain = u"SALES";
+  sales.users = {{u"sam", 30u, {}}, {u"zed", 31u, {}}};
+  d.machines.push_back(sales);
+  d.machines[0].users.push_back({u"lee", 40u, {}});
+  d.machines[1].users = {{u"kim", 50u, {}}};  // PC017's own account
+  // PC017 names the servers; only one of the domain's machines (any case),
+  // the controller of the entry's logon domain, or none at all is asked.
+  d.machines[1].sessions = {
+      {u"lee", u"HQ", u"", u"\\\\pdc01"},    {u"kim", u"HQ", u"", u"pc017"},
+      {u"sam", u"SALES", u"", u"SALES-PDC"}, {u"zed", u"HQ", u"", u"SALES-PDC"},
+      {u"eve", u"HQ", u"", u"\\\\10.9.9.9"}, {u"ivy", u"EVIL", u"", u"EVIL-DC"},
+      {u"bob", u"HQ", u"", u"\\\\"}};
+  SimulatedNetApi net(d);
+  RecordingWindow w(u"HQ");
+  ASSERT_EQ(RunAuditScan(net, w, ScanSettings{1, {}}), ScanOutcome::Done);
+  std::set<std::pair<std::u16string, std::u16string>> asked;
+  for (const auto& c : net.Calls())
+    if (c.call == "NetUserGetInfo" && c.names[0] != u"\\\\PDC01")
+      asked.insert({c.names[0], c.names[1]});
+  EXPECT_EQ(asked, (std::set<std::pair<std::u16string, std::u16string>>{
+                       {u"\\\\pdc01", u"lee"}, {u"pc017", u"kim"}, {u"SALES-PDC", u"sam"}}));
+  std::map<std::u16string, std::optional<uint32_t>> logons;
+  for (const auto& r : w.rows)
+    if (r.machine == u"PC017") logons[r.user] = r.lastLogon;
+  EXPECT_EQ(logons, (std::map<std::u16string, std::optional<uint32_t>>{{u"lee", 40u},
+                                                                       {u"kim", 50u},
+                                                                       {u"sam", 30u},
+                                                                       {u"zed", std::nullopt},
+                                                                       {u"eve", std::nullopt},
+                                                                       {u"ivy", std::nullopt},
+                                                                       {u"bob", 0u}}));
+  EXPECT_EQ(net.OutstandingBuffers(), 0u);
 }
 
 TEST_F(AuditScanTest, StopKeepsTheRowsAndTheWindowShowsRowsWhileACallBlocks) {

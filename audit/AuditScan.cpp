@@ -216,18 +216,30 @@ LogonAnswer LastLogon(ScanState& s, const std::u16string& server, const std::u16
       [](const LogonAnswer& a) { return a.status != static_cast<int32_t>(ERROR_NETWORK_BUSY); });
 }
 
+// Whether name can be a domain's NetBIOS name, as a machine reports a logon
+// domain. A longer one, or a DNS name, would have the controller looked for
+// in DNS zones that whoever names the domain may hold.
+bool NetBiosDomainName(std::u16string_view name) {
+  return !name.empty() && name.size() <= 15 &&
+         std::none_of(name.begin(), name.end(), [](char16_t c) {
+           return c < 0x20 ||
+                  std::u16string_view(u".\\/:*?\"<>|").find(c) != std::u16string_view::npos;
+         });
+}
+
 // The server to ask for the last logon of row's entry; empty: none is asked.
 // An entry that names no logon server is asked of the domain's controller. A
 // server the entry names is asked only when the scan knows it: one of the
 // domain's machines, its controller, or the controller of the entry's logon
-// domain. The machine that lists the entry may be hostile, and asking a
-// server of its choosing would log on there with the scan's credentials.
+// domain (a NetBIOS name). The machine that lists the entry may be hostile,
+// and asking a server of its choosing would log on there with the scan's
+// credentials.
 std::u16string QueryServer(ScanState& s, const ReportRow& row) {
   const std::u16string key = NameKey(row.logonServer);
   if (key.empty()) return s.controller;
   if (s.known.count(key) != 0) return row.logonServer;
   const std::u16string domain = NameKey(row.domain);
-  if (domain.empty() || domain == s.domainKey) return {};
+  if (!NetBiosDomainName(row.domain) || domain == s.domainKey) return {};
   const std::u16string controller = s.logonDomainControllers.Get(
       domain,
       [&] {

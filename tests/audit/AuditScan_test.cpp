@@ -693,6 +693,12 @@ TEST_F(AuditScanTest, ALastLogonIsAskedOnlyOfAServerTheScanKnows) {
   sales.domain = u"SALES";
   sales.users = {{u"sam", 30u, {}}, {u"zed", 31u, {}}};
   d.machines.push_back(sales);
+  // A controller that a DNS zone names: a hostile machine may hold one.
+  d.domains.push_back({u"EVIL.EXAMPLE", u"EVIL-DC"});
+  SimMachine evil = Machine(u"EVIL-DC", SV_TYPE_WORKSTATION | SV_TYPE_DOMAIN_CTRL, {});
+  evil.domain = u"EVIL.EXAMPLE";
+  evil.users = {{u"ivy", 32u, {}}};
+  d.machines.push_back(evil);
   d.machines[0].users.push_back({u"lee", 40u, {}});
   d.machines[1].users = {{u"kim", 50u, {}}};  // PC017's own account
   // PC017 names the servers; only one of the domain's machines (any case),
@@ -700,7 +706,7 @@ TEST_F(AuditScanTest, ALastLogonIsAskedOnlyOfAServerTheScanKnows) {
   d.machines[1].sessions = {
       {u"lee", u"HQ", u"", u"\\\\pdc01"},    {u"kim", u"HQ", u"", u"pc017"},
       {u"sam", u"SALES", u"", u"SALES-PDC"}, {u"zed", u"HQ", u"", u"SALES-PDC"},
-      {u"eve", u"HQ", u"", u"\\\\10.9.9.9"}, {u"ivy", u"EVIL", u"", u"EVIL-DC"},
+      {u"eve", u"HQ", u"", u"\\\\10.9.9.9"}, {u"ivy", u"EVIL.EXAMPLE", u"", u"EVIL-DC"},
       {u"bob", u"HQ", u"", u"\\\\"}};
   SimulatedNetApi net(d);
   RecordingWindow w(u"HQ");

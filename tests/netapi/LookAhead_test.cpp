@@ -8,8 +8,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <new>
 #include <string>
 #include <utility>
@@ -172,6 +175,32 @@ TEST(SambaLookAhead, GoesOnAsTheScanComesFurther) {
   look.ScanComesTo(hosts[100]);
   ASSERT_TRUE(Over(look));
   EXPECT_TRUE(look.FoundUnreachable(hosts[299]));
+}
+
+// Names are looked up many at once: a lookup that takes long (no DNS server
+// answers) holds the others up no more than its own machine. Here each
+// lookup waits until four are under way.
+TEST(SambaLookAhead, LooksUpManyNamesAtOnce) {
+  const Bound closed("127.0.0.220", 0, -1);  // its port: nothing listens
+  ASSERT_NE(closed.port, 0);
+  std::mutex mu;
+  std::condition_variable changed;
+  int under = 0, most = 0;
+  LookAhead::Settings settings = OnPort(closed.port);
+  settings.addressesOf = [&](const std::string&) {
+    std::unique_lock lock(mu);
+    most = std::max(most, ++under);
+    changed.notify_all();
+    changed.wait_for(lock, std::chrono::seconds(5), [&] { return most >= 4; });
+    --under;
+    return std::pair<std::vector<std::string>, std::vector<std::string>>{{"127.0.0.220"}, {}};
+  };
+  LookAhead look({}, settings);
+  const std::vector<std::string> hosts = {"slow-1", "slow-2", "slow-3", "slow-4"};
+  look.Start(hosts);
+  ASSERT_TRUE(Over(look));
+  EXPECT_GE(most, 4);
+  for (const auto& host : hosts) EXPECT_TRUE(look.FoundUnreachable(host)) << host;
 }
 
 // No memory on the look's thread ends the look (the scan asks the machines

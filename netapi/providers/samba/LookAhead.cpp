@@ -2,13 +2,17 @@
 
 #include <netdb.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <deque>
+#include <exception>
 #include <new>
 #include <thread>
 #include <tuple>
@@ -44,6 +48,10 @@ constexpr std::chrono::milliseconds kRound{100};
 // A machine that takes no connection within this is taken for off, as a
 // scan's own connection to it would be.
 constexpr auto kUnreachableAfter = kConnectGrace + kConnectCheck;
+// Names looked up at once, each on a thread of its own, and machines whose
+// lookup is asked or whose addresses wait for sockets, at most.
+constexpr std::size_t kLookupThreads = 16;
+constexpr std::size_t kMostLooking = 64;
 
 std::string Key(std::string host) {
   for (char& c : host)
@@ -96,6 +104,131 @@ struct Machine {
 
 void Run(const std::shared_ptr<LookAhead::Look>& look, const std::vector<std::string>& hosts,
          const LookAhead::OtherName& otherName, const LookAhead::Settings& settings);
+
+// The addresses a machine is tried at: those of its own name, or when that
+// has none, those of the name that reaches it.
+std::vector<std::string> AddressesToTry(const std::string& host,
+                                        const LookAhead::Addresses& addressesOf,
+                                        const LookAhead::OtherName& otherName) {
+  auto [v4, v6] = addressesOf(host);
+  if (v4.empty() && v6.empty() && otherName) {
+    if (const std::string other = otherName(host); !other.empty())
+      std::tie(v4, v6) = addressesOf(other);
+  }
+  return v4.empty() ? std::move(v6) : std::move(v4);
+}
+
+// The machines' names are looked up on threads of their own: a lookup that
+// takes long (a name no server knows, a DNS server that does not answer,
+// a NetBIOS broadcast) holds its thread, not the look, which goes on with
+// the machines whose addresses came. The threads end once the look has
+// ended and their lookup is over.
+class Lookups {
+ public:
+  struct Answer {
+    std::size_t index = 0;
+    std::vector<std::string> addresses;
+    std::exception_ptr failed;  // the lookup threw (no memory, say)
+  };
+
+  Lookups(LookAhead::Addresses addressesOf, LookAhead::OtherName otherName)
+      : shared_(std::make_shared<Shared>(std::move(addressesOf), std::move(otherName))) {}
+  ~Lookups() {
+    {
+      std::lock_guard lock(shared_->mu);
+      shared_->ended = true;
+    }
+    shared_->asked.notify_all();
+  }
+  Lookups(const Lookups&) = delete;
+  Lookups& operator=(const Lookups&) = delete;
+
+  // Wakes a poll when an answer comes; -1: none to be had.
+  int WakeFd() const { return shared_->wake; }
+
+  // Looks up host, the look's machine at index. Throws when no thread for
+  // lookups can be had at all.
+  void Ask(std::size_t index, const std::string& host) {
+    std::lock_guard lock(shared_->mu);
+    shared_->questions.emplace_back(index, host);
+    // A thread for each question that no idle one will take, up to the most.
+    if (shared_->idle < shared_->questions.size() && shared_->threads < kLookupThreads) {
+      try {
+        std::thread([shared = shared_] { Answering(*shared); }).detach();
+        ++shared_->threads;
+        ++shared_->idle;
+      } catch (const std::exception&) {
+        if (shared_->threads == 0) throw;  // those there are take the question
+      }
+    }
+    shared_->asked.notify_one();
+  }
+
+  // The answers that came since the last call.
+  std::deque<Answer> Take() {
+    if (shared_->wake >= 0) {
+      uint64_t count = 0;
+      [[maybe_unused]] const ssize_t n = read(shared_->wake, &count, sizeof count);
+    }
+    std::lock_guard lock(shared_->mu);
+    if (shared_->lost) throw std::bad_alloc();
+    return std::exchange(shared_->answers, {});
+  }
+
+ private:
+  struct Shared {
+    Shared(LookAhead::Addresses a, LookAhead::OtherName o)
+        : addressesOf(std::move(a)), otherName(std::move(o)) {}
+    ~Shared() {
+      if (wake >= 0) close(wake);
+    }
+    const LookAhead::Addresses addressesOf;
+    const LookAhead::OtherName otherName;
+    const int wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    std::mutex mu;
+    std::condition_variable asked;
+    std::deque<std::pair<std::size_t, std::string>> questions;  // guarded by mu
+    std::deque<Answer> answers;                                 // guarded by mu
+    std::size_t threads = 0;                                    // guarded by mu
+    std::size_t idle = 0;  // threads waiting for a question; guarded by mu
+    bool ended = false;    // guarded by mu
+    bool lost = false;     // an answer found no memory; guarded by mu
+  };
+
+  static void Answering(Shared& s) {
+    std::unique_lock lock(s.mu);
+    for (;;) {
+      s.asked.wait(lock, [&s] { return s.ended || !s.questions.empty(); });
+      if (s.ended) break;
+      auto [index, host] = std::move(s.questions.front());
+      s.questions.pop_front();
+      --s.idle;
+      lock.unlock();
+      Answer answer;
+      answer.index = index;
+      try {
+        answer.addresses = AddressesToTry(host, s.addressesOf, s.otherName);
+      } catch (...) {
+        answer.failed = std::current_exception();
+      }
+      lock.lock();
+      ++s.idle;
+      if (s.ended) break;
+      try {
+        s.answers.push_back(std::move(answer));
+      } catch (...) {
+        s.lost = true;  // no memory: the look ends
+      }
+      if (s.wake >= 0) {
+        const uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = write(s.wake, &one, sizeof one);
+      }
+    }
+    --s.threads;
+  }
+
+  std::shared_ptr<Shared> shared_;
+};
 
 // How many machines the scan has come to.
 std::size_t Passed(LookAhead::Look& look) {
@@ -217,7 +350,7 @@ void Run(const std::shared_ptr<LookAhead::Look>& look, const std::vector<std::st
         if (w.fd >= 0) CloseAtOnce(w.fd);
     }
   } closer{waits};
-  waits.reserve(maxSockets);
+  waits.reserve(maxSockets + 1);
   owner.reserve(maxSockets);
 
   // m is found unreachable, or found to take a connection (which ends what
@@ -241,16 +374,9 @@ void Run(const std::shared_ptr<LookAhead::Look>& look, const std::vector<std::st
     if (!SaysUnreachable(error)) m.undecided = true;
     if (m.open == 0) decide(m, !m.undecided, false);
   };
-  // Tries host on every port of each address it would be asked at: its own
-  // name's, or when that has none, those of the name that reaches it.
-  auto begin = [&](std::size_t index) {
-    const std::string& host = hosts[index];
-    auto [v4, v6] = addressesOf(host);
-    if (v4.empty() && v6.empty() && otherName) {
-      if (const std::string other = otherName(host); !other.empty())
-        std::tie(v4, v6) = addressesOf(other);
-    }
-    const std::vector<std::string>& addresses = v4.empty() ? v6 : v4;
+  // Tries the machine at index on every port of each address it would be
+  // asked at (Lookups).
+  auto attempt = [&](std::size_t index, const std::vector<std::string>& addresses) {
     const std::size_t attempts = std::min(addresses.size(), kMostAddresses) * ports.size();
     if (attempts == 0) return;  // not reached by any name: nothing to try
     // Every attempt counts as open until it ends, so that the machine is
@@ -283,17 +409,32 @@ void Run(const std::shared_ptr<LookAhead::Look>& look, const std::vector<std::st
     }
   };
 
+  Lookups lookups(addressesOf, otherName);
+  std::size_t looking = 0;                // machines asked of lookups whose attempts are not made
+  std::deque<Lookups::Answer> addressed;  // looked up, waiting for sockets
+  auto begin = [&](std::size_t index) {
+    lookups.Ask(index, hosts[index]);
+    ++looking;
+  };
+
   auto round = Clock::now();
   std::size_t begun = 0;  // machines begun in this round
   while (!look->stop) {
+    for (Lookups::Answer& answer : lookups.Take()) {
+      if (answer.failed) std::rethrow_exception(answer.failed);
+      addressed.push_back(std::move(answer));
+    }
+    while (!addressed.empty() && waits.size() + mostPerMachine <= maxSockets) {
+      attempt(addressed.front().index, addressed.front().addresses);
+      addressed.pop_front();
+      --looking;
+    }
     auto now = Clock::now();
     if (now - round >= kRound) {
       round = now;
       begun = 0;
     }
-    auto room = [&] {
-      return begun < kBegunPerRound && waits.size() + mostPerMachine <= maxSockets && !look->stop;
-    };
+    auto room = [&] { return begun < kBegunPerRound && looking < kMostLooking && !look->stop; };
     while (!found.empty() && room()) {
       const auto [index, when] = found.front();
       const bool ahead = index >= Passed(*look);
@@ -305,7 +446,7 @@ void Run(const std::shared_ptr<LookAhead::Look>& look, const std::vector<std::st
       }
     }
     for (; room() && MayBegin(*look, next); ++begun) begin(next++);
-    if (waits.empty() && next >= hosts.size()) {
+    if (waits.empty() && looking == 0 && next >= hosts.size()) {
       {
         std::lock_guard lock(look->mu);
         look->over = true;
@@ -321,10 +462,12 @@ void Run(const std::shared_ptr<LookAhead::Look>& look, const std::vector<std::st
     if (next < hosts.size() && begun >= kBegunPerRound) until = std::min(until, round + kRound);
     for (std::size_t w : owner) until = std::min(until, machines[w].start + kUnreachableAfter);
     const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(until - now);
-    if (poll(waits.data(), waits.size(), static_cast<int>(std::max<long long>(wait.count(), 0))) <
-            0 &&
-        errno != EINTR)
-      break;
+    // The lookups' answers wake the wait too (room for it was kept).
+    if (lookups.WakeFd() >= 0) waits.push_back({lookups.WakeFd(), POLLIN, 0});
+    const int polled =
+        poll(waits.data(), waits.size(), static_cast<int>(std::max<long long>(wait.count(), 0)));
+    if (lookups.WakeFd() >= 0) waits.pop_back();
+    if (polled < 0 && errno != EINTR) break;
 
     now = Clock::now();
     for (std::size_t k = 0; k < waits.size(); ++k) {

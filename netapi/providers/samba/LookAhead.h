@@ -22,7 +22,7 @@ class LookAhead {
  public:
   // The name that reaches a machine whose own name has no address (the DNS
   // name the directory gave for it), or "" when there is none. Called on the
-  // look's thread.
+  // look's lookup threads, several at once.
   using OtherName = std::function<std::string(const std::string& host)>;
   // A name's numeric addresses, IPv4 and IPv6 (AddressesOf).
   using Addresses = std::function<std::pair<std::vector<std::string>, std::vector<std::string>>(
@@ -32,7 +32,8 @@ class LookAhead {
   struct Settings {
     // The ports a machine is tried on.
     std::vector<std::string> ports{"445", "139"};
-    // How a name's addresses are found; unset: AddressesOf.
+    // How a name's addresses are found (on several threads at once); unset:
+    // AddressesOf.
     Addresses addressesOf;
     // How long what a look found holds: as long as a connection's finding
     // that a machine gave no answer (RememberSilent).
@@ -49,8 +50,8 @@ class LookAhead {
   // hosts (bare names or addresses), in order, on a thread of its own,
   // keeping a few hundred machines ahead of the scan (more as the scan goes
   // faster), whose place ScanComesTo tells. Empty: only ends. Returns
-  // at once: a name lookup under way finishes on that thread, which then
-  // ends by itself.
+  // at once: name lookups under way finish on their threads, which then
+  // end by themselves.
   void Start(std::vector<std::string> hosts);
 
   // The scan begins to ask host, one of its machines (not a logon server it

@@ -230,14 +230,15 @@ bool NetBiosDomainName(std::u16string_view name) {
 // The server to ask for the last logon of row's entry; empty: none is asked.
 // An entry that names no logon server is asked of the domain's controller. A
 // server the entry names is asked only when the scan knows it: one of the
-// domain's machines, its controller, or the controller of the entry's logon
-// domain (a NetBIOS name). The machine that lists the entry may be hostile,
+// domain's machines, its controller, a controller the provider knows (of the
+// forest, from the directory), or the controller of the entry's logon domain
+// (a NetBIOS name). The machine that lists the entry may be hostile,
 // and asking a server of its choosing would log on there with the scan's
 // credentials.
 std::u16string QueryServer(ScanState& s, const ReportRow& row) {
   const std::u16string key = NameKey(row.logonServer);
   if (key.empty()) return s.controller;
-  if (s.known.count(key) != 0) return row.logonServer;
+  if (s.known.count(key) != 0 || s.api.KnownController(row.logonServer)) return row.logonServer;
   const std::u16string domain = NameKey(row.domain);
   if (!NetBiosDomainName(row.domain) || domain == s.domainKey) return {};
   const std::u16string controller = s.logonDomainControllers.Get(

@@ -272,7 +272,11 @@ bool DirectoryHostNames::Replace(const DirectoryListing& listing, uint64_t begun
   byName.reserve(listing.computers.size() + listing.forestControllers.size());
   for (const DirectoryMachine& m : listing.computers)
     if (!m.dnsHostName.empty()) byName.emplace(LowerAscii(ToUtf8(m.name)), m.dnsHostName);
-  for (const auto& [name, dns] : listing.forestControllers) byName.emplace(LowerAscii(name), dns);
+  std::unordered_set<std::string> controllers;
+  for (const auto& [name, dns] : listing.forestControllers) {
+    byName.emplace(LowerAscii(name), dns);
+    controllers.insert(LowerAscii(name));
+  }
   std::vector<std::string> domains;
   auto addDomain = [&domains](std::string name) {
     if (!name.empty() && name.back() == '.') name.pop_back();
@@ -287,8 +291,15 @@ bool DirectoryHostNames::Replace(const DirectoryListing& listing, uint64_t begun
   if (begun != begun_) return false;
   byName_.swap(byName);
   domains_.swap(domains);
+  controllers_.swap(controllers);
   found_.clear();
   return true;
+}
+
+bool DirectoryHostNames::IsForestController(const std::string& name) const {
+  const std::string key = LowerAscii(name);
+  std::lock_guard lock(mu_);
+  return controllers_.count(key) != 0;
 }
 
 std::string DirectoryHostNames::DnsNameOf(const std::string& name,

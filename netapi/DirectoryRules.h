@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -189,6 +190,10 @@ class DirectoryHostNames {
                         std::chrono::steady_clock::time_point until =
                             std::chrono::steady_clock::time_point::max()) const;
 
+  // Whether name (UTF-8, any case) is one of the forest's domain controllers
+  // that the last listing named.
+  bool IsForestController(const std::string& name) const;
+
   // Domain names tried at most: a hostile directory may name a million
   // trusts, and each name tried is a DNS query.
   static constexpr std::size_t kMaxDomains = 32;
@@ -198,6 +203,7 @@ class DirectoryHostNames {
   uint64_t begun_ = 0;                                   // readings begun
   std::unordered_map<std::string, std::string> byName_;  // by lower-case name
   std::vector<std::string> domains_;                     // lower case, own domain first
+  std::unordered_set<std::string> controllers_;          // the forest's, lower case
   // Names already found under a domain (by lower-case name), so that the
   // logon server of many users is looked for once.
   mutable std::unordered_map<std::string, std::string> found_;

@@ -274,6 +274,14 @@ class NetApi {
   // answer for those at once when their turn comes. Returns at once.
   virtual void LookAhead(const std::vector<std::u16string>& machines) { (void)machines; }
 
+  // Whether server (a name, with or without its leading backslashes) is a
+  // domain controller that the provider learnt of from a source it trusts
+  // (the directory it read), beyond the machines it listed.
+  virtual bool KnownController(const std::u16string& server) const {
+    (void)server;
+    return false;
+  }
+
   virtual NET_API_STATUS NetServerEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr,
                                        DWORD prefmaxlen, LPDWORD entriesread, LPDWORD totalentries,
                                        DWORD servertype, LPCWSTR domain, LPDWORD resume_handle) = 0;

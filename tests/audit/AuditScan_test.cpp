@@ -686,12 +686,24 @@ TEST_F(AuditScanTest, RoleAndLastLogonAreAskedOncePerScanWhateverTheJobs) {
   EXPECT_EQ(bobs, 21u);  // PC017's and each PC-*'s
 }
 
+// A provider that knows SALES-BDC for a controller of the forest.
+class KnowsAController : public SimulatedNetApi {
+ public:
+  using SimulatedNetApi::SimulatedNetApi;
+  bool KnownController(const std::u16string& server) const override {
+    return server == u"SALES-BDC";
+  }
+};
+
 TEST_F(AuditScanTest, ALastLogonIsAskedOnlyOfAServerTheScanKnows) {
   SimDomain d = SmallDomain();
   d.domains.push_back({u"SALES", u"SALES-PDC"});
   SimMachine sales = Machine(u"SALES-PDC", SV_TYPE_WORKSTATION | SV_TYPE_DOMAIN_CTRL, {});
   sales.domain = u"SALES";
   sales.users = {{u"sam", 30u, {}}, {u"zed", 31u, {}}};
+  d.machines.push_back(sales);
+  sales.name = u"SALES-BDC";
+  sales.users = {{u"tom", 33u, {}}};
   d.machines.push_back(sales);
   // A controller that a DNS zone names: a hostile machine may hold one.
   d.domains.push_back({u"EVIL.EXAMPLE", u"EVIL-DC"});
@@ -702,21 +714,24 @@ TEST_F(AuditScanTest, ALastLogonIsAskedOnlyOfAServerTheScanKnows) {
   d.machines[0].users.push_back({u"lee", 40u, {}});
   d.machines[1].users = {{u"kim", 50u, {}}};  // PC017's own account
   // PC017 names the servers; only one of the domain's machines (any case),
-  // the controller of the entry's logon domain, or none at all is asked.
+  // a controller the provider knows, the controller of the entry's logon
+  // domain, or none at all is asked.
   d.machines[1].sessions = {
       {u"lee", u"HQ", u"", u"\\\\pdc01"},    {u"kim", u"HQ", u"", u"pc017"},
       {u"sam", u"SALES", u"", u"SALES-PDC"}, {u"zed", u"HQ", u"", u"SALES-PDC"},
       {u"eve", u"HQ", u"", u"\\\\10.9.9.9"}, {u"ivy", u"EVIL.EXAMPLE", u"", u"EVIL-DC"},
-      {u"bob", u"HQ", u"", u"\\\\"}};
-  SimulatedNetApi net(d);
+      {u"bob", u"HQ", u"", u"\\\\"},         {u"tom", u"SALES", u"", u"SALES-BDC"}};
+  KnowsAController net(d);
   RecordingWindow w(u"HQ");
   ASSERT_EQ(RunAuditScan(net, w, ScanSettings{1, {}}), ScanOutcome::Done);
   std::set<std::pair<std::u16string, std::u16string>> asked;
   for (const auto& c : net.Calls())
     if (c.call == "NetUserGetInfo" && c.names[0] != u"\\\\PDC01")
       asked.insert({c.names[0], c.names[1]});
-  EXPECT_EQ(asked, (std::set<std::pair<std::u16string, std::u16string>>{
-                       {u"\\\\pdc01", u"lee"}, {u"pc017", u"kim"}, {u"SALES-PDC", u"sam"}}));
+  EXPECT_EQ(asked, (std::set<std::pair<std::u16string, std::u16string>>{{u"\\\\pdc01", u"lee"},
+                                                                        {u"pc017", u"kim"},
+                                                                        {u"SALES-PDC", u"sam"},
+                                                                        {u"SALES-BDC", u"tom"}}));
   std::map<std::u16string, std::optional<uint32_t>> logons;
   for (const auto& r : w.rows)
     if (r.machine == u"PC017") logons[r.user] = r.lastLogon;
@@ -726,7 +741,8 @@ TEST_F(AuditScanTest, ALastLogonIsAskedOnlyOfAServerTheScanKnows) {
                                                                        {u"zed", std::nullopt},
                                                                        {u"eve", std::nullopt},
                                                                        {u"ivy", std::nullopt},
-                                                                       {u"bob", 0u}}));
+                                                                       {u"bob", 0u},
+                                                                       {u"tom", 33u}}));
   EXPECT_EQ(net.OutstandingBuffers(), 0u);
 }
 

@@ -566,6 +566,11 @@ void SambaNetApi::LookAhead(const std::vector<std::u16string>& machines) {
   creds_.lookAhead->Start(std::move(hosts));
 }
 
+bool SambaNetApi::KnownController(const std::u16string& server) const {
+  const Arg name = ServerArg(server.c_str());
+  return name.present && creds_.hostNames->IsForestController(name.text);
+}
+
 NET_API_STATUS SambaNetApi::NetGetDCName(LPCWSTR servername, LPCWSTR domainname, LPBYTE* bufptr) {
   if (!ValidOut(bufptr)) return ERROR_INVALID_PARAMETER;
   *bufptr = nullptr;

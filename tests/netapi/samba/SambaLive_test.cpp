@@ -288,6 +288,9 @@ TEST_F(LiveTest, MachinesAreReachedByTheirDirectoryDnsNames) {
   std::u16string role;
   EXPECT_EQ(net.GetServerType(u"FILESDNS", role), 0);
   EXPECT_EQ(net.GetServerType(u"ChildDC", role), 0);
+  // The controllers the sites list are known for such; the machines are not.
+  EXPECT_TRUE(api.KnownController(u"\\\\ChildDC"));
+  EXPECT_FALSE(api.KnownController(u"WKS01"));
   ExpectAllReleased(api);
 }
 

@@ -19,7 +19,7 @@
 #include <optional>
 #include <string>
 #include <thread>
-#include <unordered_set>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -91,6 +91,11 @@ struct LogonAnswer {
   uint32_t seconds = 0;
 };
 
+struct ControllerAnswer {
+  int32_t status = 0;
+  std::u16string name;
+};
+
 enum class SlotState { Waiting, Running, Finished, GivenUp };
 
 struct Slot {
@@ -130,6 +135,10 @@ class AskedOnce {
       try {
         v = ask();
       } catch (...) {
+        {
+          std::lock_guard lock(mu_);
+          answers_.erase(key);  // the next thread asks again
+        }
         mine.set_exception(std::current_exception());
         throw;
       }
@@ -168,19 +177,21 @@ struct ScanState {
         controller(std::move(c)),
         hostTimeout(timeout),
         slots(machines.size()) {
-    known.reserve(machines.size());
-    for (const auto& name : machines)
-      if (std::u16string key = NameKey(name); !key.empty()) known.insert(std::move(key));
-    if (std::u16string key = NameKey(controller); !key.empty()) known.insert(std::move(key));
+    known.reserve(machines.size() + 1);
+    auto add = [this](const std::u16string& name) {
+      if (std::u16string key = NameKey(name); !key.empty()) known.emplace(std::move(key), name);
+    };
+    add(controller);  // first: its name is the platform's
+    for (const auto& name : machines) add(name);
   }
 
   NetApi& api;
   const std::u16string domainKey;
   const std::vector<std::u16string> machines;  // slot 0 unused
   const std::u16string controller;
-  // The domain's machines and its controller (NameKey): the servers the
-  // scan asks of its own accord.
-  std::unordered_set<std::u16string> known;
+  // The domain's controller and its machines, by NameKey: the servers the
+  // scan asks of its own accord, under the names it has for them.
+  std::unordered_map<std::u16string, std::u16string> known;
   const std::chrono::milliseconds hostTimeout;  // zero: none
 
   // Whether the machine of slot is past its deadline at now.
@@ -200,7 +211,7 @@ struct ScanState {
   // Last logons of this scan, one call per (server, user), and the
   // controllers of the users' logon domains (by NameKey), one call each.
   AskedOnce<std::pair<std::u16string, std::u16string>, LogonAnswer> logons;
-  AskedOnce<std::u16string, std::u16string> logonDomainControllers;
+  AskedOnce<std::u16string, ControllerAnswer> logonDomainControllers;
 };
 
 LogonAnswer LastLogon(ScanState& s, const std::u16string& server, const std::u16string& user) {
@@ -217,8 +228,7 @@ LogonAnswer LastLogon(ScanState& s, const std::u16string& server, const std::u16
 }
 
 // Whether name can be a domain's NetBIOS name, as a machine reports a logon
-// domain. A longer one, or a DNS name, would have the controller looked for
-// in DNS zones that whoever names the domain may hold.
+// domain.
 bool NetBiosDomainName(std::u16string_view name) {
   return !name.empty() && name.size() <= 15 &&
          std::none_of(name.begin(), name.end(), [](char16_t c) {
@@ -227,29 +237,37 @@ bool NetBiosDomainName(std::u16string_view name) {
          });
 }
 
-// The server to ask for the last logon of row's entry; empty: none is asked.
-// An entry that names no logon server is asked of the domain's controller. A
-// server the entry names is asked only when the scan knows it: one of the
-// domain's machines, its controller, a controller the provider knows (of the
-// forest, from the directory), or the controller of the entry's logon domain
-// (a NetBIOS name). The machine that lists the entry may be hostile,
-// and asking a server of its choosing would log on there with the scan's
+// The server to ask for the last logon of row's entry, under the name the
+// scan has for it; empty: none is asked. An entry that names no logon server
+// is asked of the domain's controller. A server the entry names is asked only
+// when the scan knows it: one of the domain's machines or its controller, a
+// controller the provider knows (the forest's, from the directory; asked by
+// its DNS name), or the controller of the entry's logon domain as the
+// domain's controller gives it (which it does only for domains it trusts).
+// The machine that lists the entry may be hostile: asking a server of its
+// choosing, or by its spelling of a name, would log on there with the scan's
 // credentials.
 std::u16string QueryServer(ScanState& s, const ReportRow& row) {
   const std::u16string key = NameKey(row.logonServer);
   if (key.empty()) return s.controller;
-  if (s.known.count(key) != 0 || s.api.KnownController(row.logonServer)) return row.logonServer;
+  if (const auto it = s.known.find(key); it != s.known.end()) return it->second;
+  if (std::u16string name = s.api.ControllerDnsName(row.logonServer); !name.empty()) return name;
   const std::u16string domain = NameKey(row.domain);
-  if (!NetBiosDomainName(row.domain) || domain == s.domainKey) return {};
-  const std::u16string controller = s.logonDomainControllers.Get(
+  if (s.controller.empty() || !NetBiosDomainName(row.domain) || domain == s.domainKey) return {};
+  const ControllerAnswer controller = s.logonDomainControllers.Get(
       domain,
       [&] {
-        std::u16string name;
-        classNetAPI(s.api).fnGetPDCName(u"", row.domain, name);
-        return name;
+        ControllerAnswer a;
+        a.status = classNetAPI(s.api).fnGetPDCName(s.controller, row.domain, a.name);
+        return a;
       },
-      [](const std::u16string&) { return true; });
-  return NameKey(controller) == key ? row.logonServer : std::u16string();
+      // A failure that may pass (a busy network, say) is asked again.
+      [](const ControllerAnswer& a) {
+        return a.status == 0 || a.status == static_cast<int32_t>(NERR_DCNotFound) ||
+               a.status == static_cast<int32_t>(ERROR_NO_SUCH_DOMAIN);
+      });
+  return controller.status == 0 && NameKey(controller.name) == key ? controller.name
+                                                                   : std::u16string();
 }
 
 // Whether machine i's answer is no longer wanted: it is past its deadline

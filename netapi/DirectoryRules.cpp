@@ -272,10 +272,11 @@ bool DirectoryHostNames::Replace(const DirectoryListing& listing, uint64_t begun
   byName.reserve(listing.computers.size() + listing.forestControllers.size());
   for (const DirectoryMachine& m : listing.computers)
     if (!m.dnsHostName.empty()) byName.emplace(LowerAscii(ToUtf8(m.name)), m.dnsHostName);
-  std::unordered_set<std::string> controllers;
+  std::unordered_map<std::string, std::string> controllers;
   for (const auto& [name, dns] : listing.forestControllers) {
     byName.emplace(LowerAscii(name), dns);
-    controllers.insert(LowerAscii(name));
+    controllers.emplace(LowerAscii(name), dns);
+    controllers.emplace(LowerAscii(dns), dns);
   }
   std::vector<std::string> domains;
   auto addDomain = [&domains](std::string name) {
@@ -296,10 +297,11 @@ bool DirectoryHostNames::Replace(const DirectoryListing& listing, uint64_t begun
   return true;
 }
 
-bool DirectoryHostNames::IsForestController(const std::string& name) const {
+std::string DirectoryHostNames::ForestControllerDnsName(const std::string& name) const {
   const std::string key = LowerAscii(name);
   std::lock_guard lock(mu_);
-  return controllers_.count(key) != 0;
+  const auto it = controllers_.find(key);
+  return it != controllers_.end() ? it->second : std::string();
 }
 
 std::string DirectoryHostNames::DnsNameOf(const std::string& name,

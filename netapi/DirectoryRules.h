@@ -15,7 +15,6 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -190,9 +189,9 @@ class DirectoryHostNames {
                         std::chrono::steady_clock::time_point until =
                             std::chrono::steady_clock::time_point::max()) const;
 
-  // Whether name (UTF-8, any case) is one of the forest's domain controllers
-  // that the last listing named.
-  bool IsForestController(const std::string& name) const;
+  // The DNS name of the forest's domain controller that the last listing
+  // named name (its NetBIOS or DNS name, UTF-8, any case); empty for any other.
+  std::string ForestControllerDnsName(const std::string& name) const;
 
   // Domain names tried at most: a hostile directory may name a million
   // trusts, and each name tried is a DNS query.
@@ -203,7 +202,8 @@ class DirectoryHostNames {
   uint64_t begun_ = 0;                                   // readings begun
   std::unordered_map<std::string, std::string> byName_;  // by lower-case name
   std::vector<std::string> domains_;                     // lower case, own domain first
-  std::unordered_set<std::string> controllers_;          // the forest's, lower case
+  // The forest's controllers' DNS names, by lower-case NetBIOS and DNS name.
+  std::unordered_map<std::string, std::string> controllers_;
   // Names already found under a domain (by lower-case name), so that the
   // logon server of many users is looked for once.
   mutable std::unordered_map<std::string, std::string> found_;

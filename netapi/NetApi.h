@@ -274,12 +274,12 @@ class NetApi {
   // answer for those at once when their turn comes. Returns at once.
   virtual void LookAhead(const std::vector<std::u16string>& machines) { (void)machines; }
 
-  // Whether server (a name, with or without its leading backslashes) is a
-  // domain controller that the provider learnt of from a source it trusts
-  // (the directory it read), beyond the machines it listed.
-  virtual bool KnownController(const std::u16string& server) const {
+  // The DNS name of server (a NetBIOS or DNS name, with or without leading
+  // backslashes) when it is a domain controller that the provider learnt of
+  // from a source it trusts (the directory it read); empty otherwise.
+  virtual std::u16string ControllerDnsName(const std::u16string& server) const {
     (void)server;
-    return false;
+    return {};
   }
 
   virtual NET_API_STATUS NetServerEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr,

@@ -690,51 +690,67 @@ TEST_F(AuditScanTest, RoleAndLastLogonAreAskedOncePerScanWhateverTheJobs) {
 class KnowsAController : public SimulatedNetApi {
  public:
   using SimulatedNetApi::SimulatedNetApi;
-  bool KnownController(const std::u16string& server) const override {
-    return server == u"SALES-BDC";
+  std::u16string ControllerDnsName(const std::u16string& server) const override {
+    return server == u"SALES-BDC" ? u"Sales-Bdc" : u"";
   }
 };
 
 TEST_F(AuditScanTest, ALastLogonIsAskedOnlyOfAServerTheScanKnows) {
-  SimDomain d = SmallDomain();
-  d.domains.push_back({u"SALES", u"SALES-PDC"});
-  SimMachine sales = Machine(u"SALES-PDC", SV_TYPE_WORKSTATION | SV_TYPE_DOMAIN_CTRL, {});
-  sales.domain = u"SALES";
-  sales.users = {{u"sam", 30u, {}}, {u"zed", 31u, {}}};
-  d.machines.push_back(sales);
-  sales.name = u"SALES-BDC";
-  sales.users = {{u"tom", 33u, {}}};
-  d.machines.push_back(sales);
-  // A controller that a DNS zone names: a hostile machine may hold one.
-  d.domains.push_back({u"EVIL.EXAMPLE", u"EVIL-DC"});
-  SimMachine evil = Machine(u"EVIL-DC", SV_TYPE_WORKSTATION | SV_TYPE_DOMAIN_CTRL, {});
-  evil.domain = u"EVIL.EXAMPLE";
-  evil.users = {{u"ivy", 32u, {}}};
-  d.machines.push_back(evil);
-  d.machines[0].users.push_back({u"lee", 40u, {}});
-  d.machines[1].users = {{u"kim", 50u, {}}};  // PC017's own account
-  // PC017 names the servers; only one of the domain's machines (any case),
-  // a controller the provider knows, the controller of the entry's logon
-  // domain, or none at all is asked.
-  d.machines[1].sessions = {
-      {u"lee", u"HQ", u"", u"\\\\pdc01"},    {u"kim", u"HQ", u"", u"pc017"},
-      {u"sam", u"SALES", u"", u"SALES-PDC"}, {u"zed", u"HQ", u"", u"SALES-PDC"},
-      {u"eve", u"HQ", u"", u"\\\\10.9.9.9"}, {u"ivy", u"EVIL.EXAMPLE", u"", u"EVIL-DC"},
-      {u"bob", u"HQ", u"", u"\\\\"},         {u"tom", u"SALES", u"", u"SALES-BDC"}};
+  SimDomain d;
+  d.computerName = u"PC017";
+  d.localDomain = u"HQ";
+  // SALES is trusted; a DNS zone that a hostile machine may hold names
+  // EVIL.EXAMPLE's controller.
+  d.domains = {{u"HQ", u"PDC01"}, {u"SALES", u"SALES-PDC"}, {u"EVIL.EXAMPLE", u"EVIL-DC"}};
+  const uint32_t dc = SV_TYPE_WORKSTATION | SV_TYPE_DOMAIN_CTRL;
+  SimMachine pdc = Machine(u"PDC01", dc, {});
+  pdc.users = {{u"lee", 40u, {}}, {u"bob", 0u, {}}};
+  SimMachine pc = Machine(u"PC017", SV_TYPE_WORKSTATION, {});
+  pc.users = {{u"kim", 50u, {}}};
+  // PC017 names the servers: only one of the domain's machines (any case, but
+  // asked under the listing's name), a controller the provider knows, the
+  // controller of the entry's logon domain, or none at all is asked.
+  pc.sessions = {{u"lee", u"HQ", u"", u"\\\\pdc01"},
+                 {u"kim", u"HQ", u"", u"pc017"},
+                 {u"sam", u"SALES", u"", u"SALES-PDC"},
+                 {u"zed", u"HQ", u"", u"SALES-PDC"},
+                 {u"eve", u"HQ", u"", u"\\\\10.9.9.9"},
+                 {u"ivy", u"EVIL.EXAMPLE", u"", u"EVIL-DC"},
+                 {u"bob", u"HQ", u"", u"\\\\"},
+                 {u"tom", u"SALES", u"", u"SALES-BDC"},
+                 {u"uma", u"SALES", u"", u"\u017FALES-PDC"}};  // a long s folds to s
+  d.machines = {pdc, pc};
+  for (const char16_t* name : {u"SALES-PDC", u"SALES-BDC", u"EVIL-DC"}) {
+    SimMachine other = Machine(name, dc, {});
+    other.domain = name[0] == u'E' ? u"EVIL.EXAMPLE" : u"SALES";
+    other.users = {{u"sam", 30u, {}},
+                   {u"zed", 31u, {}},
+                   {u"ivy", 32u, {}},
+                   {u"tom", 33u, {}},
+                   {u"uma", 34u, {}}};
+    d.machines.push_back(other);
+  }
   KnowsAController net(d);
   RecordingWindow w(u"HQ");
   ASSERT_EQ(RunAuditScan(net, w, ScanSettings{1, {}}), ScanOutcome::Done);
   std::set<std::pair<std::u16string, std::u16string>> asked;
   for (const auto& c : net.Calls())
-    if (c.call == "NetUserGetInfo" && c.names[0] != u"\\\\PDC01")
-      asked.insert({c.names[0], c.names[1]});
-  EXPECT_EQ(asked, (std::set<std::pair<std::u16string, std::u16string>>{{u"\\\\pdc01", u"lee"},
-                                                                        {u"pc017", u"kim"},
-                                                                        {u"SALES-PDC", u"sam"},
-                                                                        {u"SALES-BDC", u"tom"}}));
+    if (c.call == "NetUserGetInfo") asked.insert({c.names[0], c.names[1]});
+  EXPECT_EQ(asked,
+            (std::set<std::pair<std::u16string, std::u16string>>{{u"\\\\PDC01", u"lee"},
+                                                                 {u"PC017", u"kim"},
+                                                                 {u"\\\\SALES-PDC", u"sam"},
+                                                                 {u"\\\\PDC01", u"bob"},
+                                                                 {u"Sales-Bdc", u"tom"},
+                                                                 {u"\\\\SALES-PDC", u"uma"}}));
+  // The other domain's controller is asked of the domain's own.
+  for (const auto& c : net.Calls()) {
+    if (c.call == "NetGetDCName" && c.names[1] != u"HQ") {
+      EXPECT_EQ(c.names[0], u"\\\\PDC01");
+    }
+  }
   std::map<std::u16string, std::optional<uint32_t>> logons;
-  for (const auto& r : w.rows)
-    if (r.machine == u"PC017") logons[r.user] = r.lastLogon;
+  for (const auto& r : w.rows) logons[r.user] = r.lastLogon;
   EXPECT_EQ(logons, (std::map<std::u16string, std::optional<uint32_t>>{{u"lee", 40u},
                                                                        {u"kim", 50u},
                                                                        {u"sam", 30u},
@@ -742,7 +758,8 @@ TEST_F(AuditScanTest, ALastLogonIsAskedOnlyOfAServerTheScanKnows) {
                                                                        {u"eve", std::nullopt},
                                                                        {u"ivy", std::nullopt},
                                                                        {u"bob", 0u},
-                                                                       {u"tom", 33u}}));
+                                                                       {u"tom", 33u},
+                                                                       {u"uma", 34u}}));
   EXPECT_EQ(net.OutstandingBuffers(), 0u);
 }
 

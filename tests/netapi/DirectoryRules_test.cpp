@@ -162,12 +162,15 @@ TEST(DirectoryRules, ForestControllersAreKnownByTheirNetBiosNames) {
   EXPECT_EQ(names.DnsNameOf("filesdns", never), "files.corp.example");
   EXPECT_EQ(names.DnsNameOf("EastDC1", never), "eastdc1.east");
   EXPECT_EQ(names.DnsNameOf("WKS01", never), "");
-  // The forest's controllers are known as such (any case); the domain's
-  // machines are not, and a later listing replaces them.
-  EXPECT_TRUE(names.IsForestController("eastdc1") && names.IsForestController("FilesDns"));
-  EXPECT_FALSE(names.IsForestController("WKS01") || names.IsForestController("eastdc1.east"));
+  // The forest's controllers are known as such, by either name, any case,
+  // and have their own DNS names; the domain's machines are not, and a later
+  // listing replaces them.
+  EXPECT_EQ(names.ForestControllerDnsName("eastdc1"), "eastdc1.east");
+  EXPECT_EQ(names.ForestControllerDnsName("EastDC1.East"), "eastdc1.east");
+  EXPECT_EQ(names.ForestControllerDnsName("FilesDns"), "eastdc.east.corp.example");
+  EXPECT_EQ(names.ForestControllerDnsName("WKS01"), "");
   names.Replace(DirectoryListing{});
-  EXPECT_FALSE(names.IsForestController("EASTDC1"));
+  EXPECT_EQ(names.ForestControllerDnsName("EASTDC1"), "");
 }
 
 // A logon server of a trusted domain, which the listing does not name, is

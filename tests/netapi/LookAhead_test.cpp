@@ -12,6 +12,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <string>
@@ -183,23 +184,27 @@ TEST(SambaLookAhead, GoesOnAsTheScanComesFurther) {
 TEST(SambaLookAhead, LooksUpManyNamesAtOnce) {
   const Bound closed("127.0.0.220", 0, -1);  // its port: nothing listens
   ASSERT_NE(closed.port, 0);
-  std::mutex mu;
-  std::condition_variable changed;
-  int under = 0, most = 0;
+  // Shared with the lookups, which may outlive a failed test.
+  struct Counts {
+    std::mutex mu;
+    std::condition_variable changed;
+    int under = 0, most = 0;
+  };
+  const auto counts = std::make_shared<Counts>();
   LookAhead::Settings settings = OnPort(closed.port);
-  settings.addressesOf = [&](const std::string&) {
-    std::unique_lock lock(mu);
-    most = std::max(most, ++under);
-    changed.notify_all();
-    changed.wait_for(lock, std::chrono::seconds(5), [&] { return most >= 4; });
-    --under;
+  settings.addressesOf = [counts](const std::string&) {
+    std::unique_lock lock(counts->mu);
+    counts->most = std::max(counts->most, ++counts->under);
+    counts->changed.notify_all();
+    counts->changed.wait_for(lock, std::chrono::seconds(5), [&] { return counts->most >= 4; });
+    --counts->under;
     return std::pair<std::vector<std::string>, std::vector<std::string>>{{"127.0.0.220"}, {}};
   };
   LookAhead look({}, settings);
   const std::vector<std::string> hosts = {"slow-1", "slow-2", "slow-3", "slow-4"};
   look.Start(hosts);
   ASSERT_TRUE(Over(look));
-  EXPECT_GE(most, 4);
+  EXPECT_GE(counts->most, 4);
   for (const auto& host : hosts) EXPECT_TRUE(look.FoundUnreachable(host)) << host;
 }
 

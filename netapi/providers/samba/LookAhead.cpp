@@ -418,34 +418,38 @@ void Run(const std::shared_ptr<LookAhead::Look>& look, const std::vector<std::st
   };
 
   auto round = Clock::now();
-  std::size_t begun = 0;  // machines begun in this round
+  std::size_t begun = 0;  // machines tried in this round
   while (!look->stop) {
-    for (Lookups::Answer& answer : lookups.Take()) {
-      if (answer.failed) std::rethrow_exception(answer.failed);
-      addressed.push_back(std::move(answer));
-    }
-    while (!addressed.empty() && waits.size() + mostPerMachine <= maxSockets) {
-      attempt(addressed.front().index, addressed.front().addresses);
-      addressed.pop_front();
-      --looking;
-    }
     auto now = Clock::now();
     if (now - round >= kRound) {
       round = now;
       begun = 0;
     }
-    auto room = [&] { return begun < kBegunPerRound && looking < kMostLooking && !look->stop; };
+    for (Lookups::Answer& answer : lookups.Take()) {
+      if (answer.failed) std::rethrow_exception(answer.failed);
+      addressed.push_back(std::move(answer));
+    }
+    // The machines whose addresses came are tried as the round and the
+    // sockets allow; those the scan has come to meanwhile need it no more.
+    const std::size_t passed = Passed(*look);
+    while (!addressed.empty() && begun < kBegunPerRound &&
+           waits.size() + mostPerMachine <= maxSockets) {
+      if (addressed.front().index >= passed) {
+        attempt(addressed.front().index, addressed.front().addresses);
+        ++begun;
+      }
+      addressed.pop_front();
+      --looking;
+    }
+    auto room = [&] { return looking < kMostLooking && !look->stop; };
     while (!found.empty() && room()) {
       const auto [index, when] = found.front();
       const bool ahead = index >= Passed(*look);
       if (ahead && now - when < settings.kept / 2) break;
       found.pop_front();
-      if (ahead) {
-        begin(index);
-        ++begun;
-      }
+      if (ahead) begin(index);
     }
-    for (; room() && MayBegin(*look, next); ++begun) begin(next++);
+    while (room() && MayBegin(*look, next)) begin(next++);
     if (waits.empty() && looking == 0 && next >= hosts.size()) {
       {
         std::lock_guard lock(look->mu);
@@ -454,12 +458,12 @@ void Run(const std::shared_ptr<LookAhead::Look>& look, const std::vector<std::st
       if (found.empty()) break;
     }
 
-    // Until an attempt ends, the first one's time is up, the next round may
-    // begin machines, or a tenth of a second (to see a stop, or the scan
-    // come further).
+    // Until an attempt ends, the first one's time is up, an answer comes,
+    // the next round may try machines, or a tenth of a second (to see a
+    // stop, or the scan come further).
     now = Clock::now();
     auto until = now + kRound;
-    if (next < hosts.size() && begun >= kBegunPerRound) until = std::min(until, round + kRound);
+    if (!addressed.empty() && begun >= kBegunPerRound) until = std::min(until, round + kRound);
     for (std::size_t w : owner) until = std::min(until, machines[w].start + kUnreachableAfter);
     const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(until - now);
     // The lookups' answers wake the wait too (room for it was kept).

@@ -566,9 +566,10 @@ void SambaNetApi::LookAhead(const std::vector<std::u16string>& machines) {
   creds_.lookAhead->Start(std::move(hosts));
 }
 
-bool SambaNetApi::KnownController(const std::u16string& server) const {
+std::u16string SambaNetApi::ControllerDnsName(const std::u16string& server) const {
   const Arg name = ServerArg(server.c_str());
-  return name.present && creds_.hostNames->IsForestController(name.text);
+  return name.present ? FromUtf8(creds_.hostNames->ForestControllerDnsName(name.text))
+                      : std::u16string();
 }
 
 NET_API_STATUS SambaNetApi::NetGetDCName(LPCWSTR servername, LPCWSTR domainname, LPBYTE* bufptr) {

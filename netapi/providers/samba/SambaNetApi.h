@@ -41,7 +41,7 @@ class SambaNetApi : public NetApi {
   // Looks ahead for machines that take no connection (see LookAhead.h).
   void LookAhead(const std::vector<std::u16string>& machines) override;
   // The forest's controllers, as the directory last listed them.
-  bool KnownController(const std::u16string& server) const override;
+  std::u16string ControllerDnsName(const std::u16string& server) const override;
 
   NET_API_STATUS NetServerEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr, DWORD prefmaxlen,
                                LPDWORD entriesread, LPDWORD totalentries, DWORD servertype,

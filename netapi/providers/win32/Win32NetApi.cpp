@@ -189,9 +189,11 @@ void Win32NetApi::LookAhead(const std::vector<std::u16string>& machines) {
   silent_.LookAhead(machines);
 }
 
-bool Win32NetApi::KnownController(const std::u16string& server) const {
+std::u16string Win32NetApi::ControllerDnsName(const std::u16string& server) const {
   const auto bare = server.find_first_not_of(u'\\');
-  return bare != std::u16string::npos && hostNames_.IsForestController(ToUtf8(server.substr(bare)));
+  return bare != std::u16string::npos
+             ? FromUtf8(hostNames_.ForestControllerDnsName(ToUtf8(server.substr(bare))))
+             : std::u16string();
 }
 
 NET_API_STATUS Win32NetApi::NetServerEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr,

@@ -39,7 +39,7 @@ class Win32NetApi final : public NetApi {
   // Probes the machines ahead of the scan (SilentMachines::LookAhead).
   void LookAhead(const std::vector<std::u16string>& machines) override;
   // The forest's controllers, when the directory listed the machines.
-  bool KnownController(const std::u16string& server) const override;
+  std::u16string ControllerDnsName(const std::u16string& server) const override;
 
   NET_API_STATUS NetServerEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr, DWORD prefmaxlen,
                                LPDWORD entriesread, LPDWORD totalentries, DWORD servertype,

@@ -288,9 +288,10 @@ TEST_F(LiveTest, MachinesAreReachedByTheirDirectoryDnsNames) {
   std::u16string role;
   EXPECT_EQ(net.GetServerType(u"FILESDNS", role), 0);
   EXPECT_EQ(net.GetServerType(u"ChildDC", role), 0);
-  // The controllers the sites list are known for such; the machines are not.
-  EXPECT_TRUE(api.KnownController(u"\\\\ChildDC"));
-  EXPECT_FALSE(api.KnownController(u"WKS01"));
+  // The controllers the sites list are known for such, with their DNS
+  // names; the machines are not.
+  EXPECT_EQ(api.ControllerDnsName(u"\\\\ChildDC"), u"qvxfiles.qvxad.test");
+  EXPECT_EQ(api.ControllerDnsName(u"WKS01"), u"");
   ExpectAllReleased(api);
 }
 

@@ -159,8 +159,7 @@ class AskedOnce {
 // A server's or domain's name as names compare: without leading
 // backslashes, case folded.
 std::u16string NameKey(std::u16string_view name) {
-  name.remove_prefix(std::min(name.find_first_not_of(u'\\'), name.size()));
-  std::u16string key(name);
+  std::u16string key(WithoutBackslashes(name));
   for (char16_t& c : key) c = static_cast<char16_t>(FoldCase(c));
   return key;
 }

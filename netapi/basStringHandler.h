@@ -3,6 +3,7 @@
 // edges, and the holder that releases a platform buffer.
 #pragma once
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -21,6 +22,12 @@ inline LPCWSTR NameArgument(const std::u16string& text) {
 // The whole NUL-terminated UTF-16 string at p, whatever its length and
 // characters; a null address reads as the empty text.
 std::u16string fnPointerToString(const char16_t* p);
+
+// A server's name without the leading backslashes that the platform puts
+// before it ("\\PDC01" -> "PDC01").
+inline std::u16string_view WithoutBackslashes(std::u16string_view name) {
+  return name.substr(std::min(name.find_first_not_of(u'\\'), name.size()));
+}
 
 // UTF-8 <-> UTF-16 at the program's edges (console, JSON, command line).
 // Malformed input is replaced by U+FFFD, never read out of bounds.

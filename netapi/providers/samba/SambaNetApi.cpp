@@ -567,9 +567,7 @@ void SambaNetApi::LookAhead(const std::vector<std::u16string>& machines) {
 }
 
 std::u16string SambaNetApi::ControllerDnsName(const std::u16string& server) const {
-  const Arg name = ServerArg(server.c_str());
-  return name.present ? FromUtf8(creds_.hostNames->ForestControllerDnsName(name.text))
-                      : std::u16string();
+  return FromUtf8(creds_.hostNames->ForestControllerDnsName(ServerArg(server.c_str()).text));
 }
 
 NET_API_STATUS SambaNetApi::NetGetDCName(LPCWSTR servername, LPCWSTR domainname, LPBYTE* bufptr) {

@@ -7,6 +7,7 @@
 #include "MachineProbe.h"
 
 #include "LookAheadPace.h"
+#include "basStringHandler.h"
 
 #include <algorithm>
 #include <array>
@@ -361,7 +362,7 @@ class Attempts {
 };
 
 std::u16string Bare(const std::u16string& name) {
-  return name.substr(std::min(name.find_first_not_of(u'\\'), name.size()));
+  return std::u16string(WithoutBackslashes(name));
 }
 
 std::u16string UpperKey(std::u16string host) {

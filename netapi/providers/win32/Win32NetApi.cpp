@@ -125,8 +125,7 @@ class Reach {
     const auto start = std::chrono::steady_clock::now();
     if (!given_) return;
     name_ = servername;
-    const std::u16string bare =
-        name_.substr(std::min(name_.find_first_not_of(u'\\'), name_.size()));
+    const std::u16string bare(WithoutBackslashes(name_));
     if (bare.empty()) return;
     MachineReach reach = probe ? machines.Probe(bare) : MachineReach::Unknown;
     if (reach == MachineReach::NoAddress ||
@@ -190,10 +189,7 @@ void Win32NetApi::LookAhead(const std::vector<std::u16string>& machines) {
 }
 
 std::u16string Win32NetApi::ControllerDnsName(const std::u16string& server) const {
-  const auto bare = server.find_first_not_of(u'\\');
-  return bare != std::u16string::npos
-             ? FromUtf8(hostNames_.ForestControllerDnsName(ToUtf8(server.substr(bare))))
-             : std::u16string();
+  return FromUtf8(hostNames_.ForestControllerDnsName(ToUtf8(WithoutBackslashes(server))));
 }
 
 NET_API_STATUS Win32NetApi::NetServerEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr,

@@ -94,6 +94,7 @@ struct LogonAnswer {
 struct ControllerAnswer {
   int32_t status = 0;
   std::u16string name;
+  std::u16string dnsName;  // the name to ask it by, when the controller gives one
 };
 
 enum class SlotState { Waiting, Running, Finished, GivenUp };
@@ -242,7 +243,8 @@ bool NetBiosDomainName(std::u16string_view name) {
 // when the scan knows it: one of the domain's machines or its controller, a
 // controller the provider knows (the forest's, from the directory; asked by
 // its DNS name), or the controller of the entry's logon domain as the
-// domain's controller gives it (which it does only for domains it trusts).
+// domain's controller gives it (which it does only for domains it trusts;
+// asked by the DNS name it gives, where it gives one).
 // The machine that lists the entry may be hostile: asking a server of its
 // choosing, or by its spelling of a name, would log on there with the scan's
 // credentials.
@@ -258,6 +260,7 @@ std::u16string QueryServer(ScanState& s, const ReportRow& row) {
       [&] {
         ControllerAnswer a;
         a.status = classNetAPI(s.api).fnGetPDCName(s.controller, row.domain, a.name);
+        if (a.status == 0) a.dnsName = s.api.PrimaryControllerDnsName(s.controller, row.domain);
         return a;
       },
       // A failure that may pass (a busy network, say) is asked again.
@@ -265,8 +268,8 @@ std::u16string QueryServer(ScanState& s, const ReportRow& row) {
         return a.status == 0 || a.status == static_cast<int32_t>(NERR_DCNotFound) ||
                a.status == static_cast<int32_t>(ERROR_NO_SUCH_DOMAIN);
       });
-  return controller.status == 0 && NameKey(controller.name) == key ? controller.name
-                                                                   : std::u16string();
+  if (controller.status != 0 || NameKey(controller.name) != key) return {};
+  return controller.dnsName.empty() ? controller.name : controller.dnsName;
 }
 
 // Whether machine i's answer is no longer wanted: it is past its deadline

@@ -102,6 +102,20 @@ bool IsDnsHostName(const std::string& name) {
   return label > 0;
 }
 
+std::string PdcDnsNameFromLocator(const std::u16string& controllerName, uint32_t flags) {
+  if ((flags & kLocatedPdc) == 0 || (flags & kLocatedDnsName) == 0) return {};
+  std::string name = ToUtf8(WithoutBackslashes(controllerName));
+  if (!IsDnsHostName(name)) return {};
+  if (name.back() == '.') name.pop_back();
+  // A host name has a domain, and a top-level domain is never a number: the
+  // name is no IPv4 address.
+  const std::size_t dot = name.rfind('.');
+  if (dot == std::string::npos ||
+      name.find_first_not_of("0123456789", dot + 1) == std::string::npos)
+    return {};
+  return name;
+}
+
 std::optional<DirectoryMachine> MachineFromComputer(const ComputerObject& c) {
   const unsigned uac = ParseFlags(c.userAccountControl);
   if ((uac & kUfAccountDisable) != 0) return std::nullopt;

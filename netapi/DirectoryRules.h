@@ -131,6 +131,20 @@ std::optional<DirectoryMachine> MachineFromComputer(const ComputerObject& comput
 // 1 to 63 bytes each, 253 in all, a final dot allowed.
 bool IsDnsHostName(const std::string& name);
 
+// What a domain controller locator (DsGetDcName) is asked for a domain's
+// primary controller by the domain's NetBIOS name, to be answered by DNS
+// name; and the bits of its answer that say the controller holds the
+// primary role and that its name is a DNS name.
+inline constexpr uint32_t kLocatePdcByDnsName = 0x00000080 | 0x00010000 | 0x40000000;
+inline constexpr uint32_t kLocatedPdc = 0x00000001;
+inline constexpr uint32_t kLocatedDnsName = 0x20000000;
+
+// The DNS name of a primary controller from a locator's answer asked for one
+// by DNS name: its "\\name" without the backslashes, UTF-8. Empty unless the
+// answer says so in its flags and the name is a DNS host name of at least two
+// labels (an address is none).
+std::string PdcDnsNameFromLocator(const std::u16string& controllerName, uint32_t flags);
+
 // The NetBIOS name and DNS name of a server object of the forest's sites (a
 // domain controller): its name cut to the 15 characters of a NetBIOS name,
 // or the first label of its DNS name when it has none; nullopt without a

@@ -282,6 +282,17 @@ class NetApi {
     return {};
   }
 
+  // The DNS name of domain's primary controller (domain: a NetBIOS name) as
+  // server, a domain controller, locates it; empty when it gives none. Asked
+  // of a trusted domain's controller, whose short name this computer's DNS
+  // search list may resolve to a host of anyone's choosing.
+  virtual std::u16string PrimaryControllerDnsName(const std::u16string& server,
+                                                  const std::u16string& domain) {
+    (void)server;
+    (void)domain;
+    return {};
+  }
+
   virtual NET_API_STATUS NetServerEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr,
                                        DWORD prefmaxlen, LPDWORD entriesread, LPDWORD totalentries,
                                        DWORD servertype, LPCWSTR domain, LPDWORD resume_handle) = 0;

@@ -686,13 +686,19 @@ TEST_F(AuditScanTest, RoleAndLastLogonAreAskedOncePerScanWhateverTheJobs) {
   EXPECT_EQ(bobs, 21u);  // PC017's and each PC-*'s
 }
 
-// A provider that knows SALES-BDC for a controller of the forest.
+// A provider that knows SALES-BDC for a controller of the forest, and
+// locates SALES's primary controller by salesPdcDns when that is set.
 class KnowsAController : public SimulatedNetApi {
  public:
   using SimulatedNetApi::SimulatedNetApi;
   std::u16string ControllerDnsName(const std::u16string& server) const override {
     return server == u"SALES-BDC" ? u"Sales-Bdc" : u"";
   }
+  std::u16string PrimaryControllerDnsName(const std::u16string& server,
+                                          const std::u16string& domain) override {
+    return server == u"\\\\PDC01" && domain == u"SALES" ? salesPdcDns : u"";
+  }
+  std::u16string salesPdcDns;
 };
 
 TEST_F(AuditScanTest, ALastLogonIsAskedOnlyOfAServerTheScanKnows) {
@@ -761,6 +767,18 @@ TEST_F(AuditScanTest, ALastLogonIsAskedOnlyOfAServerTheScanKnows) {
                                                                        {u"tom", 33u},
                                                                        {u"uma", 34u}}));
   EXPECT_EQ(net.OutstandingBuffers(), 0u);
+
+  // Where the domain's controller locates the logon domain's controller by a
+  // DNS name, that name is asked, not the short one.
+  KnowsAController located(d);
+  located.salesPdcDns = u"sales-pdc";
+  RecordingWindow lw(u"HQ");
+  ASSERT_EQ(RunAuditScan(located, lw, ScanSettings{1, {}}), ScanOutcome::Done);
+  std::set<std::u16string> askedForSam;
+  for (const auto& c : located.Calls())
+    if (c.call == "NetUserGetInfo" && (c.names[1] == u"sam" || c.names[1] == u"uma"))
+      askedForSam.insert(c.names[0]);
+  EXPECT_EQ(askedForSam, std::set<std::u16string>{u"sales-pdc"});
 }
 
 TEST_F(AuditScanTest, StopKeepsTheRowsAndTheWindowShowsRowsWhileACallBlocks) {

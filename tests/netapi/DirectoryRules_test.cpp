@@ -176,6 +176,20 @@ TEST(DirectoryRules, ForestControllersAreKnownByTheirNetBiosNames) {
 // A logon server of a trusted domain, which the listing does not name, is
 // looked for under each domain DNS name the listing gives, and taken only
 // where exactly one has it.
+// A trusted domain's primary controller, as a controller's locator gives it.
+TEST(DirectoryRules, ALocatedPrimaryControllerIsTakenOnlyByItsDnsName) {
+  const uint32_t pdcByDns = kLocatedPdc | kLocatedDnsName | 0x4;
+  EXPECT_EQ(PdcDnsNameFromLocator(u"\\\\pdc.partner.example", pdcByDns), "pdc.partner.example");
+  EXPECT_EQ(PdcDnsNameFromLocator(u"\\\\PDC.Partner.Example.", pdcByDns), "PDC.Partner.Example");
+  for (const std::u16string bad :
+       {u"\\\\PDC", u"\\\\10.1.2.3", u"\\\\10.1.2.3.", u"\\\\pdc.partner example", u"\\\\",
+        u"\\\\pdc.partner.example\u202e", u"\\\\pdc..example", u""})
+    EXPECT_EQ(PdcDnsNameFromLocator(bad, pdcByDns), "") << ToUtf8(bad);
+  // Not the primary controller, or not by its DNS name.
+  EXPECT_EQ(PdcDnsNameFromLocator(u"\\\\bdc.partner.example", kLocatedDnsName), "");
+  EXPECT_EQ(PdcDnsNameFromLocator(u"\\\\pdc.partner.example", kLocatedPdc), "");
+}
+
 TEST(DirectoryRules, OtherDomainsServersAreFoundUnderTheOneDomainThatHasThem) {
   DirectoryListing listing;
   listing.dnsDomain = u"corp.example";

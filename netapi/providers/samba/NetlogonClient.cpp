@@ -1,5 +1,6 @@
 #include "NetlogonClient.h"
 
+#include "DirectoryRules.h"
 #include "RpcConnect.h"
 #include "SambaRpc.h"
 #include "SambaStatus.h"
@@ -20,6 +21,34 @@ struct netr_GetDcName {
     WERROR result;
   } out;
 };
+
+struct netr_DsRGetDCNameInfo {
+  const char* dc_unc;
+  const char* dc_address;
+  uint32_t dc_address_type;
+  struct GUID domain_guid;
+  const char* domain_name;
+  const char* forest_name;
+  uint32_t dc_flags;
+  const char* dc_site_name;
+  const char* client_site_name;
+};
+
+struct netr_DsRGetDCNameEx2 {
+  struct {
+    const char* server_unc;
+    const char* client_account;
+    uint32_t mask;
+    const char* domain_name;
+    struct GUID* domain_guid;
+    const char* site_name;
+    uint32_t flags;
+  } in;
+  struct {
+    struct netr_DsRGetDCNameInfo** info;
+    WERROR result;
+  } out;
+};
 }
 
 namespace quorvix::samba {
@@ -27,6 +56,7 @@ namespace quorvix::samba {
 namespace {
 
 constexpr uint32_t kNetrGetDcNameOpnum = 11;
+constexpr uint32_t kDsrGetDcNameEx2Opnum = 34;
 
 }  // namespace
 
@@ -56,6 +86,33 @@ NET_API_STATUS QueryPdcName(const std::string& host, const std::string& domain,
   if (name == nullptr || *name == '\0') return NERR_DCNotFound;
   out = FromUtf8(name);
   return NERR_Success;
+}
+
+NET_API_STATUS QueryPdcDnsName(const std::string& host, const std::string& domain,
+                               const SambaCredentials& creds, std::string& out) {
+  if (NET_API_STATUS s = CheckCallLayout(ndr_table_netlogon, kDsrGetDcNameEx2Opnum,
+                                         "netr_DsRGetDCNameEx2", sizeof(netr_DsRGetDCNameEx2));
+      s != NERR_Success)
+    return s;
+  if (RecentlySilent(host)) return ERROR_BAD_NETPATH;
+  PipeConnection connection(creds);
+  if (NET_API_STATUS s = connection.Open(host, "netlogon", &ndr_table_netlogon); s != NERR_Success)
+    return s;
+  const std::string unc = "\\\\" + host;
+  netr_DsRGetDCNameInfo* info = nullptr;
+  netr_DsRGetDCNameEx2 r{};
+  r.in.server_unc = unc.c_str();
+  r.in.domain_name = domain.c_str();
+  r.in.flags = kLocatePdcByDnsName;
+  r.out.info = &info;
+  if (NET_API_STATUS s = connection.Call(kDsrGetDcNameEx2Opnum, &r); s != NERR_Success) {
+    if (s == ERROR_BAD_NETPATH) RememberSilent(host);
+    return s;
+  }
+  if (NET_API_STATUS s = FromWerror(W_ERROR_V(r.out.result)); s != NERR_Success) return s;
+  if (info == nullptr || info->dc_unc == nullptr) return NERR_DCNotFound;
+  out = PdcDnsNameFromLocator(FromUtf8(info->dc_unc), info->dc_flags);
+  return out.empty() ? NERR_DCNotFound : NERR_Success;
 }
 
 }  // namespace quorvix::samba

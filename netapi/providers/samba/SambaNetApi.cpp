@@ -570,6 +570,15 @@ std::u16string SambaNetApi::ControllerDnsName(const std::u16string& server) cons
   return FromUtf8(creds_.hostNames->ForestControllerDnsName(ServerArg(server.c_str()).text));
 }
 
+std::u16string SambaNetApi::PrimaryControllerDnsName(const std::u16string& server,
+                                                     const std::u16string& domain) {
+  const Arg host = ServerArg(server.c_str());
+  if (!host.present || domain.empty() || Silent(host, creds_)) return {};
+  std::string name;
+  if (QueryPdcDnsName(host.text, ToUtf8(domain), creds_, name) != NERR_Success) return {};
+  return FromUtf8(name);
+}
+
 NET_API_STATUS SambaNetApi::NetGetDCName(LPCWSTR servername, LPCWSTR domainname, LPBYTE* bufptr) {
   if (!ValidOut(bufptr)) return ERROR_INVALID_PARAMETER;
   *bufptr = nullptr;

@@ -2,10 +2,12 @@
 // they define as macros to them.
 #include <windows.h>
 // windows.h must precede lm.h.
+#include <dsgetdc.h>
 #include <lm.h>
 
 #include <algorithm>
 #include <cstddef>
+#include <cwchar>
 #include <string>
 
 #include "LdapDirectory.h"
@@ -190,6 +192,26 @@ void Win32NetApi::LookAhead(const std::vector<std::u16string>& machines) {
 
 std::u16string Win32NetApi::ControllerDnsName(const std::u16string& server) const {
   return FromUtf8(hostNames_.ForestControllerDnsName(ToUtf8(WithoutBackslashes(server))));
+}
+
+std::u16string Win32NetApi::PrimaryControllerDnsName(const std::u16string& server,
+                                                     const std::u16string& domain) {
+  const Reach at(hostNames_, server.c_str(), silent_, hostTimeout_);
+  const std::u16string host(WithoutBackslashes(at.get()));
+  if (host.empty() || domain.empty()) return {};
+  ::PDOMAIN_CONTROLLER_INFOW info = nullptr;
+  const auto s = ::DsGetDcNameW(In(host.c_str()), In(domain.c_str()), nullptr, nullptr,
+                                kLocatePdcByDnsName, &info);
+  std::u16string name;
+  if (s == ERROR_SUCCESS && info != nullptr && info->DomainControllerName != nullptr) {
+    const wchar_t* unc = info->DomainControllerName;
+    // A host name is far shorter; a longer answer is no name.
+    name = FromUtf8(PdcDnsNameFromLocator(
+        std::u16string(reinterpret_cast<const char16_t*>(unc), wcsnlen(unc, 1024)),
+        static_cast<uint32_t>(info->Flags)));
+  }
+  if (info != nullptr) ::NetApiBufferFree(info);
+  return name;
 }
 
 NET_API_STATUS Win32NetApi::NetServerEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr,

@@ -555,6 +555,10 @@ TEST_F(LiveTest, ControllerNameAndLastLogonAfterKerberosLogon) {
   std::u16string pdc;
   ASSERT_EQ(net.fnGetPDCName(u"", u"QVXAD", pdc), 0);
   EXPECT_EQ(pdc, u"\\\\DC1");
+  // The controller's locator gives the primary controller's DNS name; a
+  // domain it does not know, none.
+  EXPECT_EQ(api.PrimaryControllerDnsName(pdc, u"QVXAD"), u"dc1.qvxad.test");
+  EXPECT_EQ(api.PrimaryControllerDnsName(pdc, u"NOSUCHDOMAIN"), u"");
   // Asked of the file server first, the controller must still answer with
   // its own account database.
   uint32_t local = 0;

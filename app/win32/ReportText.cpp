@@ -1,6 +1,8 @@
 #include "ReportText.h"
 
 #include <windows.h>
+// windows.h must precede commctrl.h.
+#include <commctrl.h>
 
 #include "ReportOrder.h"
 #include "TerminalText.h"
@@ -27,6 +29,14 @@ int FindRow(const ReportRows& rows, std::u16string_view text, int start, bool pa
   for (int i = 0; wrap && i < start; ++i)
     if (matches(i)) return i;
   return -1;
+}
+
+int FindRowAsked(const ReportRows& rows, std::u16string_view text, int start, unsigned flags) {
+  // Not in every SDK's headers (Windows Vista's).
+  constexpr unsigned kSubstring = 0x0004;
+  const bool partial = (flags & (LVFI_PARTIAL | kSubstring)) != 0;
+  if ((flags & LVFI_STRING) == 0 && !partial) return -1;
+  return FindRow(rows, text, start, partial, (flags & LVFI_WRAP) != 0);
 }
 
 }  // namespace quorvix::win32

@@ -20,4 +20,10 @@ std::u16string ShownCell(const ReportRow& row, int16_t column);
 // wrap the search goes on from the top up to start. -1 when none matches.
 int FindRow(const ReportRows& rows, std::u16string_view text, int start, bool partial, bool wrap);
 
+// FindRow as the list asks it, by the flags of its find (LVFINDINFO): the
+// text's start (LVFI_PARTIAL, or LVFI_SUBSTRING, which later lists send for
+// the same) or the whole text (LVFI_STRING), from the top again with
+// LVFI_WRAP. -1 for a find by anything else: rows carry no item data.
+int FindRowAsked(const ReportRows& rows, std::u16string_view text, int start, unsigned flags);
+
 }  // namespace quorvix::win32

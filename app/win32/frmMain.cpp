@@ -721,9 +721,9 @@ LRESULT frmMain::OnNotify(NMHDR* header) {
       // first row). Rows are found by text alone; they carry no item data.
       const auto* find = reinterpret_cast<const NMLVFINDITEMW*>(header);
       const LVFINDINFOW& info = find->lvfi;
-      if ((info.flags & (LVFI_STRING | LVFI_PARTIAL)) == 0 || info.psz == nullptr) return -1;
-      return FindRow(rows_, U16(info.psz, static_cast<size_t>(lstrlenW(info.psz))), find->iStart,
-                     (info.flags & LVFI_PARTIAL) != 0, (info.flags & LVFI_WRAP) != 0);
+      if (info.psz == nullptr) return -1;
+      return FindRowAsked(rows_, U16(info.psz, static_cast<size_t>(lstrlenW(info.psz))),
+                          find->iStart, info.flags);
     }
     if (header->code == LVN_COLUMNCLICK) {
       lvMain_ColumnClick(reinterpret_cast<NMLISTVIEW*>(header)->iSubItem);

@@ -2,6 +2,9 @@
 #include "ReportText.h"
 
 #include <gtest/gtest.h>
+#include <windows.h>
+// windows.h must precede commctrl.h.
+#include <commctrl.h>
 
 namespace quorvix::win32 {
 namespace {
@@ -30,6 +33,13 @@ TEST(ReportText, TypedTextFindsTheNextRowThatBeginsWithItAsShown) {
   EXPECT_EQ(FindRow(rows, u"bob", 9, true, true), 1);   // a start past the end is the top
   EXPECT_EQ(FindRow(Users({}), u"a", 0, true, true), -1);
   EXPECT_EQ(ShownCell(rows.RowAt(2), 0), u"ann\uFFFDtxt");
+  // As the list asks: a substring find (0x4) is one by the text's start.
+  EXPECT_EQ(FindRowAsked(rows, u"b", 2, 0x4 | LVFI_WRAP), 3);
+  EXPECT_EQ(FindRowAsked(rows, u"b", 2, LVFI_PARTIAL), 3);
+  EXPECT_EQ(FindRowAsked(rows, u"b", 0, LVFI_STRING), -1);
+  EXPECT_EQ(FindRowAsked(rows, u"bert", 0, LVFI_STRING), 3);
+  EXPECT_EQ(FindRowAsked(rows, u"c", 1, LVFI_PARTIAL | LVFI_WRAP), 0);
+  EXPECT_EQ(FindRowAsked(rows, u"bob", 0, LVFI_PARAM), -1);
 }
 
 }  // namespace

@@ -94,7 +94,7 @@ struct LogonAnswer {
 struct ControllerAnswer {
   int32_t status = 0;
   std::u16string name;
-  std::u16string dnsName;  // the name to ask it by, when the controller gives one
+  std::u16string dnsName;  // the name it is asked by
 };
 
 enum class SlotState { Waiting, Running, Finished, GivenUp };
@@ -244,7 +244,8 @@ bool NetBiosDomainName(std::u16string_view name) {
 // controller the provider knows (the forest's, from the directory; asked by
 // its DNS name), or the controller of the entry's logon domain as the
 // domain's controller gives it (which it does only for domains it trusts;
-// asked by the DNS name it gives, where it gives one).
+// asked by the DNS name the controller locates for it, and not at all where
+// it locates none).
 // The machine that lists the entry may be hostile: asking a server of its
 // choosing, or by its spelling of a name, would log on there with the scan's
 // credentials.
@@ -260,16 +261,19 @@ std::u16string QueryServer(ScanState& s, const ReportRow& row) {
       [&] {
         ControllerAnswer a;
         a.status = classNetAPI(s.api).fnGetPDCName(s.controller, row.domain, a.name);
-        if (a.status == 0) a.dnsName = s.api.PrimaryControllerDnsName(s.controller, row.domain);
+        if (a.status == 0)
+          a.status = static_cast<int32_t>(
+              s.api.PrimaryControllerDnsName(s.controller, row.domain, a.dnsName));
         return a;
       },
       // A failure that may pass (a busy network, say) is asked again.
       [](const ControllerAnswer& a) {
         return a.status == 0 || a.status == static_cast<int32_t>(NERR_DCNotFound) ||
-               a.status == static_cast<int32_t>(ERROR_NO_SUCH_DOMAIN);
+               a.status == static_cast<int32_t>(ERROR_NO_SUCH_DOMAIN) ||
+               a.status == static_cast<int32_t>(ERROR_NOT_SUPPORTED);
       });
-  if (controller.status != 0 || NameKey(controller.name) != key) return {};
-  return controller.dnsName.empty() ? controller.name : controller.dnsName;
+  return controller.status == 0 && NameKey(controller.name) == key ? controller.dnsName
+                                                                   : std::u16string();
 }
 
 // Whether machine i's answer is no longer wanted: it is past its deadline

@@ -20,6 +20,12 @@ constexpr unsigned kUfPartialSecretsAccount = 0x04000000;  // read-only controll
 // is not a machine name.
 constexpr std::size_t kMaxNameBytes = 255;
 
+std::string LowerAscii(std::string name) {
+  for (char& c : name)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return name;
+}
+
 std::u16string Lower(std::u16string s) {
   for (char16_t& c : s)
     if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
@@ -107,11 +113,13 @@ std::string PdcDnsNameFromLocator(const std::u16string& controllerName, uint32_t
   std::string name = ToUtf8(WithoutBackslashes(controllerName));
   if (!IsDnsHostName(name)) return {};
   if (name.back() == '.') name.pop_back();
-  // A host name has a domain, and a top-level domain is never a number: the
-  // name is no IPv4 address.
-  const std::size_t dot = name.rfind('.');
-  if (dot == std::string::npos ||
-      name.find_first_not_of("0123456789", dot + 1) == std::string::npos)
+  // A host name has a domain, and a top-level domain begins with a letter:
+  // the name is no IPv4 address in any of the forms the resolvers take
+  // ("10.1.2.3", "10.1.0x203"), nor a Windows IPv6 literal.
+  const std::string lower = LowerAscii(name);
+  const std::size_t dot = lower.rfind('.');
+  if (dot == std::string::npos || lower[dot + 1] < 'a' || lower[dot + 1] > 'z' ||
+      lower.ends_with(".ipv6-literal.net"))
     return {};
   return name;
 }
@@ -264,12 +272,6 @@ NET_API_STATUS AnswerServerInfo101(NetApi& allocator, const std::vector<Director
 }
 
 namespace {
-
-std::string LowerAscii(std::string name) {
-  for (char& c : name)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return name;
-}
 
 // Names found under a domain that are remembered at most.
 constexpr std::size_t kMaxFound = 4096;

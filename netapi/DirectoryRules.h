@@ -142,7 +142,7 @@ inline constexpr uint32_t kLocatedDnsName = 0x20000000;
 // The DNS name of a primary controller from a locator's answer asked for one
 // by DNS name: its "\\name" without the backslashes, UTF-8. Empty unless the
 // answer says so in its flags and the name is a DNS host name of at least two
-// labels (an address is none).
+// labels that is no address.
 std::string PdcDnsNameFromLocator(const std::u16string& controllerName, uint32_t flags);
 
 // The NetBIOS name and DNS name of a server object of the forest's sites (a

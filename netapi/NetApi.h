@@ -283,14 +283,18 @@ class NetApi {
   }
 
   // The DNS name of domain's primary controller (domain: a NetBIOS name) as
-  // server, a domain controller, locates it; empty when it gives none. Asked
-  // of a trusted domain's controller, whose short name this computer's DNS
-  // search list may resolve to a host of anyone's choosing.
-  virtual std::u16string PrimaryControllerDnsName(const std::u16string& server,
-                                                  const std::u16string& domain) {
+  // server, a domain controller, locates it, in name: NERR_Success; else the
+  // status of the search (NERR_DCNotFound where the answer names none by a
+  // DNS name) and name as it was. A trusted domain's controller is asked by
+  // it: its short name, where this computer's DNS search list or a name
+  // broadcast resolves it, may reach a host of anyone's choosing.
+  virtual NET_API_STATUS PrimaryControllerDnsName(const std::u16string& server,
+                                                  const std::u16string& domain,
+                                                  std::u16string& name) {
     (void)server;
     (void)domain;
-    return {};
+    (void)name;
+    return ERROR_NOT_SUPPORTED;
   }
 
   virtual NET_API_STATUS NetServerEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr,

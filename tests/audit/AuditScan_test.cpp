@@ -686,19 +686,23 @@ TEST_F(AuditScanTest, RoleAndLastLogonAreAskedOncePerScanWhateverTheJobs) {
   EXPECT_EQ(bobs, 21u);  // PC017's and each PC-*'s
 }
 
-// A provider that knows SALES-BDC for a controller of the forest, and
-// locates SALES's primary controller by salesPdcDns when that is set.
+// A provider that knows SALES-BDC for a controller of the forest, and whose
+// locator, asked by PDC01 for SALES's primary controller, gives salesPdc.
 class KnowsAController : public SimulatedNetApi {
  public:
   using SimulatedNetApi::SimulatedNetApi;
   std::u16string ControllerDnsName(const std::u16string& server) const override {
     return server == u"SALES-BDC" ? u"Sales-Bdc" : u"";
   }
-  std::u16string PrimaryControllerDnsName(const std::u16string& server,
-                                          const std::u16string& domain) override {
-    return server == u"\\\\PDC01" && domain == u"SALES" ? salesPdcDns : u"";
+  NET_API_STATUS PrimaryControllerDnsName(const std::u16string& server,
+                                          const std::u16string& domain,
+                                          std::u16string& name) override {
+    if (server != u"\\\\PDC01" || domain != u"SALES" || salesPdc.first != NERR_Success)
+      return salesPdc.first;
+    name = salesPdc.second;
+    return NERR_Success;
   }
-  std::u16string salesPdcDns;
+  std::pair<NET_API_STATUS, std::u16string> salesPdc{NERR_Success, u"SALES-PDC"};
 };
 
 TEST_F(AuditScanTest, ALastLogonIsAskedOnlyOfAServerTheScanKnows) {
@@ -724,7 +728,8 @@ TEST_F(AuditScanTest, ALastLogonIsAskedOnlyOfAServerTheScanKnows) {
                  {u"ivy", u"EVIL.EXAMPLE", u"", u"EVIL-DC"},
                  {u"bob", u"HQ", u"", u"\\\\"},
                  {u"tom", u"SALES", u"", u"SALES-BDC"},
-                 {u"uma", u"SALES", u"", u"\u017FALES-PDC"}};  // a long s folds to s
+                 {u"uma", u"SALES", u"", u"\u017FALES-PDC"},  // a long s folds to s
+                 {u"ann", u"SALES", u"", u"SALES-X"}};
   d.machines = {pdc, pc};
   for (const char16_t* name : {u"SALES-PDC", u"SALES-BDC", u"EVIL-DC"}) {
     SimMachine other = Machine(name, dc, {});
@@ -742,13 +747,12 @@ TEST_F(AuditScanTest, ALastLogonIsAskedOnlyOfAServerTheScanKnows) {
   std::set<std::pair<std::u16string, std::u16string>> asked;
   for (const auto& c : net.Calls())
     if (c.call == "NetUserGetInfo") asked.insert({c.names[0], c.names[1]});
-  EXPECT_EQ(asked,
-            (std::set<std::pair<std::u16string, std::u16string>>{{u"\\\\PDC01", u"lee"},
-                                                                 {u"PC017", u"kim"},
-                                                                 {u"\\\\SALES-PDC", u"sam"},
-                                                                 {u"\\\\PDC01", u"bob"},
-                                                                 {u"Sales-Bdc", u"tom"},
-                                                                 {u"\\\\SALES-PDC", u"uma"}}));
+  EXPECT_EQ(asked, (std::set<std::pair<std::u16string, std::u16string>>{{u"\\\\PDC01", u"lee"},
+                                                                        {u"PC017", u"kim"},
+                                                                        {u"SALES-PDC", u"sam"},
+                                                                        {u"\\\\PDC01", u"bob"},
+                                                                        {u"Sales-Bdc", u"tom"},
+                                                                        {u"SALES-PDC", u"uma"}}));
   // The other domain's controller is asked of the domain's own.
   for (const auto& c : net.Calls()) {
     if (c.call == "NetGetDCName" && c.names[1] != u"HQ") {
@@ -765,20 +769,27 @@ TEST_F(AuditScanTest, ALastLogonIsAskedOnlyOfAServerTheScanKnows) {
                                                                        {u"ivy", std::nullopt},
                                                                        {u"bob", 0u},
                                                                        {u"tom", 33u},
-                                                                       {u"uma", 34u}}));
+                                                                       {u"uma", 34u},
+                                                                       {u"ann", std::nullopt}}));
   EXPECT_EQ(net.OutstandingBuffers(), 0u);
 
-  // Where the domain's controller locates the logon domain's controller by a
-  // DNS name, that name is asked, not the short one.
-  KnowsAController located(d);
-  located.salesPdcDns = u"sales-pdc";
-  RecordingWindow lw(u"HQ");
-  ASSERT_EQ(RunAuditScan(located, lw, ScanSettings{1, {}}), ScanOutcome::Done);
-  std::set<std::u16string> askedForSam;
-  for (const auto& c : located.Calls())
-    if (c.call == "NetUserGetInfo" && (c.names[1] == u"sam" || c.names[1] == u"uma"))
-      askedForSam.insert(c.names[0]);
-  EXPECT_EQ(askedForSam, std::set<std::u16string>{u"sales-pdc"});
+  // The logon domain's controller is asked by the DNS name that the domain's
+  // controller locates for it, and not at all where it locates none.
+  for (const NET_API_STATUS status :
+       std::initializer_list<NET_API_STATUS>{NERR_Success, NERR_DCNotFound, ERROR_BAD_NETPATH}) {
+    KnowsAController located(d);
+    located.salesPdc = {status, u"sales-pdc.sales.example"};
+    RecordingWindow lw(u"HQ");
+    ASSERT_EQ(RunAuditScan(located, lw, ScanSettings{1, {}}), ScanOutcome::Done);
+    std::set<std::u16string> askedForSales;
+    for (const auto& c : located.Calls())
+      if (c.call == "NetUserGetInfo" && (c.names[1] == u"sam" || c.names[1] == u"uma"))
+        askedForSales.insert(c.names[0]);
+    EXPECT_EQ(askedForSales, status == NERR_Success
+                                 ? std::set<std::u16string>{u"sales-pdc.sales.example"}
+                                 : std::set<std::u16string>{})
+        << status;
+  }
 }
 
 TEST_F(AuditScanTest, StopKeepsTheRowsAndTheWindowShowsRowsWhileACallBlocks) {

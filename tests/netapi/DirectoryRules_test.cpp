@@ -173,9 +173,6 @@ TEST(DirectoryRules, ForestControllersAreKnownByTheirNetBiosNames) {
   EXPECT_EQ(names.ForestControllerDnsName("EASTDC1"), "");
 }
 
-// A logon server of a trusted domain, which the listing does not name, is
-// looked for under each domain DNS name the listing gives, and taken only
-// where exactly one has it.
 // A trusted domain's primary controller, as a controller's locator gives it.
 TEST(DirectoryRules, ALocatedPrimaryControllerIsTakenOnlyByItsDnsName) {
   const uint32_t pdcByDns = kLocatedPdc | kLocatedDnsName | 0x4;
@@ -185,11 +182,18 @@ TEST(DirectoryRules, ALocatedPrimaryControllerIsTakenOnlyByItsDnsName) {
        {u"\\\\PDC", u"\\\\10.1.2.3", u"\\\\10.1.2.3.", u"\\\\pdc.partner example", u"\\\\",
         u"\\\\pdc.partner.example\u202e", u"\\\\pdc..example", u""})
     EXPECT_EQ(PdcDnsNameFromLocator(bad, pdcByDns), "") << ToUtf8(bad);
+  // Addresses as the resolvers read them too.
+  for (const std::u16string address : {u"\\\\10.1.2.0x3", u"\\\\1.0X2", u"\\\\127.1.0x1.",
+                                       u"\\\\010.1.1.1", u"\\\\fe80--1.IPv6-Literal.Net"})
+    EXPECT_EQ(PdcDnsNameFromLocator(address, pdcByDns), "") << ToUtf8(address);
   // Not the primary controller, or not by its DNS name.
   EXPECT_EQ(PdcDnsNameFromLocator(u"\\\\bdc.partner.example", kLocatedDnsName), "");
   EXPECT_EQ(PdcDnsNameFromLocator(u"\\\\pdc.partner.example", kLocatedPdc), "");
 }
 
+// A logon server of a trusted domain, which the listing does not name, is
+// looked for under each domain DNS name the listing gives, and taken only
+// where exactly one has it.
 TEST(DirectoryRules, OtherDomainsServersAreFoundUnderTheOneDomainThatHasThem) {
   DirectoryListing listing;
   listing.dnsDomain = u"corp.example";

@@ -22,6 +22,8 @@ struct netr_GetDcName {
   } out;
 };
 
+// The locator's answer, which the call's layout check does not cover: a
+// public record of the protocol, laid out so since the call was defined.
 struct netr_DsRGetDCNameInfo {
   const char* dc_unc;
   const char* dc_address;

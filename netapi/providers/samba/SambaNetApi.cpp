@@ -570,13 +570,16 @@ std::u16string SambaNetApi::ControllerDnsName(const std::u16string& server) cons
   return FromUtf8(creds_.hostNames->ForestControllerDnsName(ServerArg(server.c_str()).text));
 }
 
-std::u16string SambaNetApi::PrimaryControllerDnsName(const std::u16string& server,
-                                                     const std::u16string& domain) {
+NET_API_STATUS SambaNetApi::PrimaryControllerDnsName(const std::u16string& server,
+                                                     const std::u16string& domain,
+                                                     std::u16string& name) {
   const Arg host = ServerArg(server.c_str());
-  if (!host.present || domain.empty() || Silent(host, creds_)) return {};
-  std::string name;
-  if (QueryPdcDnsName(host.text, ToUtf8(domain), creds_, name) != NERR_Success) return {};
-  return FromUtf8(name);
+  if (!host.present || domain.empty()) return ERROR_INVALID_NAME;
+  if (Silent(host, creds_)) return ERROR_BAD_NETPATH;
+  std::string found;
+  const NET_API_STATUS s = QueryPdcDnsName(host.text, ToUtf8(domain), creds_, found);
+  if (s == NERR_Success) name = FromUtf8(found);
+  return s;
 }
 
 NET_API_STATUS SambaNetApi::NetGetDCName(LPCWSTR servername, LPCWSTR domainname, LPBYTE* bufptr) {

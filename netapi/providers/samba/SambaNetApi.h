@@ -42,8 +42,9 @@ class SambaNetApi : public NetApi {
   void LookAhead(const std::vector<std::u16string>& machines) override;
   // The forest's controllers, as the directory last listed them.
   std::u16string ControllerDnsName(const std::u16string& server) const override;
-  std::u16string PrimaryControllerDnsName(const std::u16string& server,
-                                          const std::u16string& domain) override;
+  NET_API_STATUS PrimaryControllerDnsName(const std::u16string& server,
+                                          const std::u16string& domain,
+                                          std::u16string& name) override;
 
   NET_API_STATUS NetServerEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr, DWORD prefmaxlen,
                                LPDWORD entriesread, LPDWORD totalentries, DWORD servertype,

@@ -190,6 +190,19 @@ struct SimulatedNetApi::Impl {
     return base;
   }
 
+  // The name of the primary controller of the domain of key, as servername
+  // (one of the domain's machines, or this computer) gives it (under mu).
+  NET_API_STATUS PdcName(LPCWSTR servername, const std::u16string& key, std::u16string& name) {
+    const std::u16string server = ServerKey(servername);
+    if (Machine(server) == nullptr && server != FoldName(domain.computerName))
+      return ERROR_BAD_NETPATH;
+    const SimDomainInfo* d = Domain(key);
+    if (d == nullptr || d->pdc.empty()) return NERR_DCNotFound;
+    const SimMachine* pdc = Machine(FoldName(d->pdc));
+    name = pdc != nullptr ? pdc->name : d->pdc;
+    return NERR_Success;
+  }
+
   void Log(CallRecord rec) {
     if (logging) calls.push_back(std::move(rec));
   }
@@ -446,19 +459,23 @@ NET_API_STATUS SimulatedNetApi::NetGetDCName(LPCWSTR servername, LPCWSTR domainn
     const std::u16string key = s.DomainKey(domainname);
     if (auto f = s.Fault("NetGetDCName", key)) return *f;
     if (bufptr == nullptr) return ERROR_INVALID_PARAMETER;
-    const std::u16string server = s.ServerKey(servername);
-    if (s.Machine(server) == nullptr && server != FoldName(s.domain.computerName))
-      return ERROR_BAD_NETPATH;
-    const SimDomainInfo* d = s.Domain(key);
-    if (d == nullptr || d->pdc.empty()) return NERR_DCNotFound;
-    const SimMachine* pdc = s.Machine(FoldName(d->pdc));
-    const std::u16string dc = u"\\\\" + (pdc != nullptr ? pdc->name : d->pdc);
+    std::u16string pdc;
+    if (NET_API_STATUS st = s.PdcName(servername, key, pdc); st != NERR_Success) return st;
+    const std::u16string dc = u"\\\\" + pdc;
     LPBYTE buf = s.Allocate(TextBytes(dc));
     if (buf == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
     BufferWriter(buf, 0, TextBytes(dc)).Put(dc);
     *bufptr = buf;
     return NERR_Success;
   });
+}
+
+NET_API_STATUS SimulatedNetApi::PrimaryControllerDnsName(const std::u16string& server,
+                                                         const std::u16string& domain,
+                                                         std::u16string& name) {
+  Impl& s = *impl_;
+  std::lock_guard lock(s.mu);
+  return s.PdcName(server.c_str(), s.DomainKey(domain.c_str()), name);
 }
 
 NET_API_STATUS SimulatedNetApi::NetWkstaUserEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr,

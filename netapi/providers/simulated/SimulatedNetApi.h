@@ -44,6 +44,10 @@ class SimulatedNetApi : public NetApi {
   NET_API_STATUS NetWkstaGetInfo(LPCWSTR servername, DWORD level, LPBYTE* bufptr) override;
   NET_API_STATUS NetServerGetInfo(LPCWSTR servername, DWORD level, LPBYTE* bufptr) override;
   NET_API_STATUS NetGetDCName(LPCWSTR servername, LPCWSTR domainname, LPBYTE* bufptr) override;
+  // The simulated network has no DNS: a controller is found by its own name.
+  NET_API_STATUS PrimaryControllerDnsName(const std::u16string& server,
+                                          const std::u16string& domain,
+                                          std::u16string& name) override;
   NET_API_STATUS NetWkstaUserEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr, DWORD prefmaxlen,
                                   LPDWORD entriesread, LPDWORD totalentries,
                                   LPDWORD resumehandle) override;

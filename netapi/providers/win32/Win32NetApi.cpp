@@ -194,24 +194,28 @@ std::u16string Win32NetApi::ControllerDnsName(const std::u16string& server) cons
   return FromUtf8(hostNames_.ForestControllerDnsName(ToUtf8(WithoutBackslashes(server))));
 }
 
-std::u16string Win32NetApi::PrimaryControllerDnsName(const std::u16string& server,
-                                                     const std::u16string& domain) {
+NET_API_STATUS Win32NetApi::PrimaryControllerDnsName(const std::u16string& server,
+                                                     const std::u16string& domain,
+                                                     std::u16string& name) {
   const Reach at(hostNames_, server.c_str(), silent_, hostTimeout_);
   const std::u16string host(WithoutBackslashes(at.get()));
-  if (host.empty() || domain.empty()) return {};
+  if (host.empty() || domain.empty()) return ERROR_INVALID_NAME;
   ::PDOMAIN_CONTROLLER_INFOW info = nullptr;
   const auto s = ::DsGetDcNameW(In(host.c_str()), In(domain.c_str()), nullptr, nullptr,
                                 kLocatePdcByDnsName, &info);
-  std::u16string name;
+  std::string found;
   if (s == ERROR_SUCCESS && info != nullptr && info->DomainControllerName != nullptr) {
     const wchar_t* unc = info->DomainControllerName;
     // A host name is far shorter; a longer answer is no name.
-    name = FromUtf8(PdcDnsNameFromLocator(
+    found = PdcDnsNameFromLocator(
         std::u16string(reinterpret_cast<const char16_t*>(unc), wcsnlen(unc, 1024)),
-        static_cast<uint32_t>(info->Flags)));
+        static_cast<uint32_t>(info->Flags));
   }
   if (info != nullptr) ::NetApiBufferFree(info);
-  return name;
+  if (s != ERROR_SUCCESS) return static_cast<NET_API_STATUS>(s);
+  if (found.empty()) return NERR_DCNotFound;
+  name = FromUtf8(found);
+  return NERR_Success;
 }
 
 NET_API_STATUS Win32NetApi::NetServerEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr,

@@ -35,6 +35,7 @@ TEST(ReportText, TypedTextFindsTheNextRowThatBeginsWithItAsShown) {
   EXPECT_EQ(ShownCell(rows.RowAt(2), 0), u"ann\uFFFDtxt");
   // As the list asks: a substring find (0x4) is one by the text's start.
   EXPECT_EQ(FindRowAsked(rows, u"b", 2, 0x4 | LVFI_WRAP), 3);
+  EXPECT_EQ(FindRowAsked(rows, u"t", 0, 0x4 | LVFI_WRAP), -1);  // the start, not anywhere
   EXPECT_EQ(FindRowAsked(rows, u"b", 2, LVFI_PARTIAL), 3);
   EXPECT_EQ(FindRowAsked(rows, u"b", 0, LVFI_STRING), -1);
   EXPECT_EQ(FindRowAsked(rows, u"bert", 0, LVFI_STRING), 3);

@@ -557,8 +557,10 @@ TEST_F(LiveTest, ControllerNameAndLastLogonAfterKerberosLogon) {
   EXPECT_EQ(pdc, u"\\\\DC1");
   // The controller's locator gives the primary controller's DNS name; a
   // domain it does not know, none.
-  EXPECT_EQ(api.PrimaryControllerDnsName(pdc, u"QVXAD"), u"dc1.qvxad.test");
-  EXPECT_EQ(api.PrimaryControllerDnsName(pdc, u"NOSUCHDOMAIN"), u"");
+  std::u16string located;
+  EXPECT_EQ(api.PrimaryControllerDnsName(pdc, u"QVXAD", located), NERR_Success);
+  EXPECT_EQ(located, u"dc1.qvxad.test");
+  EXPECT_NE(api.PrimaryControllerDnsName(pdc, u"NOSUCHDOMAIN", located), NERR_Success);
   // Asked of the file server first, the controller must still answer with
   // its own account database.
   uint32_t local = 0;

@@ -59,6 +59,11 @@ class RunningGuard {
 std::mutex g_workersMu;
 std::condition_variable g_workersIdle;
 std::size_t g_workers = 0;
+#ifndef _WIN32
+// Threads started and not yet ended, under g_workersMu: those counted in
+// g_workers, and those counted out that still let go of what they held.
+std::size_t g_living = 0;
+#endif
 
 std::u16string EnumerationFailureText(int32_t status) {
   std::u16string text = GetNetErrorText(status);
@@ -494,9 +499,13 @@ unsigned __stdcall RunThreadStart(void* p) {
 }
 #endif
 
-// Waits for the threads counted out so far to end: they only tidy up.
+// Waits for the threads counted out so far to end: they only tidy up (the
+// last to let go of a scan's state frees it).
 void WaitForEndingThreads() {
-#ifdef _WIN32
+#ifndef _WIN32
+  std::unique_lock lock(g_workersMu);
+  g_workersIdle.wait(lock, [] { return g_living == g_workers; });
+#else
   for (;;) {
     HANDLE thread = nullptr;
     {
@@ -523,6 +532,9 @@ bool StartThread(std::function<void()> body, std::function<void()> done = {}) {
     g_ending.reserve(g_ending.size() + g_workers + 1);
 #endif
     ++g_workers;
+#ifndef _WIN32
+    ++g_living;
+#endif
   }
 #ifdef _WIN32
   const uintptr_t thread =
@@ -537,9 +549,19 @@ bool StartThread(std::function<void()> body, std::function<void()> done = {}) {
   return true;
 #else
   try {
-    std::thread([start = std::move(start)] { RunThread(*start); }).detach();
+    std::thread([start = std::move(start)]() mutable {
+      RunThread(*start);
+      start.reset();  // what the thread's work held, before it counts as ended
+      std::lock_guard lock(g_workersMu);
+      --g_living;
+      g_workersIdle.notify_all();
+    }).detach();
     return true;
   } catch (const std::exception&) {  // no thread to give, or no memory for its start
+    {
+      std::lock_guard lock(g_workersMu);
+      --g_living;
+    }
     CountOut();
     return false;
   }

@@ -60,6 +60,25 @@ namespace {
 constexpr uint32_t kNetrGetDcNameOpnum = 11;
 constexpr uint32_t kDsrGetDcNameEx2Opnum = 34;
 
+// Makes call opnum of host's logon service with request r (its layout
+// checked), within the host timeout; a host that gives no answer is
+// remembered as silent. The service's own failure, else what read makes of
+// the answer, which lives only as long as the connection.
+template <typename Request, typename Read>
+NET_API_STATUS AskLogonService(const std::string& host, const SambaCredentials& creds,
+                               uint32_t opnum, Request& r, Read read) {
+  if (RecentlySilent(host)) return ERROR_BAD_NETPATH;
+  PipeConnection connection(creds);
+  if (NET_API_STATUS s = connection.Open(host, "netlogon", &ndr_table_netlogon); s != NERR_Success)
+    return s;
+  if (NET_API_STATUS s = connection.Call(opnum, &r); s != NERR_Success) {
+    if (s == ERROR_BAD_NETPATH) RememberSilent(host);
+    return s;
+  }
+  if (NET_API_STATUS s = FromWerror(W_ERROR_V(r.out.result)); s != NERR_Success) return s;
+  return read();
+}
+
 }  // namespace
 
 NET_API_STATUS CheckNetlogonLayout() {
@@ -70,24 +89,17 @@ NET_API_STATUS CheckNetlogonLayout() {
 NET_API_STATUS QueryPdcName(const std::string& host, const std::string& domain,
                             const SambaCredentials& creds, std::u16string& out) {
   if (NET_API_STATUS s = CheckNetlogonLayout(); s != NERR_Success) return s;
-  if (RecentlySilent(host)) return ERROR_BAD_NETPATH;
-  PipeConnection connection(creds);
-  if (NET_API_STATUS s = connection.Open(host, "netlogon", &ndr_table_netlogon); s != NERR_Success)
-    return s;
   const std::string unc = "\\\\" + host;
   const char* name = nullptr;
   netr_GetDcName r{};
   r.in.logon_server = unc.c_str();
   r.in.domainname = domain.empty() ? nullptr : domain.c_str();
   r.out.dcname = &name;
-  if (NET_API_STATUS s = connection.Call(kNetrGetDcNameOpnum, &r); s != NERR_Success) {
-    if (s == ERROR_BAD_NETPATH) RememberSilent(host);
-    return s;
-  }
-  if (NET_API_STATUS s = FromWerror(W_ERROR_V(r.out.result)); s != NERR_Success) return s;
-  if (name == nullptr || *name == '\0') return NERR_DCNotFound;
-  out = FromUtf8(name);
-  return NERR_Success;
+  return AskLogonService(host, creds, kNetrGetDcNameOpnum, r, [&] {
+    if (name == nullptr || *name == '\0') return NERR_DCNotFound;
+    out = FromUtf8(name);
+    return NERR_Success;
+  });
 }
 
 NET_API_STATUS QueryPdcDnsName(const std::string& host, const std::string& domain,
@@ -96,10 +108,6 @@ NET_API_STATUS QueryPdcDnsName(const std::string& host, const std::string& domai
                                          "netr_DsRGetDCNameEx2", sizeof(netr_DsRGetDCNameEx2));
       s != NERR_Success)
     return s;
-  if (RecentlySilent(host)) return ERROR_BAD_NETPATH;
-  PipeConnection connection(creds);
-  if (NET_API_STATUS s = connection.Open(host, "netlogon", &ndr_table_netlogon); s != NERR_Success)
-    return s;
   const std::string unc = "\\\\" + host;
   netr_DsRGetDCNameInfo* info = nullptr;
   netr_DsRGetDCNameEx2 r{};
@@ -107,14 +115,11 @@ NET_API_STATUS QueryPdcDnsName(const std::string& host, const std::string& domai
   r.in.domain_name = domain.c_str();
   r.in.flags = kLocatePdcByDnsName;
   r.out.info = &info;
-  if (NET_API_STATUS s = connection.Call(kDsrGetDcNameEx2Opnum, &r); s != NERR_Success) {
-    if (s == ERROR_BAD_NETPATH) RememberSilent(host);
-    return s;
-  }
-  if (NET_API_STATUS s = FromWerror(W_ERROR_V(r.out.result)); s != NERR_Success) return s;
-  if (info == nullptr || info->dc_unc == nullptr) return NERR_DCNotFound;
-  out = PdcDnsNameFromLocator(FromUtf8(info->dc_unc), info->dc_flags);
-  return out.empty() ? NERR_DCNotFound : NERR_Success;
+  return AskLogonService(host, creds, kDsrGetDcNameEx2Opnum, r, [&] {
+    if (info == nullptr || info->dc_unc == nullptr) return NERR_DCNotFound;
+    out = PdcDnsNameFromLocator(FromUtf8(info->dc_unc), info->dc_flags);
+    return out.empty() ? NERR_DCNotFound : NERR_Success;
+  });
 }
 
 }  // namespace quorvix::samba
